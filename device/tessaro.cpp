@@ -1,0 +1,314 @@
+#include "tessaro.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+
+using namespace TessaroLink;
+
+namespace {
+
+const char* const NotConnected = "Tessaro not connected, ABORT!";
+const char* const UdevRuleFile = "70-tessaroutility.rules";
+// The kernel queues at most this many unread reports; a drain never needs more reads.
+constexpr int MaxStaleReports = 64;
+
+// Catalogue numbers are hexadecimal strings; anything else counts as 0.
+unsigned hexValue(const QJsonObject& entry, const char* key)
+{
+    bool ok = false;
+    const unsigned value = entry.value(QLatin1String(key)).toString().toUInt(&ok, 16);
+    return ok ? value : 0;
+}
+
+bool entryMatches(const QJsonObject& entry, const hid_device_info* device)
+{
+    return device->vendor_id == hexValue(entry, "vendorId")
+        && device->product_id == hexValue(entry, "productId")
+        && (device->interface_number == -1
+            || static_cast<unsigned>(device->interface_number) == hexValue(entry, "interface"));
+}
+
+QStringList stringList(const QJsonValue& value)
+{
+    QStringList list;
+    const QJsonArray array = value.toArray();
+    for (const QJsonValue& item : array)
+        list << item.toString();
+    return list;
+}
+
+void explainOpenFailure(const char* path)
+{
+    // hidraw nodes need the udev rule to be writable by the logged-in user.
+    if (::access(path, R_OK | W_OK) != 0 && errno == EACCES)
+        qDebug() << "No permission to open" << path << "- install the udev rule" << UdevRuleFile
+                 << "and plug the device in again";
+}
+
+} // namespace
+
+QStringList colonFields(const unsigned char* reply)
+{
+    const QString text = QString::fromLocal8Bit(reinterpret_cast<const char*>(reply));
+    return text.split(QLatin1Char(';')).constFirst().split(QLatin1Char(':'));
+}
+
+void printDeviceinfo(hid_device_info* device)
+{
+    const auto interfaceNumber = static_cast<unsigned short>(device->interface_number);
+    qDebug().noquote() << QString::asprintf("Type:          %04hx %04hx %04hx", device->vendor_id,
+                                            device->product_id, interfaceNumber);
+    qDebug().noquote() << QString::asprintf("Path:          %s", device->path ? device->path : "");
+    qDebug().noquote() << QString::asprintf("serial_number: %p", static_cast<const void*>(device->serial_number));
+    qDebug().noquote() << QString::asprintf("Manufacturer:  %p", static_cast<const void*>(device->manufacturer_string));
+    qDebug().noquote() << QString::asprintf("Product:       %p", static_cast<const void*>(device->product_string));
+}
+
+tessaro::tessaro(QObject* parent)
+    : QObject(parent)
+{
+    hid_init();
+    hotplugTimer = new QTimer(this);
+    connect(hotplugTimer, &QTimer::timeout, this, &tessaro::hotplugWorker);
+    hotplugTimer->start(HotPlugPeriodMs);
+}
+
+QJsonArray tessaro::readCatalogue(bool* ok)
+{
+    QFile file(QString::fromLatin1(CataloguePath));
+    QByteArray content;
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
+        content = file.readAll();
+    const QJsonDocument document = QJsonDocument::fromJson(content);
+    *ok = !document.isNull();
+    return document.object().value(QLatin1String("devlist")).toArray();
+}
+
+void tessaro::hotplugWorker()
+{
+    if (isConnected) {
+        unsigned char probe[1];
+        if (hid_read_timeout(handle, probe, 0, ProbeTimeoutMs) < 0)
+            disconnectDevice();
+        return;
+    }
+
+    bool ok = false;
+    const QJsonArray entries = readCatalogue(&ok);
+    if (!ok)
+        return;
+
+    bool found = false;
+    for (const QJsonValue& value : entries) {
+        const QJsonObject entry = value.toObject();
+        hid_device_info* list = hid_enumerate(static_cast<unsigned short>(hexValue(entry, "vendorId")),
+                                               static_cast<unsigned short>(hexValue(entry, "productId")));
+        if (list && !found) {
+            for (hid_device_info* device = list; device; device = device->next) {
+                printDeviceinfo(device);
+                if (searchForDevices(list, device)) {
+                    emit connected();
+                    emit connectedLoad();
+                    found = true;
+                    break;
+                }
+            }
+        }
+        hid_free_enumeration(list);
+    }
+}
+
+bool tessaro::searchForDevices(hid_device_info* list, hid_device_info* device)
+{
+    bool ok = false;
+    const QJsonArray entries = readCatalogue(&ok);
+    if (!ok || !device || !device->path)
+        return false;
+
+    for (const QJsonValue& value : entries) {
+        const QJsonObject entry = value.toObject();
+        if (!entryMatches(entry, device))
+            continue;
+        productId = device->product_id;
+        deviceType = entry.value(QLatin1String("type")).toString();
+
+        if (deviceType == QLatin1String(TypeSensor)) {
+            const QString configfile = entry.value(QLatin1String("configfile")).toString();
+            const bool isDefault = entry.value(QLatin1String("default")).toBool(false);
+            qDebug() << (isDefault ? "true" : "false");
+            if (isDefault && connectDevice(list, device->path, configfile, QString(), QString()))
+                return true;
+            const QStringList swList = stringList(entry.value(QLatin1String("sw")));
+            const QStringList hwList = stringList(entry.value(QLatin1String("hw")));
+            for (const QString& sw : swList) {
+                for (const QString& hw : hwList) {
+                    if (connectDevice(list, device->path, configfile, sw, hw))
+                        return true;
+                }
+            }
+        } else if (deviceType == QLatin1String(TypeBootloader) || deviceType == QLatin1String(TypeUpdate)) {
+            if (openPath(device->path))
+                return true;
+        }
+    }
+    return false;
+}
+
+bool tessaro::openPath(const char* path)
+{
+    hid_device* opened = hid_open_path(path);
+    if (!opened) {
+        explainOpenFailure(path);
+        return false;
+    }
+    handle = opened;
+    isConnected = true;
+    return true;
+}
+
+bool tessaro::connectDevice(hid_device_info* list, char* path, QString configfile, QString sw, QString hw)
+{
+    Q_UNUSED(list)
+    const QByteArray localPath(path);
+    qDebug() << localPath;
+    if (!openPath(localPath.constData()))
+        return false;
+    if (sw.isEmpty()) {
+        configFile = configfile;
+        return true;
+    }
+
+    unsigned char reply[ReportBufferSize];
+    if (!sendCommand("app:version;", reply))
+        return false;
+    const QStringList fields = colonFields(reply);
+    if (fields.size() > 4 && fields.at(3) == sw && fields.at(2) == hw) {
+        configFile = configfile;
+        return true;
+    }
+    isConnected = false;
+    hid_close(handle);
+    handle = nullptr;
+    return false;
+}
+
+bool tessaro::disconnectDevice()
+{
+    if (isConnected) {
+        isConnected = false;
+        hid_close(handle);
+        handle = nullptr;
+    }
+    emit disconnected();
+    return true;
+}
+
+void tessaro::startUpgrade()
+{
+    if (!isConnected) {
+        qDebug() << NotConnected;
+        return;
+    }
+    if (deviceType == QLatin1String(TypeUpdate)) {
+        unsigned char buffer[ReportSize] = {};
+        buffer[1] = UpgradeRequest;
+        QMutexLocker locker(&mutex);
+        if (hid_write(handle, buffer, UpgradeReportLength) < 0)
+            qDebug() << "error can't write";
+    } else if (deviceType == QLatin1String(TypeSensor)) {
+        execCommand(QStringLiteral("app:bootloader;"));
+    }
+}
+
+void tessaro::SetHotPlugTimerState(bool state)
+{
+    if (state)
+        hotplugTimer->start(HotPlugPeriodMs);
+    else
+        hotplugTimer->stop();
+}
+
+bool tessaro::sendCommand(const char* command, unsigned char* reply)
+{
+    return exchange(QByteArray(command ? command : ""), reply, CommandTimeoutMs);
+}
+
+void tessaro::execCommand(QString cmd)
+{
+    if (!isConnected) {
+        qDebug() << NotConnected;
+        return;
+    }
+    unsigned char report[ReportBufferSize];
+    exchange(cmd.toLocal8Bit(), report, ExecTimeoutMs);
+}
+
+bool tessaro::exchange(const QByteArray& command, unsigned char* reply, int timeoutMs)
+{
+    // A truncated command could write a wrong value: refuse it and keep the link.
+    if (command.size() > ReportSize) {
+        qDebug() << "Command of" << command.size() << "bytes refused, a report holds" << ReportSize
+                 << ":" << command.left(24) + "...";
+        return false;
+    }
+
+    mutex.lock();
+    if (!isConnected) {
+        mutex.unlock();
+        qDebug() << NotConnected;
+        return false;
+    }
+
+    unsigned char report[ReportBufferSize] = {};
+    std::memcpy(report + 1, command.constData(), static_cast<size_t>(command.size()));
+    bool ok = discardStaleReplies()
+           && hid_write(handle, report, static_cast<size_t>(command.size()) + 1) >= 0;
+    if (ok) {
+        std::memset(reply, 0, ReportBufferSize);
+        const int n = hid_read_timeout(handle, reply, ReportSize, timeoutMs);
+        ok = n >= 0;
+        if (ok)
+            reply[qMin(n, ReportSize)] = 0;
+    }
+    if (ok) {
+        mutex.unlock();
+        return true;
+    }
+    failLink();
+    return false;
+}
+
+bool tessaro::discardStaleReplies()
+{
+    // A reply that came after its time limit must not pass for the reply to this command.
+    unsigned char stale[ReportBufferSize];
+    for (int i = 0; i < MaxStaleReports; ++i) {
+        const int n = hid_read_timeout(handle, stale, ReportSize, 0);
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        stale[qMin(n, ReportSize)] = 0;
+        qDebug() << "Discarded a late reply:" << reinterpret_cast<const char*>(stale);
+    }
+    return true;
+}
+
+void tessaro::failLink()
+{
+    // Called with the mutex held; receivers of disconnected() may start exchanges of their own.
+    isConnected = false;
+    hid_close(handle);
+    handle = nullptr;
+    mutex.unlock();
+    disconnectDevice();
+}

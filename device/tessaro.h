@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+#include <hidapi/hidapi.h>
+
+class QJsonArray;
+class QTimer;
+
+// Sizes and time limits of the USB HID link.
+namespace TessaroLink {
+constexpr int ReportSize = 64;                   // data bytes of one report
+constexpr int ReportBufferSize = ReportSize + 1; // with report ID 0 or a closing zero
+constexpr int CommandTimeoutMs = 50;             // reply wait of sendCommand
+constexpr int ExecTimeoutMs = 500;               // reply wait of execCommand
+constexpr int ProbeTimeoutMs = 2;                // removal probe
+constexpr int HotPlugPeriodMs = 100;
+constexpr int UpgradeReportLength = 9;           // report that sends an old device to its bootloader
+constexpr unsigned char UpgradeRequest = 0x09;
+constexpr char CataloguePath[] = "sensors/supported.json";
+constexpr char TypeSensor[] = "tessaro";
+constexpr char TypeBootloader[] = "bootloader";
+constexpr char TypeUpdate[] = "update";
+}
+
+// The reply's text before its first ";", split at ":" with empty fields kept. A reply
+// buffer always ends with a zero byte, so this never reads past it.
+QStringList colonFields(const unsigned char* reply);
+
+// Writes one enumerated HID interface to the debug stream.
+void printDeviceinfo(hid_device_info* device);
+
+// The program's one connection to a USB HID device: hot-plug search against the catalogue
+// of supported devices, version check, removal probe and the text command channel.
+class tessaro : public QObject
+{
+    Q_OBJECT
+public:
+    explicit tessaro(QObject* parent = nullptr);
+
+    bool searchForDevices(hid_device_info* list, hid_device_info* device);
+    bool connectDevice(hid_device_info* list, char* path, QString configfile, QString sw, QString hw);
+    bool disconnectDevice();
+    void startUpgrade();
+
+    // Sends a NUL-terminated command of at most 64 bytes; reply must hold 65 bytes.
+    bool sendCommand(const char* command, unsigned char* reply);
+
+    QString configFile;
+    QString deviceType;
+    hid_device* handle = nullptr;
+    QTimer* hotplugTimer = nullptr;
+    int productId = 0;
+    // Read by the flashing sequence on pool threads, hence atomic.
+    std::atomic<bool> isConnected{false};
+    QMutex mutex;
+
+signals:
+    void connected();
+    void connectedLoad();
+    void disconnected();
+
+public slots:
+    void hotplugWorker();
+    void execCommand(QString cmd);
+    void SetHotPlugTimerState(bool state);
+
+private:
+    bool exchange(const QByteArray& command, unsigned char* reply, int timeoutMs);
+    bool discardStaleReplies();
+    void failLink();
+    bool openPath(const char* path);
+    static QJsonArray readCatalogue(bool* ok);
+};

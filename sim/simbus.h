@@ -1,0 +1,62 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace sim {
+
+class SimDevice;
+
+// The simulated USB bus: which devices are plugged in, and a clock for things that
+// happen later (a device that leaves and comes back in another role).
+class SimBus
+{
+public:
+    static SimBus& instance();
+
+    void plug(const std::shared_ptr<SimDevice>& device);
+    void unplug(const SimDevice* device);
+    void unplugAll();
+    // Unplugs everything and forgets every scheduled action: a clean bus for the next test.
+    void reset();
+
+    std::vector<std::shared_ptr<SimDevice>> devices() const;
+    std::shared_ptr<SimDevice> findByPath(const std::string& path) const;
+
+    // Runs action on the bus's own thread after delay.
+    void schedule(std::chrono::milliseconds delay, std::function<void()> action);
+    int pendingActions() const;
+
+    // Counts hid_enumerate calls, for tests of the hot-plug search.
+    int enumerations() const;
+    void countEnumeration();
+
+    ~SimBus();
+
+private:
+    SimBus() = default;
+    void runScheduler();
+
+    struct Action {
+        std::chrono::steady_clock::time_point at;
+        unsigned long long epoch;
+        std::function<void()> run;
+    };
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::vector<std::shared_ptr<SimDevice>> m_devices;
+    std::vector<Action> m_actions;
+    std::thread m_scheduler;
+    unsigned long long m_epoch = 0;
+    int m_enumerations = 0;
+    bool m_stopping = false;
+};
+
+} // namespace sim

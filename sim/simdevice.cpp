@@ -1,0 +1,250 @@
+#include "simdevice.h"
+
+#include "simbus.h"
+
+#include <algorithm>
+#include <cstring>
+#include <thread>
+
+namespace sim {
+
+namespace {
+// The kernel keeps at most this many unread input reports per reader.
+constexpr std::size_t MaxQueuedReports = 64;
+}
+
+SimDevice::SimDevice(DeviceInfo info)
+    : m_info(std::move(info))
+{
+}
+
+SimDevice::~SimDevice() = default;
+
+void SimDevice::setOpenable(bool openable)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_openable = openable;
+}
+
+bool SimDevice::openable() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_openable;
+}
+
+void SimDevice::setLatency(std::chrono::microseconds latency)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_latency = latency;
+}
+
+void SimDevice::injectFault(int exchangeFromNow, Fault fault)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_faults[m_exchanges + exchangeFromNow] = fault;
+}
+
+void SimDevice::setPersistentFault(Fault fault)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_persistentFault = fault;
+}
+
+void SimDevice::clearFaults()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_faults.clear();
+    m_persistentFault = Fault::None;
+    m_failNextRead = false;
+}
+
+void SimDevice::setLateReplyDelay(std::chrono::milliseconds delay)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_lateDelay = delay;
+}
+
+std::vector<Report> SimDevice::receivedReports() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_log;
+}
+
+std::vector<std::string> SimDevice::receivedCommands() const
+{
+    std::vector<std::string> commands;
+    for (const Report& report : receivedReports()) {
+        const auto end = std::find(report.begin(), report.end(), 0);
+        commands.emplace_back(report.begin(), end);
+    }
+    return commands;
+}
+
+void SimDevice::clearLog()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_log.clear();
+}
+
+int SimDevice::exchangeCount() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_exchanges;
+}
+
+void SimDevice::pushInputReport(const Report& report, std::chrono::milliseconds delay)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    queueLocked(report, Clock::now() + delay);
+}
+
+Report SimDevice::textReport(const std::string& text)
+{
+    Report report{};
+    std::memcpy(report.data(), text.data(), std::min(text.size(), ReportSize));
+    return report;
+}
+
+Fault SimDevice::takeFault()
+{
+    const auto it = m_faults.find(m_exchanges);
+    if (it == m_faults.end())
+        return m_persistentFault;
+    const Fault fault = it->second;
+    m_faults.erase(it);
+    return fault;
+}
+
+void SimDevice::queueLocked(const Report& report, Clock::time_point at)
+{
+    if (m_input.size() >= MaxQueuedReports)
+        m_input.pop_front();
+    // Keep the queue in arrival order even when a late reply is overtaken.
+    const auto pos = std::upper_bound(m_input.begin(), m_input.end(), at,
+                                      [](Clock::time_point t, const Pending& p) { return t < p.availableAt; });
+    m_input.insert(pos, Pending{at, report});
+    m_arrived.notify_all();
+}
+
+int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t length)
+{
+    std::chrono::microseconds latency;
+    bool unplugNow = false;
+    {
+        std::unique_lock<std::mutex> guard(m_mutex);
+        if (!m_plugged || generation != m_generation || length == 0 || !data)
+            return -1;
+        // data[0] is the report ID; the rest must fit one report.
+        if (length - 1 > ReportSize)
+            return -1;
+        ++m_exchanges;
+        const Fault fault = takeFault();
+        if (fault == Fault::WriteFails)
+            return -1;
+        if (fault == Fault::Unplug) {
+            unplugNow = true;
+        } else {
+            Report report{};  // the bus pads with zeros to the report length
+            std::memcpy(report.data(), data + 1, length - 1);
+            m_log.push_back(report);
+            latency = m_latency;
+            std::vector<Report> replies = handleReport(report);
+            if (fault == Fault::ReadFails)
+                m_failNextRead = true;
+            if (fault == Fault::Garbage) {
+                Report garbage;
+                for (std::size_t i = 0; i < ReportSize; ++i)
+                    garbage[i] = static_cast<std::uint8_t>('!' + (i * 7) % 90);
+                replies.assign(1, garbage);
+            }
+            if (fault == Fault::NoReply)
+                replies.clear();
+            const auto at = Clock::now() + (fault == Fault::LateReply ? m_lateDelay : latency);
+            for (const Report& reply : replies)
+                queueLocked(reply, at);
+        }
+    }
+    if (unplugNow) {
+        SimBus::instance().unplug(this);
+        return -1;
+    }
+    if (latency.count() > 0)
+        std::this_thread::sleep_for(latency);
+    return static_cast<int>(length);
+}
+
+int SimDevice::read(unsigned generation, std::uint8_t* data, std::size_t length, int timeoutMs)
+{
+    std::unique_lock<std::mutex> guard(m_mutex);
+    const bool forever = timeoutMs < 0;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    for (;;) {
+        if (!m_plugged || generation != m_generation)
+            return -1;
+        if (m_failNextRead) {
+            m_failNextRead = false;
+            return -1;
+        }
+        const auto now = Clock::now();
+        if (!m_input.empty() && m_input.front().availableAt <= now) {
+            // Like hidraw, a read takes the whole report off the queue, even a zero-length one.
+            const Report report = m_input.front().report;
+            m_input.pop_front();
+            const std::size_t n = std::min(length, ReportSize);
+            if (n > 0 && data)
+                std::memcpy(data, report.data(), n);
+            return static_cast<int>(n);
+        }
+        if (!forever && now >= deadline)
+            return 0;
+        auto wakeAt = forever ? Clock::time_point::max() : deadline;
+        if (!m_input.empty())
+            wakeAt = std::min(wakeAt, m_input.front().availableAt);
+        if (wakeAt == Clock::time_point::max())
+            m_arrived.wait(guard);
+        else
+            m_arrived.wait_until(guard, wakeAt);
+    }
+}
+
+bool SimDevice::isAlive(unsigned generation) const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_plugged && generation == m_generation;
+}
+
+unsigned SimDevice::attach()
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_plugged = true;
+    m_input.clear();
+    m_failNextRead = false;
+    return ++m_generation;
+}
+
+void SimDevice::detach()
+{
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (!m_plugged)
+            return;
+        m_plugged = false;
+        m_input.clear();
+        m_arrived.notify_all();
+    }
+    onUnplugged();
+}
+
+unsigned SimDevice::generation() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_generation;
+}
+
+bool SimDevice::plugged() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return m_plugged;
+}
+
+} // namespace sim

@@ -1,0 +1,123 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// One HID report as it crosses the bus, without the report ID.
+constexpr std::size_t ReportSize = 64;
+using Report = std::array<std::uint8_t, ReportSize>;
+using Clock = std::chrono::steady_clock;
+
+// What a device does wrong at one exchange (one output report it receives).
+enum class Fault {
+    None,
+    WriteFails,  // hid_write returns -1
+    ReadFails,   // the write succeeds, the next read returns -1
+    NoReply,     // the device swallows the report: the read times out
+    LateReply,   // the reply arrives after lateReplyDelay()
+    Garbage,     // the reply is 64 non-zero bytes
+    Unplug,      // the device leaves the bus as the report arrives
+};
+
+struct DeviceInfo {
+    std::uint16_t vendorId = 0;
+    std::uint16_t productId = 0;
+    int interfaceNumber = 0;
+    std::string path;
+    std::wstring manufacturer = L"Corvanel";
+    std::wstring product = L"Tessaro";
+    std::wstring serial = L"SIM0001";
+};
+
+// A device on the simulated bus. Thread-safe: tests drive it from the GUI thread while
+// the program may use it from pool threads. Subclasses answer the output reports.
+class SimDevice
+{
+public:
+    explicit SimDevice(DeviceInfo info);
+    virtual ~SimDevice();
+    SimDevice(const SimDevice&) = delete;
+    SimDevice& operator=(const SimDevice&) = delete;
+
+    const DeviceInfo& info() const { return m_info; }
+
+    // Whether hid_open_path succeeds (false: held by another program, no access rights).
+    void setOpenable(bool openable);
+    bool openable() const;
+
+    // Delay added to every report in either direction, emulating USB frame timing.
+    void setLatency(std::chrono::microseconds latency);
+
+    // Fault at the exchange with the given number (1 = the next output report received).
+    void injectFault(int exchangeFromNow, Fault fault);
+    // Fault at every exchange from now on (Fault::None clears it).
+    void setPersistentFault(Fault fault);
+    void clearFaults();
+    void setLateReplyDelay(std::chrono::milliseconds delay);
+
+    // Log of the output reports received, padded to 64 bytes as the bus delivers them.
+    std::vector<Report> receivedReports() const;
+    // The same reports as text up to their first zero byte.
+    std::vector<std::string> receivedCommands() const;
+    void clearLog();
+    int exchangeCount() const;
+
+    // Puts a report into the input queue as if the device had sent it unasked.
+    void pushInputReport(const Report& report, std::chrono::milliseconds delay = {});
+
+    // --- used by the hidapi layer and the bus ---
+    int write(unsigned generation, const std::uint8_t* data, std::size_t length);
+    int read(unsigned generation, std::uint8_t* data, std::size_t length, int timeoutMs);
+    bool isAlive(unsigned generation) const;
+    unsigned attach();  // plugged in: a new generation, empty queue
+    void detach();      // unplugged: every handle of the old generation fails
+    bool plugged() const;
+    unsigned generation() const;
+
+protected:
+    // Called with the device's lock held for each report received; return the reply
+    // reports to queue (none for a device that stays silent).
+    virtual std::vector<Report> handleReport(const Report& report) = 0;
+
+    // Called for state changes that subclasses want to see under their own terms.
+    virtual void onUnplugged() {}
+
+    // Lock for subclass state: the same one that guards the queues.
+    std::mutex& lock() const { return m_mutex; }
+
+    static Report textReport(const std::string& text);
+
+private:
+    struct Pending {
+        Clock::time_point availableAt;
+        Report report;
+    };
+    Fault takeFault();
+    void queueLocked(const Report& report, Clock::time_point at);
+
+    const DeviceInfo m_info;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_arrived;
+    std::deque<Pending> m_input;
+    std::vector<Report> m_log;
+    std::map<int, Fault> m_faults;  // by absolute exchange number
+    Fault m_persistentFault = Fault::None;
+    std::chrono::microseconds m_latency{0};
+    std::chrono::milliseconds m_lateDelay{120};
+    int m_exchanges = 0;
+    unsigned m_generation = 0;
+    bool m_plugged = false;
+    bool m_openable = true;
+    bool m_failNextRead = false;
+};
+
+} // namespace sim

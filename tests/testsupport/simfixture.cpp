@@ -1,0 +1,85 @@
+#include "simfixture.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+
+namespace {
+const char* const ShippedCatalogue = "sensors/supported.json";
+}
+
+SimFixture::SimFixture()
+    : m_previousDir(QDir::currentPath())
+{
+    sim::SimBus::instance().reset();
+    QDir::setCurrent(m_dir.path());
+}
+
+SimFixture::~SimFixture()
+{
+    sim::SimBus::instance().reset();
+    QDir::setCurrent(m_previousDir);
+}
+
+void SimFixture::writeFile(const QString& relativePath, const QByteArray& content)
+{
+    const QString path = m_dir.filePath(relativePath);
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        file.write(content);
+}
+
+void SimFixture::writeCatalogue(const QJsonArray& devlist)
+{
+    writeFile(QString::fromLatin1(ShippedCatalogue),
+              QJsonDocument(QJsonObject{{QStringLiteral("devlist"), devlist}}).toJson());
+}
+
+void SimFixture::removeFile(const QString& relativePath)
+{
+    QFile::remove(m_dir.filePath(relativePath));
+}
+
+QJsonObject SimFixture::sensorEntry(const QStringList& sw, const QStringList& hw, const QString& configfile)
+{
+    QJsonObject e = entry(QStringLiteral("tessaro"), sim::SensorProductId);
+    e.insert(QStringLiteral("default"), false);
+    e.insert(QStringLiteral("configfile"), configfile);
+    e.insert(QStringLiteral("sw"), QJsonArray::fromStringList(sw));
+    e.insert(QStringLiteral("hw"), QJsonArray::fromStringList(hw));
+    return e;
+}
+
+QJsonObject SimFixture::entry(const QString& type, std::uint16_t productId, const QString& interface)
+{
+    return QJsonObject{
+        {QStringLiteral("vendorId"), QString::number(sim::TestVendorId, 16)},
+        {QStringLiteral("productId"), QString::asprintf("%04x", productId)},
+        {QStringLiteral("interface"), interface},
+        {QStringLiteral("type"), type},
+    };
+}
+
+void SimFixture::useShippedCatalogue()
+{
+    QFile shipped(QDir(m_previousDir).filePath(QString::fromLatin1(ShippedCatalogue)));
+    if (shipped.open(QIODevice::ReadOnly))
+        writeFile(QString::fromLatin1(ShippedCatalogue), shipped.readAll());
+}
+
+std::shared_ptr<sim::SimSensor> SimFixture::plugSensor(sim::DeviceInfo info)
+{
+    auto sensor = std::make_shared<sim::SimSensor>(std::move(info));
+    sim::SimBus::instance().plug(sensor);
+    return sensor;
+}
+
+QStringList SimFixture::commands(const sim::SimDevice& device)
+{
+    QStringList list;
+    for (const std::string& command : device.receivedCommands())
+        list << QString::fromStdString(command);
+    return list;
+}

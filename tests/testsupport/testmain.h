@@ -1,0 +1,22 @@
+#pragma once
+
+#include "app/logformat.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Runs a Qt Test class headless, with the user's settings kept in a private folder that
+// disappears afterwards.
+#define TESSARO_TEST_MAIN(TestClass)                                                     \
+    int main(int argc, char* argv[])                                                     \
+    {                                                                                    \
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))                              \
+            qputenv("QT_QPA_PLATFORM", "offscreen");                                     \
+        QTemporaryDir configHome;                                                        \
+        qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());                     \
+        installLogFormat();                                                              \
+        QApplication application(argc, argv);                                            \
+        TestClass test;                                                                  \
+        return QTest::qExec(&test, argc, argv);                                          \
+    }

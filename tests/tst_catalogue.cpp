@@ -1,0 +1,228 @@
+// Matching of enumerated interfaces against the catalogue of supported devices.
+#include "device/tessaro.h"
+#include "simfixture.h"
+#include "testmain.h"
+
+#include <QSignalSpy>
+
+#include <optional>
+
+class tst_catalogue : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::optional<SimFixture> fixture;
+    QPointer<tessaro> device;
+
+    // One search with the polling stopped, so the test decides when ticks happen.
+    bool search()
+    {
+        device->hotplugWorker();
+        return device->isConnected;
+    }
+
+    static sim::DeviceInfo sensorAt(int interfaceNumber, const std::string& path = "sim/if")
+    {
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.interfaceNumber = interfaceNumber;
+        info.path = path;
+        return info;
+    }
+
+private slots:
+    void init()
+    {
+        fixture.emplace();
+        device = new tessaro;
+        device->SetHotPlugTimerState(false);
+    }
+
+    void cleanup()
+    {
+        // The connection closes nothing when destroyed; its owner disconnects first.
+        if (device)
+            device->disconnectDevice();
+        delete device;
+        fixture.reset();
+    }
+
+    void versionAttemptsSwOuterHwInner_data()
+    {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<int>("attempts");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("sw1 hw1") << "app:version:H1:S1:b;" << 1 << true;
+        QTest::newRow("sw1 hw2") << "app:version:H2:S1:b;" << 2 << true;
+        QTest::newRow("sw2 hw1") << "app:version:H1:S2:b;" << 3 << true;
+        QTest::newRow("sw2 hw2") << "app:version:H2:S2:b;" << 4 << true;
+        QTest::newRow("sw3 hw2") << "app:version:H2:S3:b;" << 6 << true;
+        QTest::newRow("unlisted") << "app:version:H9:S9:b;" << 6 << false;
+    }
+
+    void versionAttemptsSwOuterHwInner()
+    {
+        QFETCH(QString, version);
+        QFETCH(int, attempts);
+        QFETCH(bool, accepted);
+        fixture->writeCatalogue({SimFixture::sensorEntry({"S1", "S2", "S3"}, {"H1", "H2"})});
+        auto sensor = fixture->plugSensor();
+        sensor->setVersionReply(version.toStdString());
+        QCOMPARE(search(), accepted);
+        QStringList expected;
+        for (int i = 0; i < attempts; ++i)
+            expected << QStringLiteral("app:version;");
+        QCOMPARE(SimFixture::commands(*sensor), expected);
+    }
+
+    void defaultEntrySkipsVersion()
+    {
+        QJsonObject e = SimFixture::sensorEntry({}, {}, QStringLiteral("model.json"));
+        e.insert(QStringLiteral("default"), true);
+        fixture->writeCatalogue({e});
+        auto sensor = fixture->plugSensor();
+        QVERIFY(search());
+        QCOMPARE(device->configFile, QStringLiteral("model.json"));
+        QVERIFY(sensor->receivedCommands().empty());
+    }
+
+    void defaultMustBeBoolean()
+    {
+        QJsonObject e = SimFixture::sensorEntry({}, {});
+        e.insert(QStringLiteral("default"), QStringLiteral("true"));
+        fixture->writeCatalogue({e});
+        fixture->plugSensor();
+        QVERIFY(!search());
+    }
+
+    void emptyVersionListsNeverConnect_data()
+    {
+        QTest::addColumn<QStringList>("sw");
+        QTest::addColumn<QStringList>("hw");
+        QTest::newRow("no sw") << QStringList() << QStringList({"HW 1.1"});
+        QTest::newRow("no hw") << QStringList({"SW 2.4"}) << QStringList();
+    }
+
+    void emptyVersionListsNeverConnect()
+    {
+        QFETCH(QStringList, sw);
+        QFETCH(QStringList, hw);
+        fixture->writeCatalogue({SimFixture::sensorEntry(sw, hw)});
+        auto sensor = fixture->plugSensor();
+        QVERIFY(!search());
+        QVERIFY(sensor->receivedCommands().empty());
+    }
+
+    void interfaceMatching_data()
+    {
+        QTest::addColumn<QJsonValue>("interface");  // undefined: key left out
+        QTest::addColumn<int>("deviceInterface");
+        QTest::addColumn<bool>("matches");
+        QTest::newRow("same") << QJsonValue(QStringLiteral("1")) << 1 << true;
+        QTest::newRow("hex") << QJsonValue(QStringLiteral("a")) << 10 << true;
+        QTest::newRow("other") << QJsonValue(QStringLiteral("1")) << 0 << false;
+        QTest::newRow("device without number") << QJsonValue(QStringLiteral("3")) << -1 << true;
+        QTest::newRow("missing key, interface 0") << QJsonValue(QJsonValue::Undefined) << 0 << true;
+        QTest::newRow("missing key, interface 2") << QJsonValue(QJsonValue::Undefined) << 2 << false;
+        QTest::newRow("missing key, no number") << QJsonValue(QJsonValue::Undefined) << -1 << true;
+        QTest::newRow("number not string") << QJsonValue(2) << 2 << false;
+    }
+
+    void interfaceMatching()
+    {
+        QFETCH(QJsonValue, interface);
+        QFETCH(int, deviceInterface);
+        QFETCH(bool, matches);
+        QJsonObject e = SimFixture::entry(QStringLiteral("bootloader"), sim::SensorProductId);
+        e.remove(QStringLiteral("interface"));
+        if (!interface.isUndefined())
+            e.insert(QStringLiteral("interface"), interface);
+        fixture->writeCatalogue({e});
+        fixture->plugSensor(sensorAt(deviceInterface));
+        QCOMPARE(search(), matches);
+    }
+
+    void vendorAsJsonNumberNeverMatches()
+    {
+        QJsonObject e = SimFixture::entry(QStringLiteral("bootloader"), sim::SensorProductId);
+        e.insert(QStringLiteral("vendorId"), 0x1209);
+        fixture->writeCatalogue({e});
+        fixture->plugSensor();
+        QVERIFY(!search());
+    }
+
+    void unknownTypeNeverConnects()
+    {
+        fixture->writeCatalogue({SimFixture::entry(QStringLiteral("printer"), sim::SensorProductId)});
+        auto sensor = fixture->plugSensor();
+        QVERIFY(!search());
+        QCOMPARE(device->deviceType, QStringLiteral("printer"));
+        QVERIFY(sensor->receivedCommands().empty());
+    }
+
+    void firstSuccessfulEntryDecidesRole()
+    {
+        // The sensor entry fails its version check, so the later entry's role wins.
+        fixture->writeCatalogue({SimFixture::sensorEntry({"SW 0"}),
+                                 SimFixture::entry(QStringLiteral("update"), sim::SensorProductId)});
+        fixture->plugSensor();
+        QVERIFY(search());
+        QCOMPARE(device->deviceType, QStringLiteral("update"));
+    }
+
+    void unopenableDeviceIsNoMatch()
+    {
+        fixture->writeCatalogue({SimFixture::sensorEntry()});
+        auto sensor = fixture->plugSensor();
+        sensor->setOpenable(false);
+        QVERIFY(!search());
+        sensor->setOpenable(true);
+        QVERIFY(search());
+    }
+
+    void badCatalogue_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<bool>("present");
+        QTest::newRow("missing") << QByteArray() << false;
+        QTest::newRow("empty") << QByteArray() << true;
+        QTest::newRow("not json") << QByteArray("{\"devlist\": [") << true;
+        QTest::newRow("binary") << QByteArray("\x00\xff\xfe{", 4) << true;
+        QTest::newRow("array at top") << QByteArray("[1,2,3]") << true;
+        QTest::newRow("devlist not array") << QByteArray("{\"devlist\": 5}") << true;
+        QTest::newRow("entries not objects") << QByteArray("{\"devlist\": [1, \"x\", null, []]}") << true;
+        QTest::newRow("numbers as numbers")
+            << QByteArray("{\"devlist\": [{\"vendorId\": 4617, \"productId\": 1, \"type\": \"bootloader\"}]}") << true;
+        QTest::newRow("missing keys") << QByteArray("{\"devlist\": [{}]}") << true;
+        QTest::newRow("wrong types")
+            << QByteArray("{\"devlist\": [{\"vendorId\": \"1209\", \"productId\": \"0001\", \"type\": \"tessaro\","
+                          "\"sw\": \"SW 2.4\", \"hw\": 7, \"default\": 1, \"configfile\": []}]}")
+            << true;
+    }
+
+    void badCatalogue()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(bool, present);
+        if (present)
+            fixture->writeFile(QStringLiteral("sensors/supported.json"), content);
+        fixture->plugSensor();
+        QVERIFY(!search());
+        QVERIFY(!search());
+        // Not cached: a mended catalogue takes effect at the next tick.
+        fixture->writeCatalogue({SimFixture::sensorEntry()});
+        QVERIFY(search());
+    }
+
+    void shippedCatalogueServesTheSimulatedFamily()
+    {
+        fixture->useShippedCatalogue();
+        fixture->plugSensor();
+        QVERIFY(search());
+        QCOMPARE(device->deviceType, QStringLiteral("tessaro"));
+        QVERIFY(!device->configFile.isEmpty());
+    }
+};
+
+TESSARO_TEST_MAIN(tst_catalogue)
+#include "tst_catalogue.moc"

@@ -1,0 +1,242 @@
+// Text commands over HID reports: framing, time limits, failures and stale replies.
+#include "device/tessaro.h"
+#include "simfixture.h"
+#include "testmain.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+
+#include <cstring>
+#include <optional>
+
+class tst_commandchannel : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::optional<SimFixture> fixture;
+    QPointer<tessaro> device;
+    std::shared_ptr<sim::SimSensor> sensor;
+    unsigned char reply[TessaroLink::ReportBufferSize];
+
+    QString send(const char* command, bool* ok = nullptr)
+    {
+        std::memset(reply, 0xAA, sizeof reply);
+        const bool result = device->sendCommand(command, reply);
+        if (ok)
+            *ok = result;
+        return QString::fromLatin1(reinterpret_cast<const char*>(reply));
+    }
+
+private slots:
+    void init()
+    {
+        fixture.emplace();
+        fixture->writeCatalogue({SimFixture::sensorEntry()});
+        sensor = fixture->plugSensor();
+        device = new tessaro;
+        device->SetHotPlugTimerState(false);
+        device->hotplugWorker();
+        QVERIFY(device->isConnected);
+        sensor->clearLog();
+    }
+
+    void cleanup()
+    {
+        // The connection closes nothing when destroyed; its owner disconnects first.
+        if (device)
+            device->disconnectDevice();
+        delete device;
+        sensor.reset();
+        fixture.reset();
+    }
+
+    void replyIsReturned()
+    {
+        bool ok = false;
+        QCOMPARE(send("app:id;", &ok), QStringLiteral("app:id:TS-000123;"));
+        QVERIFY(ok);
+        QCOMPARE(SimFixture::commands(*sensor), QStringList({"app:id;"}));
+    }
+
+    void reportFraming_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::newRow("short") << QByteArray("app:version;");
+        QTest::newRow("63 bytes") << QByteArray(62, 'a') + ';';
+        QTest::newRow("64 bytes") << QByteArray(63, 'b') + ';';
+    }
+
+    void reportFraming()
+    {
+        QFETCH(QByteArray, command);
+        send(command.constData());
+        const auto reports = sensor->receivedReports();
+        QCOMPARE(reports.size(), size_t(1));
+        sim::Report expected{};
+        std::memcpy(expected.data(), command.constData(), static_cast<size_t>(command.size()));
+        QVERIFY(reports[0] == expected);
+    }
+
+    void overlongCommandRefused()
+    {
+        QSignalSpy lost(device, &tessaro::disconnected);
+        const QByteArray command = QByteArray(64, 'c') + ';';
+        bool ok = true;
+        send(command.constData(), &ok);
+        QVERIFY(!ok);
+        QVERIFY(sensor->receivedReports().empty());
+        QVERIFY(device->isConnected);
+        QCOMPARE(lost.count(), 0);
+        device->execCommand(QString::fromLatin1(command));
+        QVERIFY(sensor->receivedReports().empty());
+        QVERIFY(device->isConnected);
+        // The link still works.
+        QCOMPARE(send("app:id;"), QStringLiteral("app:id:TS-000123;"));
+    }
+
+    void replyContents_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QByteArray>("seen");
+        QTest::newRow("64 non-zero bytes") << QByteArray(64, 'z') << QByteArray(64, 'z');
+        QTest::newRow("embedded zero") << QByteArray("ab\0cd;", 6) << QByteArray("ab");
+        QTest::newRow("no semicolon") << QByteArray("abc") << QByteArray("abc");
+        QTest::newRow("empty") << QByteArray() << QByteArray();
+    }
+
+    void replyContents()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(QByteArray, seen);
+        sensor->queueReply(sent.toStdString());
+        bool ok = false;
+        QCOMPARE(send("x;", &ok).toLatin1(), seen);
+        QVERIFY(ok);
+        QCOMPARE(reply[seen.size()], static_cast<unsigned char>(0));
+    }
+
+    void garbageReplyIsTerminated()
+    {
+        sensor->injectFault(1, sim::Fault::Garbage);
+        bool ok = false;
+        const QString text = send("app:id;", &ok);
+        QVERIFY(ok);
+        QCOMPARE(text.size(), 64);
+        QCOMPARE(reply[64], static_cast<unsigned char>(0));
+    }
+
+    void silentDeviceGivesEmptyReply()
+    {
+        sensor->injectFault(1, sim::Fault::NoReply);
+        QElapsedTimer clock;
+        clock.start();
+        bool ok = false;
+        QCOMPARE(send("app:id;", &ok), QString());
+        QVERIFY(ok);
+        QVERIFY(clock.elapsed() >= TessaroLink::CommandTimeoutMs - 5);
+        QVERIFY(device->isConnected);
+    }
+
+    void lateReplyNeverAnswersLaterCommand()
+    {
+        sensor->setLateReplyDelay(std::chrono::milliseconds(80));
+        sensor->injectFault(1, sim::Fault::LateReply);
+        bool ok = false;
+        QCOMPARE(send("app:id;", &ok), QString());
+        QVERIFY(ok);
+        // Let the late reply arrive before the next command goes out.
+        QTest::qWait(120);
+        QCOMPARE(send("app:version;"), QStringLiteral("app:version:HW 1.1:SW 2.4:2026:11:20;"));
+        QCOMPARE(send("app:id;"), QStringLiteral("app:id:TS-000123;"));
+    }
+
+    void failureClosesLink_data()
+    {
+        QTest::addColumn<int>("fault");
+        QTest::newRow("write fails") << int(sim::Fault::WriteFails);
+        QTest::newRow("read fails") << int(sim::Fault::ReadFails);
+        QTest::newRow("unplugged") << int(sim::Fault::Unplug);
+    }
+
+    void failureClosesLink()
+    {
+        QFETCH(int, fault);
+        QSignalSpy lost(device, &tessaro::disconnected);
+        sensor->injectFault(1, static_cast<sim::Fault>(fault));
+        bool ok = true;
+        send("app:id;", &ok);
+        QVERIFY(!ok);
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!device->isConnected);
+        QVERIFY(device->handle == nullptr);
+        // Later exchanges are refused without touching the closed handle.
+        sensor->clearLog();
+        send("app:id;", &ok);
+        QVERIFY(!ok);
+        device->execCommand(QStringLiteral("sens:commit;"));
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(sensor->receivedReports().empty());
+    }
+
+    void execCommandSwallowsReply()
+    {
+        device->execCommand(QStringLiteral("sens:commit;"));
+        QCOMPARE(SimFixture::commands(*sensor), QStringList({"sens:commit;"}));
+        // Its reply was read, so it cannot answer the next command.
+        QCOMPARE(send("app:id;"), QStringLiteral("app:id:TS-000123;"));
+    }
+
+    void execCommandFailureDisconnects()
+    {
+        QSignalSpy lost(device, &tessaro::disconnected);
+        sensor->injectFault(1, sim::Fault::ReadFails);
+        device->execCommand(QStringLiteral("sens:commit;"));
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!device->isConnected);
+    }
+
+    void execCommandWhileClosedSendsNothing()
+    {
+        device->disconnectDevice();
+        sensor->clearLog();
+        device->execCommand(QStringLiteral("sens:commit;"));
+        QVERIFY(sensor->receivedReports().empty());
+    }
+
+    void receiversMayExchangeAfterLoss()
+    {
+        // disconnected() comes after the mutex is released: a receiver may try again.
+        bool refused = false;
+        connect(device, &tessaro::disconnected, this, [this, &refused] {
+            unsigned char buffer[TessaroLink::ReportBufferSize];
+            refused = !device->sendCommand("app:id;", buffer);
+        });
+        sensor->injectFault(1, sim::Fault::WriteFails);
+        send("app:id;");
+        QVERIFY(refused);
+    }
+
+    void colonFieldsOfReplies_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QStringList>("fields");
+        QTest::newRow("typical") << QByteArray("a:b:c;") << QStringList({"a", "b", "c"});
+        QTest::newRow("empty fields kept") << QByteArray("a::c:;") << QStringList({"a", "", "c", ""});
+        QTest::newRow("after semicolon ignored") << QByteArray("a:b;c:d;") << QStringList({"a", "b"});
+        QTest::newRow("no semicolon") << QByteArray("a:b") << QStringList({"a", "b"});
+        QTest::newRow("empty") << QByteArray() << QStringList({""});
+    }
+
+    void colonFieldsOfReplies()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QStringList, fields);
+        unsigned char buffer[TessaroLink::ReportBufferSize] = {};
+        std::memcpy(buffer, text.constData(), static_cast<size_t>(text.size()));
+        QCOMPARE(colonFields(buffer), fields);
+    }
+};
+
+TESSARO_TEST_MAIN(tst_commandchannel)
+#include "tst_commandchannel.moc"

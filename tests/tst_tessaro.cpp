@@ -1,0 +1,252 @@
+// The device connection: arrival, version check, removal and the switch to the bootloader.
+#include "device/tessaro.h"
+#include "simfixture.h"
+#include "testmain.h"
+
+#include <QSignalSpy>
+
+#include <optional>
+
+class tst_tessaro : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Records the connection's signals in the order they come.
+    QStringList events;
+    std::optional<SimFixture> fixture;
+    QPointer<tessaro> device;
+
+    void watch(tessaro* d)
+    {
+        connect(d, &tessaro::connected, this, [this] { events << QStringLiteral("connected"); });
+        connect(d, &tessaro::connectedLoad, this, [this] { events << QStringLiteral("connectedLoad"); });
+        connect(d, &tessaro::disconnected, this, [this] { events << QStringLiteral("disconnected"); });
+    }
+
+private slots:
+    void init()
+    {
+        fixture.emplace();
+        fixture->writeCatalogue({SimFixture::sensorEntry(),
+                                 SimFixture::entry(QStringLiteral("bootloader"), 0x0002),
+                                 SimFixture::entry(QStringLiteral("update"), 0x0003)});
+        events.clear();
+        device = new tessaro;
+        watch(device);
+    }
+
+    void cleanup()
+    {
+        // The connection closes nothing when destroyed; its owner disconnects first.
+        if (device)
+            device->disconnectDevice();
+        delete device;
+        fixture.reset();
+    }
+
+    void constructionStartsThePolling()
+    {
+        QVERIFY(device->hotplugTimer->isActive());
+        QCOMPARE(device->hotplugTimer->interval(), 100);
+        QVERIFY(!device->isConnected);
+        QVERIFY(device->configFile.isEmpty());
+        QVERIFY(device->deviceType.isEmpty());
+    }
+
+    void arrivalAndRemovalInOrder()
+    {
+        auto sensor = fixture->plugSensor();
+        QTRY_COMPARE(events, QStringList({"connected", "connectedLoad"}));
+        QVERIFY(device->isConnected);
+        QCOMPARE(device->deviceType, QStringLiteral("tessaro"));
+        QCOMPARE(device->productId, 0x0001);
+        QCOMPARE(device->configFile, QStringLiteral("tessaro.json"));
+        QCOMPARE(SimFixture::commands(*sensor), QStringList({"app:version;"}));
+
+        sim::SimBus::instance().unplug(sensor.get());
+        QTRY_COMPARE(events, QStringList({"connected", "connectedLoad", "disconnected"}));
+        QVERIFY(!device->isConnected);
+        QVERIFY(device->handle == nullptr);
+    }
+
+    void immediateSearchFindsPluggedDevice()
+    {
+        device->SetHotPlugTimerState(false);
+        fixture->plugSensor();
+        device->hotplugWorker();
+        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
+    }
+
+    void comesBackAsNewArrival()
+    {
+        auto sensor = fixture->plugSensor();
+        QTRY_VERIFY(device->isConnected);
+        sim::SimBus::instance().unplug(sensor.get());
+        QTRY_VERIFY(!device->isConnected);
+        sim::SimBus::instance().plug(sensor);
+        QTRY_COMPARE(events.count(QStringLiteral("connected")), 2);
+    }
+
+    void versionRejected_data()
+    {
+        QTest::addColumn<QString>("reply");
+        QTest::newRow("other firmware") << "app:version:HW 1.1:SW 9.9:x;";
+        QTest::newRow("other hardware") << "app:version:HW 7:SW 2.4:x;";
+        QTest::newRow("four fields") << "app:version:HW 1.1:SW 2.4;";
+        QTest::newRow("case differs") << "app:version:hw 1.1:SW 2.4:x;";
+        QTest::newRow("empty") << "";
+        QTest::newRow("no separator") << "garbage";
+    }
+
+    void versionRejected()
+    {
+        QFETCH(QString, reply);
+        device->SetHotPlugTimerState(false);
+        auto sensor = fixture->plugSensor();
+        sensor->setVersionReply(reply.toStdString());
+        device->hotplugWorker();
+        QVERIFY(events.isEmpty());
+        QVERIFY(!device->isConnected);
+        // Retried at every tick while plugged in.
+        device->hotplugWorker();
+        QCOMPARE(SimFixture::commands(*sensor).count(QStringLiteral("app:version;")), 2);
+        QVERIFY(events.isEmpty());
+    }
+
+    void versionAcceptedWithMoreFields()
+    {
+        device->SetHotPlugTimerState(false);
+        auto sensor = fixture->plugSensor();
+        sensor->setVersionReply("x:y:HW 1.1:SW 2.4:a:b:c:d;tail:more");
+        device->hotplugWorker();
+        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
+    }
+
+    void silentSensorRejected()
+    {
+        device->SetHotPlugTimerState(false);
+        auto sensor = fixture->plugSensor();
+        sensor->setPersistentFault(sim::Fault::NoReply);
+        device->hotplugWorker();
+        QVERIFY(events.isEmpty());
+        QVERIFY(!device->isConnected);
+    }
+
+    void writeFailureDuringVersionCheck()
+    {
+        device->SetHotPlugTimerState(false);
+        auto sensor = fixture->plugSensor();
+        sensor->injectFault(1, sim::Fault::WriteFails);
+        device->hotplugWorker();
+        QCOMPARE(events, QStringList({"disconnected"}));
+        QVERIFY(!device->isConnected);
+        // The next tick connects normally.
+        device->hotplugWorker();
+        QCOMPARE(events, QStringList({"disconnected", "connected", "connectedLoad"}));
+    }
+
+    void bootloaderAndUpdateOpenWithoutCommands_data()
+    {
+        QTest::addColumn<int>("productId");
+        QTest::addColumn<QString>("type");
+        QTest::newRow("bootloader") << 0x0002 << "bootloader";
+        QTest::newRow("update") << 0x0003 << "update";
+    }
+
+    void bootloaderAndUpdateOpenWithoutCommands()
+    {
+        QFETCH(int, productId);
+        QFETCH(QString, type);
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.productId = static_cast<std::uint16_t>(productId);
+        info.path = "sim/other";
+        auto other = fixture->plugSensor(info);
+        QTRY_COMPARE(events, QStringList({"connected", "connectedLoad"}));
+        QCOMPARE(device->deviceType, type);
+        QCOMPARE(device->productId, productId);
+        QVERIFY(other->receivedCommands().empty());
+    }
+
+    void twoDevicesOnlyFirstOpened()
+    {
+        device->SetHotPlugTimerState(false);
+        auto first = fixture->plugSensor();
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.path = "sim/second";
+        auto second = fixture->plugSensor(info);
+        device->hotplugWorker();
+        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
+        QCOMPARE(SimFixture::commands(*first), QStringList({"app:version;"}));
+        QVERIFY(second->receivedCommands().empty());
+        // While open a tick only probes.
+        device->hotplugWorker();
+        QVERIFY(second->receivedCommands().empty());
+        QCOMPARE(events.count(QStringLiteral("connected")), 1);
+    }
+
+    void stoppedPollingMissesRemoval()
+    {
+        auto sensor = fixture->plugSensor();
+        QTRY_VERIFY(device->isConnected);
+        device->SetHotPlugTimerState(false);
+        QVERIFY(!device->hotplugTimer->isActive());
+        sim::SimBus::instance().unplug(sensor.get());
+        QTest::qWait(300);
+        QVERIFY(device->isConnected);
+        QVERIFY(!events.contains(QStringLiteral("disconnected")));
+        device->SetHotPlugTimerState(true);
+        QCOMPARE(device->hotplugTimer->interval(), 100);
+        QTRY_VERIFY(events.contains(QStringLiteral("disconnected")));
+    }
+
+    void disconnectWhileClosedOnlySignals()
+    {
+        QVERIFY(device->disconnectDevice());
+        QCOMPARE(events, QStringList({"disconnected"}));
+    }
+
+    void startUpgradeBySensorType()
+    {
+        device->SetHotPlugTimerState(false);
+        auto sensor = fixture->plugSensor();
+        device->hotplugWorker();
+        sensor->clearLog();
+        device->startUpgrade();
+        QCOMPARE(SimFixture::commands(*sensor), QStringList({"app:bootloader;"}));
+        QVERIFY(device->isConnected);
+    }
+
+    void startUpgradeOfOldDeviceSendsItsReport()
+    {
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.productId = 0x0003;
+        auto old = fixture->plugSensor(info);
+        QTRY_VERIFY(device->isConnected);
+        device->startUpgrade();
+        const auto reports = old->receivedReports();
+        QCOMPARE(reports.size(), size_t(1));
+        sim::Report expected{};
+        expected[0] = 0x09;
+        QVERIFY(reports[0] == expected);
+    }
+
+    void startUpgradeOfBootloaderSendsNothing()
+    {
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.productId = 0x0002;
+        auto loader = fixture->plugSensor(info);
+        QTRY_VERIFY(device->isConnected);
+        device->startUpgrade();
+        QVERIFY(loader->receivedReports().empty());
+    }
+
+    void startUpgradeWhileClosedSendsNothing()
+    {
+        device->startUpgrade();
+        QVERIFY(!device->isConnected);
+    }
+};
+
+TESSARO_TEST_MAIN(tst_tessaro)
+#include "tst_tessaro.moc"
