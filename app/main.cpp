@@ -1,8 +1,14 @@
 #include "app/appsettings.h"
 #include "app/logformat.h"
+#include "app/tessarotranslator.h"
 #include "app/view_main.h"
 
 #include <QApplication>
+
+namespace {
+// The one translator of the process, installed for the whole run.
+tessaroTranslator* translator = nullptr;
+}
 
 int main(int argc, char* argv[])
 {
@@ -12,10 +18,15 @@ int main(int argc, char* argv[])
     {
         appSettings settings;
         const QString language = settings.language();
-        Q_UNUSED(language)
+
+        translator = new tessaroTranslator;
+        translator->getAvaibleLanguages();  // fills the catalogue that loadLanguage looks in
+        translator->loadLanguage(language);
+        QCoreApplication::installTranslator(translator);
+
         viewMain window;
         window.show();
-        status = application.exec();
+        status = QCoreApplication::exec();
     }
     return status;
 }

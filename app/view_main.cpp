@@ -1,23 +1,38 @@
 #include "view_main.h"
 
 #include "appsettings.h"
+#include "serviceidentity.h"
+#include "tessarotranslator.h"
+#include "view_about.h"
 #include "device/tessaro.h"
 
+#include <QActionGroup>
 #include <QCloseEvent>
+#include <QCoreApplication>
 #include <QDebug>
+#include <QDesktopServices>
 #include <QFrame>
+#include <QIcon>
 #include <QLabel>
+#include <QMenuBar>
+#include <QProcess>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
 namespace {
 const QSize DefaultSize(700, 400);
 const QPoint DefaultPos(200, 200);
+const char* const IconPath = "rc/tessaro_icon.png";
 }
+
+std::function<bool(const QString&)> viewMain::restartProgram = [](const QString& program) {
+    return QProcess::startDetached(program, QStringList());
+};
 
 viewMain::viewMain(QWidget* parent)
     : QMainWindow(parent)
 {
+    setWindowIcon(QIcon(QString::fromLatin1(IconPath)));
     setWindowTitle(tr("[title]"));
 
     viewStack = new QStackedWidget(this);
@@ -35,6 +50,9 @@ viewMain::viewMain(QWidget* parent)
     connectPage->setLayout(connectLayout);
     viewStack->addWidget(connectPage);
 
+    buildMenus();
+
+    // A device that is already plugged in gets its view before the window is first shown.
     emit doHotPlugEvent();
     restoreGeometryFromSettings();
 }
@@ -42,6 +60,51 @@ viewMain::viewMain(QWidget* parent)
 viewMain::~viewMain()
 {
     device->disconnectDevice();
+}
+
+void viewMain::buildMenus()
+{
+    QMenu* fileMenu = menuBar()->addMenu(tr("[menu:file]"));
+    QMenu* languageMenu = fileMenu->addMenu(tr("[menu:file:lang]"));
+    fileMenu->addSeparator();
+    updateAction = fileMenu->addAction(tr("[menu:file:update]"));
+    updateAction->setEnabled(false);
+    fileMenu->addSeparator();
+    QAction* exitAction = fileMenu->addAction(tr("[menu:file:exit]"));
+
+    buildLanguageEntries(languageMenu);
+
+    QMenu* infoMenu = menuBar()->addMenu(tr("[menu:info]"));
+    connect(infoMenu->addAction(tr("[menu:info:help]")), &QAction::triggered, this, &viewMain::openHelp);
+    connect(infoMenu->addAction(tr("[menu:info:support]")), &QAction::triggered, this, &viewMain::openSupport);
+    connect(infoMenu->addAction(tr("[menu:info:web]")), &QAction::triggered, this, &viewMain::openWebsite);
+    connect(infoMenu->addAction(tr("[menu:info:registration]")), &QAction::triggered, this,
+            &viewMain::openRegistration);
+    infoMenu->addSeparator();
+    connect(infoMenu->addAction(tr("[menu:info:about]")), &QAction::triggered, this, &viewMain::openAbout);
+
+    connect(exitAction, &QAction::triggered, this, &QWidget::close);
+    connect(updateAction, &QAction::triggered, this, &viewMain::updateFirmware);
+}
+
+void viewMain::buildLanguageEntries(QMenu* languageMenu)
+{
+    // A translator of its own, only for the catalogue.
+    tessaroTranslator catalogueReader;
+    const LangMap languages = catalogueReader.getAvaibleLanguages();
+    const QString current = appSettings().language();
+
+    languageGroup = new QActionGroup(this);
+    languageGroup->setExclusive(true);
+    for (auto it = languages.cbegin(); it != languages.cend(); ++it) {
+        QAction* action = languageGroup->addAction(it->name);
+        action->setToolTip(it->intname + QStringLiteral(", ") + it.key());
+        action->setData(it.key());
+        action->setCheckable(true);
+        action->setChecked(it.key() == current);
+        languageMenu->addAction(action);
+    }
+    connect(languageGroup, &QActionGroup::triggered, this, &viewMain::changeLang);
 }
 
 void viewMain::restoreGeometryFromSettings()
@@ -53,27 +116,102 @@ void viewMain::restoreGeometryFromSettings()
     settings.endGroup();
 }
 
-void viewMain::connected()
+void viewMain::showDeviceView(QWidget* view)
 {
-    qDebug() << "Connected:" << device->deviceType << Qt::hex << device->productId;
-    QWidget* view = new QLabel(device->deviceType, connectPage);
     viewStack->addWidget(view);
     deviceViewPresent = true;
     viewStack->setCurrentWidget(view);
 }
 
+void viewMain::connected()
+{
+    const QString& type = device->deviceType;
+    if (type == QLatin1String(TessaroLink::TypeSensor)) {
+        auto* view = new QLabel(type, connectPage);
+        sensorView = view;
+        updateAction->setEnabled(true);
+        showDeviceView(view);
+    } else if (type == QLatin1String(TessaroLink::TypeUpdate)) {
+        auto* view = new QLabel(type, connectPage);
+        legacyView = view;
+        updateAction->setEnabled(true);
+        showDeviceView(view);
+    } else if (type == QLatin1String(TessaroLink::TypeBootloader)) {
+        auto* view = new QLabel(type, connectPage);
+        flashingView = view;
+        showDeviceView(view);
+    }
+}
+
 void viewMain::disconnected()
 {
     QWidget* shown = viewStack->currentWidget();
+    updateAction->setEnabled(false);
     viewStack->setCurrentWidget(connectPage);
-    if (deviceViewPresent) {
-        deviceViewPresent = false;
-        if (shown && shown != connectPage) {
-            viewStack->removeWidget(shown);
-            // The loss is often noticed inside one of this view's own slots.
-            shown->deleteLater();
-        }
+    if (!deviceViewPresent)
+        return;
+    deviceViewPresent = false;
+    if (shown && shown != connectPage) {
+        viewStack->removeWidget(shown);
+        // The loss is often noticed inside one of this view's own slots.
+        shown->deleteLater();
     }
+}
+
+void viewMain::changeLang(QAction* action)
+{
+    const QString code = action->data().toString();
+    appSettings().setValue(QLatin1String(appSettings::LangKey), code);
+    qDebug() << code;
+    restartProgram(QCoreApplication::applicationFilePath());
+    QCoreApplication::exit(RestartExitCode);
+}
+
+QString viewMain::serviceQuery() const
+{
+    // Without a sensor view the identity last shown stands in.
+    return serviceQueryText(sensorId, sensorHw, sensorSw);
+}
+
+QString viewMain::aboutStatus() const
+{
+    return QString();
+}
+
+void viewMain::openServicePage(const char* pathAndQuery)
+{
+    QDesktopServices::openUrl(serviceUrl(pathAndQuery, serviceQuery()));
+}
+
+void viewMain::openHelp()
+{
+    openServicePage("/utility/help.php?data=");
+}
+
+void viewMain::openWebsite()
+{
+    openServicePage("/utility/web.php?data=");
+}
+
+void viewMain::openSupport()
+{
+    openServicePage("/utility/support.php?data=");
+}
+
+void viewMain::openRegistration()
+{
+    openServicePage("/utility/registration.php?data=");
+}
+
+void viewMain::openAbout()
+{
+    auto* about = new view_about;
+    about->showNormal();
+    about->statusLabel->setText(aboutStatus());
+}
+
+void viewMain::updateFirmware()
+{
 }
 
 void viewMain::closeEvent(QCloseEvent* event)

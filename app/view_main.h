@@ -1,7 +1,12 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 
+#include <functional>
+
+class QAction;
+class QActionGroup;
 class QFrame;
 class QLabel;
 class QStackedWidget;
@@ -9,13 +14,19 @@ class QVBoxLayout;
 class tessaro;
 
 // The program's only main window: follows the device and shows the connect prompt or
-// the view that fits the connected device.
+// the view that fits the connected device; menus for language, update, web pages, About.
 class viewMain : public QMainWindow
 {
     Q_OBJECT
 public:
+    static constexpr int RestartExitCode = 12;
+
     explicit viewMain(QWidget* parent = nullptr);
     ~viewMain() override;
+
+    // Starts the program's own executable again, detached and without arguments.
+    // Tests put a recorder here instead of starting a process.
+    static std::function<bool(const QString& program)> restartProgram;
 
     tessaro* device = nullptr;
 
@@ -25,16 +36,34 @@ signals:
 public slots:
     void connected();
     void disconnected();
+    void changeLang(QAction* action);
+    void openHelp();
+    void openWebsite();
+    void openAbout();
+    void openSupport();
+    void openRegistration();
+    void updateFirmware();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    void buildMenus();
+    void buildLanguageEntries(QMenu* languageMenu);
     void restoreGeometryFromSettings();
+    void showDeviceView(QWidget* view);
+    void openServicePage(const char* pathAndQuery);
+    QString serviceQuery() const;
+    QString aboutStatus() const;
 
     QVBoxLayout* connectLayout = nullptr;
     QLabel* prompt = nullptr;
+    QPointer<QWidget> sensorView;
+    QPointer<QWidget> flashingView;
+    QPointer<QWidget> legacyView;
     QFrame* connectPage = nullptr;
     QStackedWidget* viewStack = nullptr;
+    QActionGroup* languageGroup = nullptr;
+    QAction* updateAction = nullptr;
     bool deviceViewPresent = false;
 };

@@ -1,0 +1,55 @@
+// The real demo program as a process: exit status after a close and after a language change.
+#include "testmain.h"
+
+#include <QProcess>
+#include <QSettings>
+#include <QTemporaryDir>
+
+class tst_program : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir configHome;
+
+    int runDemo(const QString& action)
+    {
+        QProcess program;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome.path());
+        environment.insert(QStringLiteral("TESSARO_DEMO_ACTION"), action);
+        program.setProcessEnvironment(environment);
+        program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        program.start(QStringLiteral("./TessaroUtility-sim"), QStringList());
+        if (!program.waitForFinished(20000))
+            return -1;
+        return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2;
+    }
+
+    QSettings settings() const
+    {
+        return QSettings(configHome.filePath(QStringLiteral("Corvanel/TessaroUtility.ini")), QSettings::IniFormat);
+    }
+
+private slots:
+    void closeEndsWithStatusZero()
+    {
+        QCOMPARE(runDemo(QStringLiteral("quit")), 0);
+        QCOMPARE(settings().value(QStringLiteral("mainwindow/size")).toSize(), QSize(700, 400));
+    }
+
+    void languageChangeEndsWithStatus12AndRestarts()
+    {
+        QFile::remove(configHome.filePath(QStringLiteral("Corvanel/TessaroUtility.ini")));
+        QCOMPARE(runDemo(QStringLiteral("lang:en")), 12);
+        QCOMPARE(settings().value(QStringLiteral("lang")).toString(), QStringLiteral("en"));
+        // The first instance ends without closing its window; the new one stores its
+        // geometry when it closes.
+        QVERIFY(!settings().contains(QStringLiteral("mainwindow/size")));
+        QTRY_VERIFY_WITH_TIMEOUT(settings().contains(QStringLiteral("mainwindow/size")), 20000);
+    }
+};
+
+TESSARO_TEST_MAIN(tst_program)
+#include "tst_program.moc"

@@ -1,0 +1,306 @@
+// The main window: pages by device type, menus, language change, web links, geometry.
+#include "app/appsettings.h"
+#include "app/serviceidentity.h"
+#include "app/view_about.h"
+#include "app/view_main.h"
+#include "device/tessaro.h"
+#include "simfixture.h"
+#include "testmain.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QStackedWidget>
+
+#include <optional>
+
+// Catches the addresses the window hands to the desktop's browser.
+class UrlRecorder : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl& url) { urls << url; }
+};
+
+class tst_viewmain : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::optional<SimFixture> fixture;
+    QStringList restarts;
+    UrlRecorder browser;
+
+    static QAction* findAction(QWidget* window, const QString& text)
+    {
+        const auto actions = window->findChildren<QAction*>();
+        for (QAction* action : actions) {
+            if (action->text() == text)
+                return action;
+        }
+        return nullptr;
+    }
+
+    static QWidget* currentPage(viewMain& window)
+    {
+        return window.findChild<QStackedWidget*>()->currentWidget();
+    }
+
+    static bool showsConnectPrompt(viewMain& window)
+    {
+        const auto* label = currentPage(window)->findChild<QLabel*>();
+        return label && label->text() == QLatin1String("[tsro_connect]");
+    }
+
+    static sim::DeviceInfo deviceWithProduct(std::uint16_t productId)
+    {
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.productId = productId;
+        info.path = "sim/product" + std::to_string(productId);
+        return info;
+    }
+
+    void writeLanguages()
+    {
+        fixture->writeFile(QStringLiteral("lang/lang.json"), R"({"langs": [
+            {"code": "nl", "name": "Nederlands", "intname": "Dutch", "file": "nl.json"},
+            {"code": "de", "name": "Deutsch", "intname": "German", "file": "de.json"},
+            {"code": "en", "name": "English", "intname": "English", "file": "en.json"}]})");
+    }
+
+private slots:
+    void initTestCase()
+    {
+        qputenv("TESSARO_SERVICE_URL", "http://127.0.0.1:9");
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
+        viewMain::restartProgram = [this](const QString& program) {
+            restarts << program;
+            return true;
+        };
+    }
+
+    void cleanupTestCase()
+    {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    }
+
+    void init()
+    {
+        fixture.emplace();
+        fixture->writeCatalogue({SimFixture::sensorEntry(),
+                                 SimFixture::entry(QStringLiteral("bootloader"), 0x0002),
+                                 SimFixture::entry(QStringLiteral("update"), 0x0003)});
+        writeLanguages();
+        appSettings().clear();
+        restarts.clear();
+        browser.urls.clear();
+        sensorId.clear();
+        sensorHw.clear();
+        sensorSw.clear();
+    }
+
+    void cleanup()
+    {
+        fixture.reset();
+    }
+
+    void firstRunGeometry()
+    {
+        viewMain window;
+        QCOMPARE(window.size(), QSize(700, 400));
+        QCOMPARE(window.pos(), QPoint(200, 200));
+        QVERIFY(showsConnectPrompt(window));
+        QCOMPARE(window.windowTitle(), QStringLiteral("[title]"));
+    }
+
+    void geometrySurvivesRestart()
+    {
+        {
+            viewMain window;
+            window.show();
+            window.move(50, 60);
+            window.resize(800, 500);
+            window.close();
+        }
+        viewMain again;
+        QCOMPARE(again.size(), QSize(800, 500));
+        QCOMPARE(again.pos(), QPoint(50, 60));
+    }
+
+    void sensorPluggedAtStartIsShownAtOnce()
+    {
+        fixture->plugSensor();
+        viewMain window;
+        QVERIFY(!showsConnectPrompt(window));
+        QVERIFY(findAction(&window, QStringLiteral("[menu:file:update]"))->isEnabled());
+    }
+
+    void pagesFollowTheDevice_data()
+    {
+        QTest::addColumn<int>("productId");
+        QTest::addColumn<bool>("updateEnabled");
+        QTest::newRow("sensor") << 0x0001 << true;
+        QTest::newRow("bootloader") << 0x0002 << false;
+        QTest::newRow("update") << 0x0003 << true;
+    }
+
+    void pagesFollowTheDevice()
+    {
+        QFETCH(int, productId);
+        QFETCH(bool, updateEnabled);
+        viewMain window;
+        window.show();
+        QAction* update = findAction(&window, QStringLiteral("[menu:file:update]"));
+        QVERIFY(!update->isEnabled());
+
+        auto device = fixture->plugSensor(deviceWithProduct(static_cast<std::uint16_t>(productId)));
+        QTRY_VERIFY(!showsConnectPrompt(window));
+        QCOMPARE(update->isEnabled(), updateEnabled);
+        QPointer<QWidget> view = currentPage(window);
+
+        sim::SimBus::instance().unplug(device.get());
+        QTRY_VERIFY(showsConnectPrompt(window));
+        QVERIFY(!update->isEnabled());
+        QTRY_VERIFY(view.isNull());
+        QCOMPARE(window.findChild<QStackedWidget*>()->count(), 1);
+
+        // Plugged in again: a new view.
+        sim::SimBus::instance().plug(device);
+        QTRY_VERIFY(!showsConnectPrompt(window));
+        QVERIFY(currentPage(window) != view);
+    }
+
+    void languageMenuInCodeOrder()
+    {
+        appSettings().setValue(QStringLiteral("lang"), QStringLiteral("en"));
+        viewMain window;
+        auto* group = window.findChild<QActionGroup*>();
+        QVERIFY(group);
+        QStringList names, tips, checked;
+        const auto actions = group->actions();
+        for (QAction* action : actions) {
+            names << action->text();
+            tips << action->toolTip();
+            if (action->isChecked())
+                checked << action->data().toString();
+        }
+        QCOMPARE(names, QStringList({"Deutsch", "English", "Nederlands"}));
+        QCOMPARE(tips, QStringList({"German, de", "English, en", "Dutch, nl"}));
+        QCOMPARE(checked, QStringList({"en"}));
+        QVERIFY(group->isExclusive());
+    }
+
+    void languageChangeRestarts_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::newRow("other language") << "de";
+        QTest::newRow("already checked") << "nl";
+    }
+
+    void languageChangeRestarts()
+    {
+        QFETCH(QString, code);
+        viewMain window;
+        QAction* entry = nullptr;
+        const auto actions = window.findChild<QActionGroup*>()->actions();
+        for (QAction* action : actions) {
+            if (action->data().toString() == code)
+                entry = action;
+        }
+        QVERIFY(entry);
+        QTimer::singleShot(0, entry, &QAction::trigger);
+        QCOMPARE(QCoreApplication::exec(), viewMain::RestartExitCode);
+        QCOMPARE(restarts, QStringList({QCoreApplication::applicationFilePath()}));
+        QCOMPARE(appSettings().language(), code);
+    }
+
+    void webLinks_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("path");
+        QTest::newRow("help") << "[menu:info:help]" << "/utility/help.php";
+        QTest::newRow("support") << "[menu:info:support]" << "/utility/support.php";
+        QTest::newRow("web") << "[menu:info:web]" << "/utility/web.php";
+        QTest::newRow("registration") << "[menu:info:registration]" << "/utility/registration.php";
+    }
+
+    void webLinks()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, path);
+        // Chosen so that the Base64 text holds "+", "/" and "=".
+        sensorId = QStringLiteral("ID>>?");
+        sensorHw = QStringLiteral("HW 1.1");
+        sensorSw = QStringLiteral("SW 2.4");
+        viewMain window;
+        findAction(&window, entry)->trigger();
+        QCOMPARE(browser.urls.size(), 1);
+        const QString data = QString::fromLatin1(QByteArray("ID>>?;HW 1.1;SW 2.4;UTIL 2.2").toBase64());
+        QVERIFY(data.contains(QLatin1Char('+')) || data.contains(QLatin1Char('/')));
+        QCOMPARE(browser.urls.first().toString(QUrl::FullyEncoded),
+                 QStringLiteral("http://127.0.0.1:9") + path + QStringLiteral("?data=") + data);
+    }
+
+    void webLinksWithoutAnySensor()
+    {
+        viewMain window;
+        findAction(&window, QStringLiteral("[menu:info:help]"))->trigger();
+        QCOMPARE(browser.urls.size(), 1);
+        QCOMPARE(QByteArray::fromBase64(browser.urls.first().query().section(QLatin1Char('='), 1).toLatin1()),
+                 QByteArray(";;;UTIL 2.2"));
+    }
+
+    void eachAboutClickOpensAWindow()
+    {
+        viewMain window;
+        QAction* about = findAction(&window, QStringLiteral("[menu:info:about]"));
+        about->trigger();
+        about->trigger();
+        QList<view_about*> windows;
+        const auto topLevels = QApplication::topLevelWidgets();
+        for (QWidget* widget : topLevels) {
+            if (auto* view = qobject_cast<view_about*>(widget))
+                windows << view;
+        }
+        QCOMPARE(windows.size(), 2);
+        for (view_about* view : windows) {
+            QVERIFY(view->isVisible());
+            QVERIFY(view->statusLabel->text().isEmpty());
+            view->deleteLater();
+        }
+    }
+
+    void exitEntryClosesAndStoresGeometry()
+    {
+        viewMain window;
+        window.show();
+        window.move(70, 80);
+        findAction(&window, QStringLiteral("[menu:file:exit]"))->trigger();
+        QVERIFY(!window.isVisible());
+        appSettings settings;
+        QCOMPARE(settings.value(QStringLiteral("mainwindow/pos")).toPoint(), QPoint(70, 80));
+    }
+
+    void destructionClosesTheDevice()
+    {
+        auto sensor = fixture->plugSensor();
+        QPointer<tessaro> device;
+        {
+            viewMain window;
+            device = window.device;
+            QVERIFY(device->isConnected);
+        }
+        QVERIFY(device.isNull());
+        // The handle was closed: the sensor may be opened by the next window.
+        viewMain next;
+        QVERIFY(next.device->isConnected);
+    }
+};
+
+TESSARO_TEST_MAIN(tst_viewmain)
+#include "tst_viewmain.moc"
