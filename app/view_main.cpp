@@ -5,6 +5,7 @@
 #include "tessarotranslator.h"
 #include "view_about.h"
 #include "device/tessaro.h"
+#include "sensor/view_tessaro.h"
 
 #include <QActionGroup>
 #include <QCloseEvent>
@@ -127,10 +128,15 @@ void viewMain::connected()
 {
     const QString& type = device->deviceType;
     if (type == QLatin1String(TessaroLink::TypeSensor)) {
-        auto* view = new QLabel(type, connectPage);
+        auto* view = new view_tessaro(connectPage, device);
         sensorView = view;
         updateAction->setEnabled(true);
-        showDeviceView(view);
+        viewStack->addWidget(view);
+        deviceViewPresent = true;
+        view->reloadUi();
+        // The identity reads may have lost the sensor already.
+        if (sensorView)
+            viewStack->setCurrentWidget(view);
     } else if (type == QLatin1String(TessaroLink::TypeUpdate)) {
         auto* view = new QLabel(type, connectPage);
         legacyView = view;
@@ -170,12 +176,12 @@ void viewMain::changeLang(QAction* action)
 QString viewMain::serviceQuery() const
 {
     // Without a sensor view the identity last shown stands in.
-    return serviceQueryText(sensorId, sensorHw, sensorSw);
+    return sensorView ? sensorView->checkData : serviceQueryText(sensorId, sensorHw, sensorSw);
 }
 
 QString viewMain::aboutStatus() const
 {
-    return QString();
+    return sensorView ? sensorView->softwareStatusText : QString();
 }
 
 void viewMain::openServicePage(const char* pathAndQuery)

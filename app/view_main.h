@@ -12,6 +12,7 @@ class QLabel;
 class QStackedWidget;
 class QVBoxLayout;
 class tessaro;
+class view_tessaro;
 
 // The program's only main window: follows the device and shows the connect prompt or
 // the view that fits the connected device; menus for language, update, web pages, About.
@@ -58,7 +59,7 @@ private:
 
     QVBoxLayout* connectLayout = nullptr;
     QLabel* prompt = nullptr;
-    QPointer<QWidget> sensorView;
+    QPointer<view_tessaro> sensorView;
     QPointer<QWidget> flashingView;
     QPointer<QWidget> legacyView;
     QFrame* connectPage = nullptr;

@@ -1,0 +1,71 @@
+#pragma once
+
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+class QGraphicsPixmapItem;
+class QGraphicsScene;
+class QGraphicsView;
+class QKeyEvent;
+class QLabel;
+class tessaro;
+class tessaroPushButton;
+
+// Full-screen calibration: an arrow in each screen corner shows which corner the sensor
+// waits for, which are done and which are still to do; the live pen point in large type;
+// abort and restart buttons. It follows the calibration state that the live view derives
+// from the poll and closes itself shortly after the sensor reports the end.
+class view_tessarocalibrate : public QWidget
+{
+    Q_OBJECT
+public:
+    // Time the finished picture stays before the screen closes.
+    static constexpr int DefaultFinishCloseMs = 1500;
+    static constexpr int SceneSize = 200;
+
+    enum Corner { TopLeft, TopRight, BottomLeft, BottomRight, CornerCount };
+    enum Picture { Todo, Active, Done, PictureCount };
+
+    explicit view_tessarocalibrate(tessaro* connection, QWidget* parent = nullptr);
+
+    // Tests shorten the wait; the program always uses the default.
+    void setFinishCloseMs(int ms);
+    int finishCloseMs() const { return m_finishCloseMs; }
+
+    // Which picture a corner shows (for tests and for skipping unchanged arrows).
+    Picture shownPicture(Corner corner) const { return m_shown[corner]; }
+
+    // Set once the finished picture is shown and the close is scheduled; cleared by every
+    // report of a running calibration. Starts set: nothing is finished before a
+    // calibration has been seen running.
+    bool finishShown = true;
+    QGraphicsView* cornerViews[CornerCount] = {};
+    QGraphicsPixmapItem* arrowItems[CornerCount] = {};
+    QGraphicsScene* cornerScenes[CornerCount] = {};
+    QPixmap arrowDone;
+    QPixmap arrowActive;
+    QPixmap arrowTodo;
+    QLabel* xLabel = nullptr;
+    QLabel* yLabel = nullptr;
+    QLabel* sizeLabel = nullptr;
+    QPointer<tessaro> connection;
+    tessaroPushButton* abortButton = nullptr;
+    tessaroPushButton* restartButton = nullptr;
+
+public slots:
+    void CalibrationState(int state, int point);
+    void LivePoint(QString data);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void showPicture(Corner corner, Picture picture);
+
+    // Each picture mirrored for each corner, made once: the arrows are set ten times a second.
+    QPixmap m_pictures[CornerCount][PictureCount];
+    Picture m_shown[CornerCount] = {Todo, Todo, Todo, Todo};
+    int m_finishCloseMs = DefaultFinishCloseMs;
+};

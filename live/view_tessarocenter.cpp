@@ -1,0 +1,282 @@
+#include "view_tessarocenter.h"
+
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QStringList>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+
+namespace {
+
+const char* const PictureStyle = "border-style: none; background: transparent";
+const char* const ValueStyle = "font-size: 20px;";
+const char* const MountStyle = "QPushButton {border: inset; padding: 0px;}";
+const char* const OldHardware = "HW 1.0"; // sees the screen turned by 180 degrees
+constexpr int ValueWidth = 100;
+constexpr int CentreSize = 150;
+constexpr int FillStretch = 100;
+constexpr QSize MountIconSize(160, 120);
+
+// Distance from the centre at which the first, second and third arrow of a row turns
+// bad; within the first the point counts as centred (centre plus or minus 20).
+constexpr int BadFrom[view_tessarocenter::ArrowCount] = {21, 101, 201};
+
+// Arrow positions in their row's scene, nearest the centre mark first; the pictures
+// point right, so each row is turned to point at the mark.
+const QPointF LeftPositions[] = {{75, 0}, {37, 0}, {0, 0}};
+const QPointF LowerPositions[] = {{0, 0}, {0, 37}, {0, 75}};
+const QPointF RightPositions[] = {{0, 0}, {37, 0}, {75, 0}};
+const QPointF UpperPositions[] = {{0, 75}, {0, 37}, {0, 0}};
+constexpr qreal LeftRotation = 0;
+constexpr qreal LowerRotation = 270;
+constexpr qreal RightRotation = 180;
+constexpr qreal UpperRotation = 90;
+
+QLabel* styledLabel(const QString& text = QString())
+{
+    auto* label = new QLabel(text);
+    label->setStyleSheet(QLatin1String(ValueStyle));
+    return label;
+}
+
+QLabel* valueLabel()
+{
+    QLabel* label = styledLabel();
+    label->setFixedWidth(ValueWidth);
+    return label;
+}
+
+// The view keeps the whole picture in sight: the layout may not squeeze it behind
+// scroll bars. It may grow; its alignment then keeps the picture in line with the mark.
+void fitToScene(QGraphicsView* view, const QSizeF& size)
+{
+    view->setStyleSheet(QLatin1String(PictureStyle));
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setMinimumSize(size.toSize());
+}
+
+QPushButton* mountButton(const QIcon& icon)
+{
+    auto* button = new QPushButton;
+    button->setIcon(icon);
+    button->setIconSize(MountIconSize);
+    button->setStyleSheet(QLatin1String(MountStyle));
+    return button;
+}
+
+} // namespace
+
+view_tessarocenter::view_tessarocenter(tessaro* connection, QWidget* parent)
+    : QWidget(parent)
+{
+    Q_UNUSED(connection)
+    ceilingIcon = QIcon(QStringLiteral("rc/ceiling.png"));
+    ceilingGrayIcon = QIcon(QStringLiteral("rc/ceiling_gray.png"));
+    tripodIcon = QIcon(QStringLiteral("rc/tripod.png"));
+    tripodGrayIcon = QIcon(QStringLiteral("rc/tripod_gray.png"));
+    offPixmap = QPixmap(QStringLiteral("rc/arrow_center_off.png"));
+    okayPixmap = QPixmap(QStringLiteral("rc/arrow_center_okay.png"));
+    badPixmap = QPixmap(QStringLiteral("rc/arrow_center_bad.png"));
+
+    ceilingButton = mountButton(ceilingGrayIcon);
+    tripodButton = mountButton(tripodIcon);
+
+    centerScene = new QGraphicsScene(0, 0, CentreSize, CentreSize, this);
+    centerItem = centerScene->addPixmap(QPixmap(QStringLiteral("rc/center.png")));
+    centerItem->setPos(0, 0);
+    centerView = new QGraphicsView(centerScene);
+    fitToScene(centerView, centerScene->sceneRect().size());
+
+    leftView = arrowRow(&leftScene, leftItems, LeftPositions, LeftRotation, Qt::AlignHCenter);
+    lowerView = arrowRow(&lowerScene, lowerItems, LowerPositions, LowerRotation, Qt::AlignVCenter);
+    rightView = arrowRow(&rightScene, rightItems, RightPositions, RightRotation, Qt::AlignHCenter);
+    upperView = arrowRow(&upperScene, upperItems, UpperPositions, UpperRotation, Qt::AlignVCenter);
+
+    xValueLabel = valueLabel();
+    yValueLabel = valueLabel();
+    sizeValueLabel = valueLabel();
+    auto* values = new QWidget;
+    auto* valuesLayout = new QHBoxLayout(values);
+    valuesLayout->addWidget(styledLabel(QStringLiteral("X:")));
+    valuesLayout->addWidget(xValueLabel);
+    valuesLayout->addWidget(styledLabel(QStringLiteral("Y:")));
+    valuesLayout->addWidget(yValueLabel);
+    valuesLayout->addWidget(styledLabel(QStringLiteral("Size:")));
+    valuesLayout->addWidget(sizeValueLabel);
+    valuesLayout->addStretch(FillStretch);
+
+    auto* setup = new QWidget;
+    auto* setupLayout = new QVBoxLayout(setup);
+    setupLayout->setContentsMargins(0, 0, 0, 0);
+    auto* setupGroup = new QGroupBox(tr("[center:setup]"));
+    auto* groupLayout = new QVBoxLayout(setupGroup);
+    groupLayout->addWidget(ceilingButton);
+    groupLayout->addWidget(new QLabel(tr("[center:setup:info]")), 0, Qt::AlignHCenter);
+    groupLayout->addWidget(tripodButton);
+    setupLayout->addWidget(setupGroup);
+    setupLayout->addStretch(FillStretch);
+
+    auto* stopButton = new QPushButton(tr("[center:stop]"));
+    auto* startButton = new QPushButton(tr("[center:startcal]"));
+
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(values, 0, 1, 1, 3);
+    grid->addWidget(upperView, 1, 2, Qt::AlignBottom);
+    grid->addWidget(leftView, 2, 1, Qt::AlignRight);
+    grid->addWidget(centerView, 2, 2, Qt::AlignCenter);
+    grid->addWidget(rightView, 2, 3, Qt::AlignLeft);
+    grid->addWidget(lowerView, 3, 2, Qt::AlignTop);
+    grid->addWidget(setup, 1, 4, 2, 1);
+    grid->addWidget(stopButton, 4, 1);
+    grid->addWidget(startButton, 4, 2);
+    grid->setColumnStretch(0, 400);
+    grid->setColumnStretch(1, 300);
+    grid->setColumnStretch(3, 300);
+    grid->setColumnStretch(4, 400);
+    grid->setRowStretch(1, 300);
+    grid->setRowStretch(3, 300);
+
+    connect(stopButton, &QPushButton::clicked, this, &view_tessarocenter::hide);
+    connect(startButton, &QPushButton::clicked, this, &view_tessarocenter::startCalAndClose);
+    connect(ceilingButton, &QPushButton::clicked, this, &view_tessarocenter::setCeiling);
+    connect(tripodButton, &QPushButton::clicked, this, &view_tessarocenter::setTripot);
+
+    ceilingMount = false;
+}
+
+QGraphicsView* view_tessarocenter::arrowRow(QGraphicsScene** scene, QGraphicsPixmapItem** items,
+                                            const QPointF* positions, qreal rotation, Qt::Alignment alignment)
+{
+    // No fixed scene rectangle: the scene grows to hold its turned arrows.
+    *scene = new QGraphicsScene(this);
+    for (int i = 0; i < ArrowCount; ++i) {
+        items[i] = (*scene)->addPixmap(offPixmap);
+        items[i]->setPos(positions[i]);
+        items[i]->setRotation(rotation);
+    }
+    auto* view = new QGraphicsView(*scene);
+    fitToScene(view, (*scene)->itemsBoundingRect().size());
+    view->setAlignment(alignment);
+    return view;
+}
+
+void view_tessarocenter::setCeiling()
+{
+    ceilingMount = true;
+    ceilingButton->setIcon(ceilingIcon);
+    ceilingButton->setIconSize(MountIconSize);
+    tripodButton->setIcon(tripodGrayIcon);
+    tripodButton->setIconSize(MountIconSize);
+}
+
+void view_tessarocenter::setTripot()
+{
+    ceilingMount = false;
+    ceilingButton->setIcon(ceilingGrayIcon);
+    ceilingButton->setIconSize(MountIconSize);
+    tripodButton->setIcon(tripodIcon);
+    tripodButton->setIconSize(MountIconSize);
+}
+
+void view_tessarocenter::startCalAndClose()
+{
+    // The start button shows the calibration screen before this one goes; a receiver
+    // could delete this screen meanwhile.
+    const QPointer<view_tessarocenter> self(this);
+    emit startCal();
+    if (self)
+        hide();
+}
+
+void view_tessarocenter::setArrow(QGraphicsPixmapItem* item, Arrow* shown, Arrow arrow)
+{
+    // Called for twelve arrows ten times a second: only a change touches the scene.
+    if (*shown == arrow)
+        return;
+    *shown = arrow;
+    item->setPixmap(arrow == Okay ? okayPixmap : arrow == Bad ? badPixmap : offPixmap);
+}
+
+void view_tessarocenter::axisOff(QGraphicsPixmapItem** first, Arrow* firstShown, QGraphicsPixmapItem** second,
+                                 Arrow* secondShown)
+{
+    for (int i = 0; i < ArrowCount; ++i) {
+        setArrow(first[i], &firstShown[i], Off);
+        setArrow(second[i], &secondShown[i], Off);
+    }
+}
+
+void view_tessarocenter::showAxis(int offset, QGraphicsPixmapItem** positiveItems, Arrow* positiveShown,
+                                  QGraphicsPixmapItem** negativeItems, Arrow* negativeShown)
+{
+    if (std::abs(offset) < BadFrom[0]) {
+        for (int i = 0; i < ArrowCount; ++i) {
+            setArrow(positiveItems[i], &positiveShown[i], Okay);
+            setArrow(negativeItems[i], &negativeShown[i], Okay);
+        }
+        return;
+    }
+    int bad = 0;
+    while (bad < ArrowCount && std::abs(offset) >= BadFrom[bad])
+        ++bad;
+    QGraphicsPixmapItem** badItems = offset > 0 ? positiveItems : negativeItems;
+    Arrow* badShown = offset > 0 ? positiveShown : negativeShown;
+    QGraphicsPixmapItem** offItems = offset > 0 ? negativeItems : positiveItems;
+    Arrow* offShown = offset > 0 ? negativeShown : positiveShown;
+    for (int i = 0; i < ArrowCount; ++i) {
+        setArrow(badItems[i], &badShown[i], i < bad ? Bad : Off);
+        setArrow(offItems[i], &offShown[i], Off);
+    }
+}
+
+void view_tessarocenter::pointData(QString text)
+{
+    // A short text empties the missing values and reads their coordinates as 0, which
+    // turns that axis's arrows off.
+    const QStringList fields = text.split(QLatin1Char(':'));
+    xValueLabel->setText(fields.value(2));
+    yValueLabel->setText(fields.value(3));
+    sizeValueLabel->setText(fields.value(4));
+    int x = fields.value(2).toInt();
+    int y = fields.value(3).toInt();
+
+    if (x == 0)
+        axisOff(leftItems, m_left, rightItems, m_right);
+    if (y == 0)
+        axisOff(upperItems, m_upper, lowerItems, m_lower);
+
+    // Into screen orientation: the sensor sees the screen mirrored one way from the
+    // ceiling and the other way from a tripod; the first hardware sees it turned.
+    if (ceilingMount)
+        x = SensorMaxX - x;
+    else
+        y = SensorMaxY - y;
+    if (hardwareVersion == QLatin1String(OldHardware)) {
+        x = SensorMaxX - x;
+        y = SensorMaxY - y;
+    }
+
+    // At the far edges, and outside the range (garbage), the rows stay as they are.
+    if (x > 0 && x < SensorMaxX)
+        showAxis(x - CentreX, leftItems, m_left, rightItems, m_right);
+    if (y > 0 && y < SensorMaxY)
+        showAxis(y - CentreY, upperItems, m_upper, lowerItems, m_lower);
+}
+
+void view_tessarocenter::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape)
+        close();
+    // Other keys end here: a full-screen window has nobody to pass them to.
+    event->accept();
+}

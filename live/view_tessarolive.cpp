@@ -1,0 +1,202 @@
+#include "view_tessarolive.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPen>
+#include <QPolygonF>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+
+namespace {
+
+const char* const ValueStyle = "font-size: 20px;";
+const char* const PictureStyle = "border-style: none; background: transparent";
+const char* const BatteryFiles[] = {"rc/batt_unknown.png", "rc/batt_100.png", "rc/batt_75.png",
+                                    "rc/batt_50.png",      "rc/batt_25.png",  "rc/batt_0.png"};
+constexpr int SceneWidth = 420;
+constexpr int SceneHeight = 320;
+constexpr int BatteryWidth = 64;
+constexpr int BatteryHeight = 32;
+constexpr int GroupStretch = 100;
+
+QLabel* valueLabel()
+{
+    auto* label = new QLabel;
+    label->setStyleSheet(QLatin1String(ValueStyle));
+    return label;
+}
+
+QPen outline(const QColor& colour)
+{
+    return QPen(QBrush(colour), 1, Qt::SolidLine, Qt::RoundCap, Qt::BevelJoin);
+}
+
+} // namespace
+
+view_tessarolive::view_tessarolive(QWidget* parent)
+    : QWidget(parent)
+{
+    xLabel = valueLabel();
+    yLabel = valueLabel();
+    sizeLabel = valueLabel();
+    numberLabel = valueLabel();
+    calStateLabel = new QLabel;
+    calPointLabel = new QLabel;
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+
+    areaScene = new QGraphicsScene(0, 0, SceneWidth, SceneHeight, this);
+    areaView = new QGraphicsView(areaScene);
+    areaView->setMinimumSize(SceneWidth, SceneHeight);
+    areaView->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    areaView->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    layout->addWidget(areaView, 0);
+
+    auto* pointGroup = new QGroupBox(tr("[live:sens]"));
+    auto* pointGrid = new QGridLayout(pointGroup);
+    pointGrid->addWidget(new QLabel(tr("[live:sens:x]") + QLatin1Char(':')), 0, 0);
+    pointGrid->addWidget(xLabel, 0, 1);
+    pointGrid->addWidget(new QLabel(tr("[live:sens:y]") + QLatin1Char(':')), 0, 2);
+    pointGrid->addWidget(yLabel, 0, 3);
+    pointGrid->addWidget(new QLabel(tr("[live:sens:size]") + QLatin1Char(':')), 1, 0);
+    pointGrid->addWidget(sizeLabel, 1, 1);
+    pointGrid->addWidget(new QLabel(tr("[live:sens:num]") + QLatin1Char(':')), 1, 2);
+    pointGrid->addWidget(numberLabel, 1, 3);
+    layout->addWidget(pointGroup);
+
+    auto* calGroup = new QGroupBox(tr("[live:cal]"));
+    auto* calGrid = new QGridLayout(calGroup);
+    calGrid->addWidget(new QLabel(tr("[live:cal:state]") + QLatin1Char(':')), 0, 0);
+    calGrid->addWidget(calStateLabel, 0, 1);
+    calGrid->addWidget(new QLabel(tr("[live:cal:point]") + QLatin1Char(':')), 0, 2);
+    calGrid->addWidget(calPointLabel, 0, 3);
+
+    for (int i = 0; i < BatteryCount; ++i)
+        batteryPixmaps[i] = QPixmap(QLatin1String(BatteryFiles[i]));
+    batteryScene = new QGraphicsScene(0, 0, BatteryWidth, BatteryHeight, this);
+    batteryItem = batteryScene->addPixmap(batteryPixmaps[BatteryUnknown]);
+    batteryItem->setPos(0, 0);
+    batteryItem->setRotation(0);
+    batteryView = new QGraphicsView(batteryScene);
+    batteryView->setMaximumSize(BatteryWidth, BatteryHeight);
+    batteryView->setStyleSheet(QLatin1String(PictureStyle));
+    auto* batteryGroup = new QGroupBox(tr("[live:penbattery]"));
+    auto* batteryGrid = new QGridLayout(batteryGroup);
+    batteryGrid->addWidget(batteryView, 0, 0);
+
+    auto* stateRow = new QHBoxLayout;
+    stateRow->addWidget(calGroup, GroupStretch);
+    stateRow->addWidget(batteryGroup, 0);
+    layout->addLayout(stateRow);
+    layout->addStretch(GroupStretch);
+}
+
+void view_tessarolive::updatePoints(QString text)
+{
+    // A short text empties the labels of the fields it lacks.
+    const QStringList fields = text.split(QLatin1Char(':'));
+    xLabel->setText(fields.value(2));
+    yLabel->setText(fields.value(3));
+    sizeLabel->setText(fields.value(4));
+    numberLabel->setText(fields.value(5));
+}
+
+void view_tessarolive::updateCalibration(QString text)
+{
+    const QStringList fields = text.split(QLatin1Char(':'));
+    if (fields.size() < 4) {
+        emit CalibrationState(0, 0);
+        return;
+    }
+    if (fields.at(2) == QLatin1String("0")) {
+        calStateLabel->setText(tr("[live:cal:done]"));
+        calPointLabel->clear();
+        emit CalibrationState(0, 0);
+        return;
+    }
+    int point = 0;
+    if (fields.at(3) != QLatin1String("0")) {
+        calPointLabel->setText(fields.at(3));
+        point = fields.at(3).toInt();
+    }
+    calStateLabel->setText(tr("[live:cal:running]"));
+    emit CalibrationState(1, point);
+}
+
+void view_tessarolive::setPenBattery(double voltage)
+{
+    Battery battery = voltage > 2.8   ? Battery100
+                      : voltage > 2.6 ? Battery75
+                      : voltage > 2.4 ? Battery50
+                      : voltage > 2.1 ? Battery25
+                                      : Battery0;
+    if (voltage < 0)
+        battery = BatteryUnknown;
+    // Called on every poll tick: only a change of band touches the scene.
+    if (battery == shownBattery)
+        return;
+    shownBattery = battery;
+    batteryItem->setPixmap(batteryPixmaps[battery]);
+}
+
+void view_tessarolive::updateCalPoints(QList<int> x, QList<int> y)
+{
+    // A missing corner reads as 0, and a 0 means the sensor has no value for it.
+    int cx[CornerCount];
+    int cy[CornerCount];
+    for (int i = 0; i < CornerCount; ++i) {
+        cx[i] = x.value(i);
+        cy[i] = y.value(i);
+        if (cx[i] == 0 || cy[i] == 0)
+            return;
+    }
+    if (areaDrawn && std::equal(cx, cx + CornerCount, drawnX) && std::equal(cy, cy + CornerCount, drawnY))
+        return;
+    std::copy(cx, cx + CornerCount, drawnX);
+    std::copy(cy, cy + CornerCount, drawnY);
+    areaDrawn = true;
+    drawArea(cx, cy);
+}
+
+void view_tessarolive::drawArea(const int* x, const int* y)
+{
+    areaScene->clear();
+    areaScene->addRect(AreaMargin, AreaMargin, AreaWidth, AreaHeight, outline(QColor::fromRgbF(0.5, 0, 0, 1)),
+                       QBrush(Qt::white, Qt::SolidPattern));
+
+    int sx[CornerCount];
+    int sy[CornerCount];
+    std::copy(x, x + CornerCount, sx);
+    std::copy(y, y + CornerCount, sy);
+    // The sensor may be mounted turned or upside down: bring corner 2 right of corner 1
+    // and corner 4 below it, so the drawing looks like the screen.
+    if (std::abs(sx[0] - sx[1]) < std::abs(sy[0] - sy[1])) {
+        for (int i = 0; i < CornerCount; ++i)
+            std::swap(sx[i], sy[i]);
+    }
+    if (sx[1] < sx[0]) {
+        for (int& value : sx)
+            value = SensorWidth - value;
+    }
+    if (sy[3] < sy[0]) {
+        for (int& value : sy)
+            value = SensorHeight - value;
+    }
+
+    QPolygonF polygon;
+    polygon.reserve(CornerCount);
+    for (int i = 0; i < CornerCount; ++i)
+        polygon << QPointF(sx[i] * AreaWidth / SensorWidth + AreaMargin, sy[i] * AreaWidth / SensorWidth + AreaMargin);
+    areaScene->addPolygon(polygon, outline(QColor::fromRgbF(0, 0, 0, 1)), QBrush(Qt::white, Qt::SolidPattern));
+}

@@ -1,0 +1,45 @@
+#include "tessaroregister.h"
+
+#include "device/tessaro.h"
+
+#include <QStringList>
+
+namespace {
+
+// A name ends at its first NUL, as a C string handed to "%s" would.
+QByteArray nameBytes(const QString& name)
+{
+    const QByteArray utf8 = name.toUtf8();
+    return QByteArray(utf8.constData());
+}
+
+constexpr int ValuePart = 3;
+constexpr int MinimumParts = 5;
+
+} // namespace
+
+QByteArray TessaroRegister::readCommand(const QString& module, const QString& regname)
+{
+    return nameBytes(module) + ":read:" + nameBytes(regname) + ';';
+}
+
+QByteArray TessaroRegister::writeCommand(const QString& module, const QString& regname, int value)
+{
+    return nameBytes(module) + ":write:" + nameBytes(regname) + ':' + QByteArray::number(value) + ';';
+}
+
+bool TessaroRegister::fitsReport(const QByteArray& command)
+{
+    return command.size() <= TessaroLink::ReportSize;
+}
+
+std::optional<int> TessaroRegister::replyValue(const unsigned char* reply)
+{
+    const QStringList parts =
+        QString::fromLocal8Bit(reinterpret_cast<const char*>(reply)).split(QLatin1Char(':'));
+    if (parts.size() < MinimumParts)
+        return std::nullopt;
+    bool ok = false;
+    const int value = parts.at(ValuePart).toInt(&ok, 10);
+    return ok ? value : 0;
+}

@@ -1,0 +1,22 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+// Register commands of the parameter editors: formatting and reading of the replies.
+namespace TessaroRegister {
+
+// "module:read:regname;" with both names as UTF-8.
+QByteArray readCommand(const QString& module, const QString& regname);
+// "module:write:regname:value;" with both names as UTF-8 and the value in decimal.
+QByteArray writeCommand(const QString& module, const QString& regname, int value);
+// Whether the command fits the data part of one report; a cut command could hit
+// another register or write a wrong value, so a longer one must not be sent at all.
+bool fitsReport(const QByteArray& command);
+// The register value of a read reply: the whole reply (local 8-bit) split at ":", and
+// only with more than 4 parts is part 3 taken, as a decimal (0 when it does not parse).
+std::optional<int> replyValue(const unsigned char* reply);
+
+} // namespace TessaroRegister

@@ -1,0 +1,630 @@
+#include "view_tessaro.h"
+
+#include "parameterfile.h"
+#include "tessaroregister.h"
+#include "view_tessaroparameter_bool.h"
+#include "view_tessaroparameter_enum.h"
+#include "view_tessaroparameter_int.h"
+#include "app/serviceidentity.h"
+#include "device/tessaro.h"
+#include "live/tessaropushbutton.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFrame>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
+#include <QGraphicsView>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+#include <cstring>
+
+using TessaroLink::ReportBufferSize;
+
+namespace {
+
+const char* const NotConnected = "Tessaro not connected, ABORT!";
+const char* const ReadError = "Error reading Tessaro, ABORT!";
+const char* const PictureStyle = "border-style: none; background: transparent";
+const char* const BatteryFiles[] = {"rc/batt_unknown.png", "rc/batt_100.png", "rc/batt_75.png",
+                                    "rc/batt_50.png",      "rc/batt_25.png",  "rc/batt_0.png"};
+constexpr int WeatherSize = 64;
+constexpr int BatteryWidth = 64;
+constexpr int BatteryHeight = 32;
+constexpr int EasyDefaultMax = 10;
+constexpr int FarAway = 1000;       // larger than any distance the easy table cares about
+constexpr int ManualMode = 8;       // "conf1thr" value of a sensor in manual mode
+constexpr int CornerReadEvery = 10; // corners are read on every eleventh completed tick
+constexpr int PairingReady = 49;    // pairing progress above this means the pen is ready
+constexpr int FillerStretch = 1000;
+
+// Ticks since the corners were last read, shared by every sensor view of the run.
+int calReadCounter = 0;
+
+// A preset's value is sent as the file gives it, digits or not.
+QByteArray presetWrite(const QString& module, const QString& regname, const QByteArray& value)
+{
+    return module.toUtf8() + ":write:" + regname.toUtf8() + ':' + value + ';';
+}
+
+QString replyText(const unsigned char* reply)
+{
+    return QString::fromLocal8Bit(reinterpret_cast<const char*>(reply));
+}
+
+QString translated(const QString& text)
+{
+    const QByteArray source = text.toUtf8();
+    return QCoreApplication::translate("view_tessaro", source.constData());
+}
+
+QGraphicsView* pictureView(const QString& file, const QSize& size, QWidget* parent)
+{
+    auto* scene = new QGraphicsScene(0, 0, size.width(), size.height(), parent);
+    const QPixmap picture(file);
+    // A missing picture leaves an empty place.
+    if (!picture.isNull())
+        scene->addPixmap(picture.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+    auto* view = new QGraphicsView(scene, parent);
+    view->setStyleSheet(QLatin1String(PictureStyle));
+    return view;
+}
+
+} // namespace
+
+view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
+    : QWidget(parent)
+    , connection(deviceConnection)
+{
+    // Released with the view, so no tick can outlive it.
+    pollTimer = new QTimer(this);
+    pollTimer->setInterval(PollPeriodMs);
+    liveView = new QFrame(this);
+    tabs = new QTabWidget;
+    simpleTab = new QFrame;
+    infoTab = new QFrame;
+    systemTab = new QFrame;
+    advancedTab = new QFrame;
+
+    auto* layout = new QHBoxLayout(this);
+    auto* tabFrame = new QFrame;
+    auto* tabLayout = new QVBoxLayout(tabFrame);
+    tabLayout->setContentsMargins(0, 0, 0, 0);
+    tabLayout->addWidget(tabs);
+    layout->addWidget(tabFrame);
+    layout->addWidget(liveView);
+
+    tabs->addTab(simpleTab, tr("[tab:simple]"));
+    tabs->addTab(infoTab, tr("[tab:info]"));
+    tabs->addTab(systemTab, tr("[tab:system]"));
+    tabs->addTab(advancedTab, tr("[tab:advanced]"));
+
+    buildSimpleTab();
+    systemLayout = new QVBoxLayout(systemTab);
+    buildInfoTab();
+
+    pollTimer->start();
+
+    connect(connection, &tessaro::connected, this, &view_tessaro::connected);
+    connect(connection, &tessaro::disconnected, this, &view_tessaro::disconnected);
+    connect(pollTimer, &QTimer::timeout, this, &view_tessaro::dataPollWorker);
+    connect(this, &view_tessaro::execCommand, connection, &tessaro::execCommand);
+    connect(easySlider, &QSlider::valueChanged, this, &view_tessaro::easyUpdateSensor);
+    easySlider->setPageStep(1);
+}
+
+view_tessaro::~view_tessaro() = default;
+
+void view_tessaro::buildSimpleTab()
+{
+    auto* layout = new QVBoxLayout(simpleTab);
+
+    auto* easyGroup = new QGroupBox(tr("[simple:easythr]"));
+    auto* easyLayout = new QHBoxLayout(easyGroup);
+    easySlider = new QSlider(Qt::Horizontal);
+    easySlider->setRange(0, EasyDefaultMax);
+    easySlider->setTickInterval(1);
+    easySlider->setTickPosition(QSlider::TicksBelow);
+    easyLayout->addWidget(pictureView(QStringLiteral("rc/cload.png"), QSize(WeatherSize, WeatherSize), easyGroup));
+    easyLayout->addWidget(easySlider);
+    easyLayout->addWidget(pictureView(QStringLiteral("rc/sun.png"), QSize(WeatherSize, WeatherSize), easyGroup));
+    layout->addWidget(easyGroup);
+
+    auto* presetGroup = new QGroupBox(tr("[simple:preset]"));
+    auto* presetLayout = new QGridLayout(presetGroup);
+    presetCombo = new QComboBox;
+    presetInfo = new QLabel;
+    presetInfo->setMinimumHeight(150);
+    presetInfo->setWordWrap(true);
+    presetInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* saveButton = new QPushButton(tr("[simple:save]"));
+    presetLayout->addWidget(new QLabel(tr("[simple:presets]")), 0, 0, Qt::AlignTop);
+    presetLayout->addWidget(presetCombo, 0, 1, Qt::AlignTop);
+    presetLayout->addWidget(presetInfo, 1, 0, 1, -1, Qt::AlignLeft | Qt::AlignTop);
+    presetLayout->addWidget(saveButton, 2, 0, 1, -1, Qt::AlignBottom);
+    connect(saveButton, &QPushButton::clicked, this, &view_tessaro::simpleUpdateSensor);
+    layout->addWidget(presetGroup);
+
+    layout->addStretch(FillerStretch);
+
+    auto* centerButton = new QPushButton(tr("[sys:calibrate:center]"));
+    calibrateStartButton = new tessaroPushButton(tr("[sys:calibrate:start]"), QStringLiteral("cal:start;"), nullptr);
+    auto* abortButton = new tessaroPushButton(tr("[sys:calibrate:abort]"), QStringLiteral("cal:abort;"), nullptr);
+    layout->addWidget(centerButton);
+    layout->addWidget(calibrateStartButton);
+    layout->addWidget(abortButton);
+    connect(calibrateStartButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
+    connect(abortButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
+
+    presetCombo->setCurrentIndex(0);
+}
+
+void view_tessaro::buildInfoTab()
+{
+    auto* layout = new QVBoxLayout(infoTab);
+    layout->addWidget(buildSensorGroup());
+    layout->addWidget(buildPenGroup());
+    layout->addWidget(buildPenLiveGroup());
+    layout->addStretch(FillerStretch);
+}
+
+QWidget* view_tessaro::buildSensorGroup()
+{
+    auto* group = new QGroupBox(tr("[info:sensor]"));
+    auto* grid = new QGridLayout(group);
+    idLabel = new QLabel;
+    hwLabel = new QLabel;
+    swLabel = new QLabel;
+    swBuildLabel = new QLabel;
+    statusLabel = new QLabel;
+    const QList<QPair<QString, QLabel*>> rows = {{tr("[info:sensor:id]"), idLabel},
+                                                 {tr("[info:sensor:hw]"), hwLabel},
+                                                 {tr("[info:sensor:sw]"), swLabel},
+                                                 {tr("[info:sensor:swbuild]"), swBuildLabel}};
+    for (int row = 0; row < rows.size(); ++row) {
+        grid->addWidget(new QLabel(rows.at(row).first), row, 0);
+        rows.at(row).second->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        grid->addWidget(rows.at(row).second, row, 1);
+    }
+    grid->addWidget(statusLabel, rows.size(), 0, 1, 2);
+    return group;
+}
+
+QWidget* view_tessaro::buildPenGroup()
+{
+    auto* group = new QGroupBox(tr("[info:pen]"));
+    auto* grid = new QGridLayout(group);
+    penIdLabel = new QLabel;
+    penSwLabel = new QLabel;
+    penIdStatusLabel = new QLabel;
+    grid->addWidget(new QLabel(tr("[info:pen:id]")), 0, 0);
+    grid->addWidget(penIdLabel, 0, 1);
+    grid->addWidget(new QLabel(tr("[info:pen:swver]")), 1, 0);
+    grid->addWidget(penSwLabel, 1, 1);
+    grid->addWidget(penIdStatusLabel, 2, 0, 1, -1);
+    return group;
+}
+
+QWidget* view_tessaro::buildPenLiveGroup()
+{
+    auto* group = new QGroupBox(tr("[live:pen]"));
+    auto* grid = new QGridLayout(group);
+    penVoltLabel = new QLabel;
+    penRunLabel = new QLabel;
+    grid->addWidget(new QLabel(tr("[live:pen:batt]") + QLatin1Char(':')), 0, 0);
+    grid->addWidget(penVoltLabel, 0, 1);
+    grid->addWidget(new QLabel(tr("[live:pen:run]") + QLatin1Char(':')), 1, 0);
+    grid->addWidget(penRunLabel, 1, 1);
+
+    for (int i = 0; i < BatteryCount; ++i)
+        batteryPixmaps[i] = QPixmap(QLatin1String(BatteryFiles[i]));
+    auto* scene = new QGraphicsScene(0, 0, BatteryWidth, BatteryHeight, group);
+    batteryItem = scene->addPixmap(batteryPixmaps[BatteryUnknown]);
+    batteryItem->setPos(0, 0);
+    batteryItem->setRotation(0);
+    auto* view = new QGraphicsView(scene);
+    view->setStyleSheet(QLatin1String(PictureStyle));
+    view->setMaximumSize(BatteryWidth, BatteryHeight);
+    grid->addWidget(view, 0, 2, 2, 1);
+    grid->setColumnStretch(0, 50);
+    grid->setColumnStretch(1, 25);
+    grid->setColumnStretch(2, 25);
+    return group;
+}
+
+void view_tessaro::reloadUi()
+{
+    connect(tabs, &QTabWidget::currentChanged, this, &view_tessaro::tabChanged, Qt::UniqueConnection);
+
+    const QJsonDocument document = ParameterFile::read(connection->configFile);
+    if (document.isNull())
+        return;
+    const QJsonObject file = document.object();
+
+    buildSystemGroups(file);
+    updateEasy();
+    fillPresets(file);
+    buildAdvancedTab(file);
+    if (readIdentity())
+        sendCheckRequest();
+}
+
+bool view_tessaro::addParameterRow(QGridLayout* grid, const QJsonObject& parameter)
+{
+    const QString name = ParameterFile::text(parameter.value(QLatin1String("name")));
+    const QString regname = ParameterFile::text(parameter.value(QLatin1String("regname")));
+    const QString module = ParameterFile::text(parameter.value(QLatin1String("module")));
+    const QString type = ParameterFile::text(parameter.value(QLatin1String("type")));
+
+    QWidget* editor = nullptr;
+    if (type == QLatin1String("int")) {
+        editor = new view_tessaroParameter_int(nullptr, connection, module, regname,
+                                               ParameterFile::integer(parameter.value(QLatin1String("min"))),
+                                               ParameterFile::integer(parameter.value(QLatin1String("max"))));
+        connect(this, &view_tessaro::updateAdv, static_cast<view_tessaroParameter_int*>(editor),
+                &view_tessaroParameter_int::connected);
+    } else if (type == QLatin1String("bool")) {
+        editor = new view_tessaroParameter_bool(nullptr, connection, module, regname);
+        connect(this, &view_tessaro::updateAdv, static_cast<view_tessaroParameter_bool*>(editor),
+                &view_tessaroParameter_bool::connected);
+    } else if (type == QLatin1String("enum")) {
+        editor = new view_tessaroParameter_enum(
+            nullptr, connection, module, regname,
+            ParameterFile::choices(ParameterFile::array(parameter, "values"), "view_tessaro"));
+        connect(this, &view_tessaro::updateAdv, static_cast<view_tessaroParameter_enum*>(editor),
+                &view_tessaroParameter_enum::connected);
+    } else {
+        return false;
+    }
+    const int row = grid->rowCount() == 1 && !grid->itemAtPosition(0, 0) ? 0 : grid->rowCount();
+    grid->addWidget(new QLabel(translated(name)), row, 0);
+    grid->addWidget(editor, row, 1);
+    return true;
+}
+
+void view_tessaro::buildSystemGroups(const QJsonObject& file)
+{
+    while (QLayoutItem* item = systemLayout->takeAt(0)) {
+        if (item->widget())
+            item->widget()->deleteLater();
+        delete item;
+    }
+    const QJsonArray groups = ParameterFile::array(file, "parameters_system");
+    for (const QJsonValue& value : groups) {
+        const QJsonObject group = value.toObject();
+        auto* box = new QGroupBox(translated(ParameterFile::text(group.value(QLatin1String("name")))));
+        auto* grid = new QGridLayout(box);
+        const QJsonArray parameters = ParameterFile::array(group, "parameters");
+        for (const QJsonValue& parameter : parameters) {
+            if (parameter.isObject())
+                addParameterRow(grid, parameter.toObject());
+        }
+        systemLayout->addWidget(box);
+    }
+    systemLayout->addWidget(new QWidget, FillerStretch);
+}
+
+void view_tessaro::fillPresets(const QJsonObject& file)
+{
+    presetCombo->clear();
+    const QJsonArray presets = ParameterFile::array(file, "parameters_simple");
+    for (const QJsonValue& value : presets) {
+        const QJsonObject preset = value.toObject();
+        presetCombo->addItem(ParameterFile::text(preset.value(QLatin1String("name"))), preset);
+    }
+    connect(presetCombo, qOverload<int>(&QComboBox::currentIndexChanged), this, &view_tessaro::simpleChangedIndex,
+            Qt::UniqueConnection);
+    presetCombo->setCurrentIndex(0);
+    simpleChangedIndex(0);
+}
+
+void view_tessaro::buildAdvancedTab(const QJsonObject& file)
+{
+    tabs->removeTab(tabs->indexOf(advancedTab));
+    advancedTab->deleteLater();
+    advancedTab = new QFrame;
+    advancedLayout = new QGridLayout(advancedTab);
+    tabs->addTab(advancedTab, tr("[tab:advanced]"));
+
+    const QJsonArray parameters = ParameterFile::array(file, "parameters_advanced");
+    for (const QJsonValue& parameter : parameters)
+        addParameterRow(advancedLayout, parameter.toObject());
+
+    const int r = advancedLayout->rowCount();
+    advancedLayout->addWidget(new QWidget, r, 0);
+    advancedLayout->setRowStretch(r, FillerStretch);
+    auto* buttonBar = new QWidget;
+    auto* buttonLayout = new QHBoxLayout(buttonBar);
+    buttonLayout->setContentsMargins(0, 0, 0, 0);
+    auto* reloadButton = new tessaroPushButton(tr("[adv:btn:reload]"), QStringLiteral("sens:reset;"), nullptr);
+    auto* saveButton = new tessaroPushButton(
+        tr("[adv:btn:save]"), QStringList({QStringLiteral("sens:reset;"), QStringLiteral("sens:commit;")}), nullptr);
+    buttonLayout->addWidget(reloadButton);
+    buttonLayout->addWidget(saveButton);
+    connect(reloadButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
+    connect(saveButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
+    advancedLayout->addWidget(buttonBar, r + 1, 0, 1, 3);
+}
+
+bool view_tessaro::exchange(const QByteArray& command, unsigned char* reply)
+{
+    if (!connection->isConnected) {
+        qDebug() << NotConnected;
+        return false;
+    }
+    std::memset(reply, 0, ReportBufferSize);
+    if (!connection->sendCommand(command.constData(), reply)) {
+        qDebug() << ReadError;
+        return false;
+    }
+    return true;
+}
+
+bool view_tessaro::readIdentity()
+{
+    unsigned char reply[ReportBufferSize];
+    if (!exchange("app:id;", reply))
+        return false;
+    const QStringList id = colonFields(reply);
+    if (id.size() > 2)
+        idLabel->setText(id.at(2));
+
+    if (!exchange("app:version;", reply))
+        return false;
+    const QStringList p = colonFields(reply);
+    if (p.size() > 5) {
+        hwLabel->setText(p.at(2));
+        swLabel->setText(p.at(3));
+        swBuildLabel->setText(p.mid(4, 3).join(QLatin1Char(':')));
+    }
+
+    sensorSw = swLabel->text();
+    sensorHw = hwLabel->text();
+    sensorId = idLabel->text();
+    return true;
+}
+
+void view_tessaro::sendCheckRequest()
+{
+    checkData = serviceQueryText(idLabel->text(), hwLabel->text(), swLabel->text());
+    // A child of the view: a reply that comes after the view is gone is dropped with it.
+    networkManager = new QNetworkAccessManager(this);
+    QNetworkReply* reply = networkManager->get(QNetworkRequest(serviceUrl("/utility/check.php?data=", checkData)));
+    connect(reply, &QNetworkReply::finished, this, [this, reply] { checkReplyFinished(reply); });
+}
+
+void view_tessaro::checkReplyFinished(QNetworkReply* reply)
+{
+    if (reply->error() == QNetworkReply::NoError) {
+        QByteArray body = reply->readAll();
+        const int nul = body.indexOf('\0');
+        if (nul >= 0)
+            body.truncate(nul);
+        const QStringList parts = QString::fromLatin1(body).split(QLatin1Char(';'));
+        if (parts.at(0) == QLatin1String("true"))
+            firmwareStatusText = tr("[info:sensor:uptodate]");
+        else if (parts.at(0) == QLatin1String("false"))
+            firmwareStatusText = tr("[info:sensor:newfirm]");
+        if (parts.size() > 1 && parts.at(1) == QLatin1String("true"))
+            softwareStatusText = tr("[menu:info:about:uptodate]");
+        else if (parts.size() > 1 && parts.at(1) == QLatin1String("false"))
+            softwareStatusText = tr("[menu:info:about:newsoft]");
+    }
+    reply->deleteLater();
+    if (networkManager)
+        networkManager->deleteLater();
+}
+
+void view_tessaro::tabChanged(int index)
+{
+    if (index == tabs->indexOf(advancedTab))
+        emit updateAdv();
+    if (index == tabs->indexOf(systemTab))
+        emit updateAdv();
+    if (index == tabs->indexOf(simpleTab))
+        updateEasy();
+}
+
+void view_tessaro::updateEasy()
+{
+    const QJsonDocument document = ParameterFile::read(connection->configFile);
+    if (document.isNull())
+        return;
+    const QJsonObject file = document.object();
+
+    unsigned char reply[ReportBufferSize];
+    if (!exchange(TessaroRegister::readCommand(QStringLiteral("sens"), QStringLiteral("conf1thr")), reply))
+        return;
+    const bool manual = TessaroRegister::replyValue(reply) == ManualMode;
+    easyRegister = ParameterFile::text(file.value(QLatin1String(manual ? "setting_easy_sensor_man"
+                                                                       : "setting_easy_sensor_auto")));
+    const QJsonArray table = ParameterFile::array(file, manual ? "parameters_easy_man" : "parameters_easy_auto");
+
+    if (!exchange(TessaroRegister::readCommand(QStringLiteral("sens"), easyRegister), reply))
+        return;
+    const int current = TessaroRegister::replyValue(reply).value_or(0);
+
+    easyTable.resize(table.size());
+    for (int i = 0; i < table.size(); ++i)
+        easyTable[i] = ParameterFile::integer(table.at(i));
+
+    int bestDistance = FarAway;
+    int bestIndex = 0;
+    for (int i = 0; i < easyTable.size(); ++i) {
+        const int distance = std::abs(current - easyTable.at(i));
+        if (distance < bestDistance) {
+            bestIndex = i;
+            bestDistance = distance;
+        }
+    }
+    easySlider->setMaximum(easyTable.size() - 1);
+    easySlider->setMinimum(0);
+    easySlider->setValue(bestIndex);
+}
+
+void view_tessaro::easyUpdateSensor(int val)
+{
+    Q_UNUSED(val)
+    if (!connection->isConnected) {
+        qDebug() << NotConnected;
+        return;
+    }
+    const int position = easySlider->value();
+    if (position < 0 || position >= easyTable.size())
+        return;
+    unsigned char reply[ReportBufferSize];
+    if (!exchange(TessaroRegister::writeCommand(QStringLiteral("sens"), easyRegister, easyTable.at(position)), reply))
+        return;
+    commitAndReset();
+}
+
+void view_tessaro::simpleChangedIndex(int index)
+{
+    const QJsonObject preset = presetCombo->itemData(index).toJsonObject();
+    presetInfo->setText(ParameterFile::text(preset.value(QLatin1String("info"))));
+}
+
+void view_tessaro::simpleUpdateSensor()
+{
+    const QJsonObject preset = presetCombo->currentData().toJsonObject();
+    const QJsonArray writes = ParameterFile::array(preset, "parameters");
+    unsigned char reply[ReportBufferSize];
+    for (const QJsonValue& value : writes) {
+        const QJsonObject write = value.toObject();
+        const QByteArray command = presetWrite(ParameterFile::text(write.value(QLatin1String("module"))),
+                                                 ParameterFile::text(write.value(QLatin1String("regname"))),
+                                                 ParameterFile::text(write.value(QLatin1String("value"))).toUtf8());
+        if (!exchange(command, reply))
+            return;
+    }
+    commitAndReset();
+}
+
+void view_tessaro::commitAndReset()
+{
+    emit execCommand(QStringLiteral("sens:commit;"));
+    emit execCommand(QStringLiteral("sens:reset;"));
+}
+
+void view_tessaro::updateFirmware()
+{
+    emit execCommand(QStringLiteral("app:bootloader;"));
+}
+
+void view_tessaro::connected()
+{
+}
+
+void view_tessaro::disconnected()
+{
+    pollTimer->stop();
+}
+
+void view_tessaro::showBattery(Battery battery)
+{
+    batteryItem->setPixmap(batteryPixmaps[battery]);
+}
+
+void view_tessaro::dataPollWorker()
+{
+    statusLabel->setText(firmwareStatusText);
+    if (!connection->isConnected) {
+        qDebug() << NotConnected;
+        return;
+    }
+
+    unsigned char reply[ReportBufferSize];
+    if (!exchange("sens:point;", reply))
+        return;
+    emit updatePoints(replyText(reply).split(QLatin1Char(';')).constFirst());
+
+    if (!exchange("pen:state;", reply))
+        return;
+    pollPenState(colonFields(reply));
+
+    if (!exchange("pen:id;", reply))
+        return;
+    pollPenId(colonFields(reply));
+
+    if (!exchange("cal:state;", reply))
+        return;
+    emit updateCalState(replyText(reply).split(QLatin1Char(';')).constFirst());
+
+    if (++calReadCounter <= CornerReadEvery)
+        return;
+    calReadCounter = 0;
+    pollCorners(reply);
+}
+
+void view_tessaro::pollPenState(const QStringList& fields)
+{
+    if (fields.size() < 4)
+        return;
+    if (fields.at(1) != QLatin1String("2")) {
+        penVoltLabel->setText(tr("[live:pen:nodata]"));
+        penRunLabel->setText(tr("[live:pen:nodata]"));
+        return;
+    }
+    if (fields.at(2).toInt() == 0) {
+        penVoltLabel->setText(tr("[live:pen:nodata]"));
+        showBattery(BatteryUnknown);
+    } else {
+        // Single-precision constants, as the sensor's documentation computes it.
+        const float reading = fields.at(2).toFloat();
+        const double volts = static_cast<double>(256.0f) / static_cast<double>(reading) * static_cast<double>(1.2f);
+        showBattery(volts > 2.8 ? Battery100 : volts > 2.6 ? Battery75 : volts > 2.4 ? Battery50
+                    : volts > 2.1 ? Battery25 : Battery0);
+        penVoltLabel->setText(QString::number(volts, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:volt]"));
+    }
+    if (fields.at(3).toInt() == 0)
+        penRunLabel->setText(tr("[live:pen:nodata]"));
+    else
+        penRunLabel->setText(QString::number(static_cast<double>(fields.at(3).toFloat()) / 3600.0, 'f', 2)
+                             + QLatin1Char(' ') + tr("[live:pen:hours]"));
+}
+
+void view_tessaro::pollPenId(const QStringList& fields)
+{
+    if (fields.size() < 3)
+        return;
+    // Fields 3 and 4 may be missing from a short reply: they then read as empty.
+    penIdLabel->setText(fields.value(3));
+    penIdStatusLabel->setText(fields.at(2).toInt() > PairingReady ? tr("[info:pen:id:ready]")
+                                                                  : tr("[info:pen:id:acquire]"));
+    const int version = fields.value(4).toInt(nullptr, 16);
+    penSwLabel->setText(QStringLiteral("SW %1.%2")
+                            .arg(version / 256, 2, 10, QLatin1Char('0'))
+                            .arg(version & 0xff, 2, 10, QLatin1Char('0')));
+}
+
+bool view_tessaro::pollCorners(unsigned char* reply)
+{
+    QList<int> x;
+    QList<int> y;
+    for (int i = 1; i <= 4; ++i) {
+        if (!exchange(QStringLiteral("cal:read:x%1;").arg(i).toLocal8Bit(), reply))
+            return false;
+        x << colonFields(reply).value(3).toInt();
+        if (!exchange(QStringLiteral("cal:read:y%1;").arg(i).toLocal8Bit(), reply))
+            return false;
+        y << colonFields(reply).value(3).toInt();
+    }
+    emit updateCalPoints(x, y);
+    return true;
+}

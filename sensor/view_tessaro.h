@@ -1,0 +1,124 @@
+#pragma once
+
+#include <QList>
+#include <QPixmap>
+#include <QPointer>
+#include <QString>
+#include <QVector>
+#include <QWidget>
+
+class QComboBox;
+class QFrame;
+class QGraphicsPixmapItem;
+class QGraphicsScene;
+class QGraphicsView;
+class QGridLayout;
+class QJsonObject;
+class QLabel;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QSlider;
+class QTabWidget;
+class QTimer;
+class QVBoxLayout;
+class tessaro;
+class tessaroPushButton;
+
+// The view shown while a sensor runs its application firmware: simple, information,
+// system and advanced tabs, the poll of live data, and the web check of versions.
+class view_tessaro : public QWidget
+{
+    Q_OBJECT
+public:
+    static constexpr int PollPeriodMs = 100;
+
+    view_tessaro(QWidget* parent, tessaro* connection);
+    ~view_tessaro() override;
+
+    void reloadUi();
+    void updateEasy();
+
+    tessaro* connection = nullptr;
+    QString checkData;
+    QString softwareStatusText;
+    QString firmwareStatusText;
+
+    QTabWidget* tabs = nullptr;
+    QFrame* simpleTab = nullptr;
+    QFrame* infoTab = nullptr;
+    QFrame* systemTab = nullptr;
+    QFrame* advancedTab = nullptr;
+    QVBoxLayout* systemLayout = nullptr;
+    QGridLayout* advancedLayout = nullptr;
+    QWidget* liveView = nullptr;
+    QTimer* pollTimer = nullptr;
+
+    QSlider* easySlider = nullptr;
+    QVector<int> easyTable;
+    QString easyRegister;
+    QComboBox* presetCombo = nullptr;
+    QLabel* presetInfo = nullptr;
+
+    QLabel* idLabel = nullptr;
+    QLabel* hwLabel = nullptr;
+    QLabel* swLabel = nullptr;
+    QLabel* swBuildLabel = nullptr;
+    QLabel* statusLabel = nullptr;
+
+    QLabel* penIdLabel = nullptr;
+    QLabel* penSwLabel = nullptr;
+    QLabel* penIdStatusLabel = nullptr;
+    QLabel* penVoltLabel = nullptr;
+    QLabel* penRunLabel = nullptr;
+    QGraphicsPixmapItem* batteryItem = nullptr;
+
+    tessaroPushButton* calibrateStartButton = nullptr;
+
+    QPointer<QNetworkAccessManager> networkManager;
+
+signals:
+    void updateAdv();
+    void updateSimple();
+    void updatePoints(QString data);
+    void updatePen(QString data);
+    void updateCalState(QString data);
+    void updateCalPoints(QList<int> x, QList<int> y);
+    void execCommand(QString data);
+
+public slots:
+    void dataPollWorker();
+    void connected();
+    void disconnected();
+    void tabChanged(int index);
+    void simpleChangedIndex(int index);
+    void simpleUpdateSensor();
+    void easyUpdateSensor(int val);
+    void updateFirmware();
+
+private:
+    enum Battery { BatteryUnknown, Battery100, Battery75, Battery50, Battery25, Battery0, BatteryCount };
+
+    void buildSimpleTab();
+    void buildInfoTab();
+    QWidget* buildSensorGroup();
+    QWidget* buildPenGroup();
+    QWidget* buildPenLiveGroup();
+    void buildSystemGroups(const QJsonObject& file);
+    void fillPresets(const QJsonObject& file);
+    void buildAdvancedTab(const QJsonObject& file);
+    bool addParameterRow(QGridLayout* grid, const QJsonObject& parameter);
+    bool readIdentity();
+    void sendCheckRequest();
+    void checkReplyFinished(QNetworkReply* reply);
+    void commitAndReset();
+
+    // One exchange with the sensor; logs and returns false when it cannot be made.
+    bool exchange(const QByteArray& command, unsigned char* reply);
+
+    void pollPenState(const QStringList& fields);
+    void pollPenId(const QStringList& fields);
+    bool pollCorners(unsigned char* reply);
+    void showBattery(Battery battery);
+
+    QPixmap batteryPixmaps[BatteryCount];
+};
