@@ -8,6 +8,9 @@
 #include "app/serviceidentity.h"
 #include "device/tessaro.h"
 #include "live/tessaropushbutton.h"
+#include "live/view_tessarocalibrate.h"
+#include "live/view_tessarocenter.h"
+#include "live/view_tessarolive.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -95,7 +98,9 @@ view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
     // Released with the view, so no tick can outlive it.
     pollTimer = new QTimer(this);
     pollTimer->setInterval(PollPeriodMs);
-    liveView = new QFrame(this);
+    calibrateWindow = std::make_unique<view_tessarocalibrate>(connection, nullptr);
+    centerWindow = std::make_unique<view_tessarocenter>(connection, nullptr);
+    liveView = new view_tessarolive(nullptr);
     tabs = new QTabWidget;
     simpleTab = new QFrame;
     infoTab = new QFrame;
@@ -124,6 +129,16 @@ view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
     connect(connection, &tessaro::connected, this, &view_tessaro::connected);
     connect(connection, &tessaro::disconnected, this, &view_tessaro::disconnected);
     connect(pollTimer, &QTimer::timeout, this, &view_tessaro::dataPollWorker);
+    connect(this, &view_tessaro::updatePoints, liveView, &view_tessarolive::updatePoints);
+    connect(this, &view_tessaro::updatePoints, calibrateWindow.get(), &view_tessarocalibrate::LivePoint);
+    connect(this, &view_tessaro::updatePoints, centerWindow.get(), &view_tessarocenter::pointData);
+    connect(this, &view_tessaro::updateCalState, liveView, &view_tessarolive::updateCalibration);
+    connect(this, &view_tessaro::updateCalPoints, liveView, &view_tessarolive::updateCalPoints);
+    connect(centerWindow.get(), &view_tessarocenter::startCal, calibrateStartButton, &QAbstractButton::click);
+    connect(calibrateStartButton, &QPushButton::clicked, calibrateWindow.get(), &QWidget::showFullScreen);
+    connect(centerButton, &QPushButton::clicked, centerWindow.get(), &QWidget::showFullScreen);
+    connect(liveView, &view_tessarolive::CalibrationState, calibrateWindow.get(),
+            &view_tessarocalibrate::CalibrationState);
     connect(this, &view_tessaro::execCommand, connection, &tessaro::execCommand);
     connect(easySlider, &QSlider::valueChanged, this, &view_tessaro::easyUpdateSensor);
     easySlider->setPageStep(1);
@@ -163,7 +178,7 @@ void view_tessaro::buildSimpleTab()
 
     layout->addStretch(FillerStretch);
 
-    auto* centerButton = new QPushButton(tr("[sys:calibrate:center]"));
+    centerButton = new QPushButton(tr("[sys:calibrate:center]"));
     calibrateStartButton = new tessaroPushButton(tr("[sys:calibrate:start]"), QStringLiteral("cal:start;"), nullptr);
     auto* abortButton = new tessaroPushButton(tr("[sys:calibrate:abort]"), QStringLiteral("cal:abort;"), nullptr);
     layout->addWidget(centerButton);
@@ -389,6 +404,7 @@ bool view_tessaro::readIdentity()
         return false;
     const QStringList p = colonFields(reply);
     if (p.size() > 5) {
+        centerWindow->hardwareVersion = p.at(2);
         hwLabel->setText(p.at(2));
         swLabel->setText(p.at(3));
         swBuildLabel->setText(p.mid(4, 3).join(QLatin1Char(':')));
@@ -582,12 +598,14 @@ void view_tessaro::pollPenState(const QStringList& fields)
         return;
     }
     if (fields.at(2).toInt() == 0) {
+        liveView->setPenBattery(-1.0);
         penVoltLabel->setText(tr("[live:pen:nodata]"));
         showBattery(BatteryUnknown);
     } else {
         // Single-precision constants, as the sensor's documentation computes it.
         const float reading = fields.at(2).toFloat();
         const double volts = static_cast<double>(256.0f) / static_cast<double>(reading) * static_cast<double>(1.2f);
+        liveView->setPenBattery(volts);
         showBattery(volts > 2.8 ? Battery100 : volts > 2.6 ? Battery75 : volts > 2.4 ? Battery50
                     : volts > 2.1 ? Battery25 : Battery0);
         penVoltLabel->setText(QString::number(volts, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:volt]"));

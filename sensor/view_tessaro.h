@@ -7,6 +7,8 @@
 #include <QVector>
 #include <QWidget>
 
+#include <memory>
+
 class QComboBox;
 class QFrame;
 class QGraphicsPixmapItem;
@@ -17,12 +19,16 @@ class QJsonObject;
 class QLabel;
 class QNetworkAccessManager;
 class QNetworkReply;
+class QPushButton;
 class QSlider;
 class QTabWidget;
 class QTimer;
 class QVBoxLayout;
 class tessaro;
 class tessaroPushButton;
+class view_tessarocalibrate;
+class view_tessarocenter;
+class view_tessarolive;
 
 // The view shown while a sensor runs its application firmware: simple, information,
 // system and advanced tabs, the poll of live data, and the web check of versions.
@@ -50,7 +56,10 @@ public:
     QFrame* advancedTab = nullptr;
     QVBoxLayout* systemLayout = nullptr;
     QGridLayout* advancedLayout = nullptr;
-    QWidget* liveView = nullptr;
+    view_tessarolive* liveView = nullptr;
+    // Top-level windows without parent; they go with the view.
+    std::unique_ptr<view_tessarocalibrate> calibrateWindow;
+    std::unique_ptr<view_tessarocenter> centerWindow;
     QTimer* pollTimer = nullptr;
 
     QSlider* easySlider = nullptr;
@@ -73,6 +82,7 @@ public:
     QGraphicsPixmapItem* batteryItem = nullptr;
 
     tessaroPushButton* calibrateStartButton = nullptr;
+    QPushButton* centerButton = nullptr;
 
     QPointer<QNetworkAccessManager> networkManager;
 
