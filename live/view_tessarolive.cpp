@@ -21,12 +21,8 @@ namespace {
 
 const char* const ValueStyle = "font-size: 20px;";
 const char* const PictureStyle = "border-style: none; background: transparent";
-const char* const BatteryFiles[] = {"rc/batt_unknown.png", "rc/batt_100.png", "rc/batt_75.png",
-                                    "rc/batt_50.png",      "rc/batt_25.png",  "rc/batt_0.png"};
 constexpr int SceneWidth = 420;
 constexpr int SceneHeight = 320;
-constexpr int BatteryWidth = 64;
-constexpr int BatteryHeight = 32;
 constexpr int GroupStretch = 100;
 
 QLabel* valueLabel()
@@ -82,14 +78,14 @@ view_tessarolive::view_tessarolive(QWidget* parent)
     calGrid->addWidget(new QLabel(tr("[live:cal:point]") + QLatin1Char(':')), 0, 2);
     calGrid->addWidget(calPointLabel, 0, 3);
 
-    for (int i = 0; i < BatteryCount; ++i)
-        batteryPixmaps[i] = QPixmap(QLatin1String(BatteryFiles[i]));
-    batteryScene = new QGraphicsScene(0, 0, BatteryWidth, BatteryHeight, this);
-    batteryItem = batteryScene->addPixmap(batteryPixmaps[BatteryUnknown]);
+    for (int i = 0; i < BatteryPicture::LevelCount; ++i)
+        batteryPixmaps[i] = QPixmap(QLatin1String(BatteryPicture::file(static_cast<BatteryPicture::Level>(i))));
+    batteryScene = new QGraphicsScene(0, 0, BatteryPicture::Width, BatteryPicture::Height, this);
+    batteryItem = batteryScene->addPixmap(batteryPixmaps[BatteryPicture::Unknown]);
     batteryItem->setPos(0, 0);
     batteryItem->setRotation(0);
     batteryView = new QGraphicsView(batteryScene);
-    batteryView->setMaximumSize(BatteryWidth, BatteryHeight);
+    batteryView->setMaximumSize(BatteryPicture::Width, BatteryPicture::Height);
     batteryView->setStyleSheet(QLatin1String(PictureStyle));
     auto* batteryGroup = new QGroupBox(tr("[live:penbattery]"));
     auto* batteryGrid = new QGridLayout(batteryGroup);
@@ -136,13 +132,8 @@ void view_tessarolive::updateCalibration(QString text)
 
 void view_tessarolive::setPenBattery(double voltage)
 {
-    Battery battery = voltage > 2.8   ? Battery100
-                      : voltage > 2.6 ? Battery75
-                      : voltage > 2.4 ? Battery50
-                      : voltage > 2.1 ? Battery25
-                                      : Battery0;
-    if (voltage < 0)
-        battery = BatteryUnknown;
+    // A negative voltage is no reading.
+    const BatteryPicture::Level battery = voltage < 0 ? BatteryPicture::Unknown : BatteryPicture::forVoltage(voltage);
     // Called on every poll tick: only a change of band touches the scene.
     if (battery == shownBattery)
         return;

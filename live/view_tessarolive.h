@@ -1,5 +1,7 @@
 #pragma once
 
+#include "batterypicture.h"
+
 #include <QList>
 #include <QPixmap>
 #include <QString>
@@ -25,7 +27,6 @@ public:
     static constexpr int AreaMargin = 10;
     static constexpr int CornerCount = 4;
 
-    enum Battery { BatteryUnknown, Battery100, Battery75, Battery50, Battery25, Battery0, BatteryCount };
 
     explicit view_tessarolive(QWidget* parent = nullptr);
 
@@ -43,7 +44,7 @@ public:
     QGraphicsScene* batteryScene = nullptr;
     QGraphicsView* batteryView = nullptr;
     QGraphicsPixmapItem* batteryItem = nullptr;
-    QPixmap batteryPixmaps[BatteryCount];
+    QPixmap batteryPixmaps[BatteryPicture::LevelCount];
 
 signals:
     void CalibrationState(int state, int point);
@@ -56,7 +57,7 @@ public slots:
 private:
     void drawArea(const int* x, const int* y);
 
-    Battery shownBattery = BatteryUnknown;
+    BatteryPicture::Level shownBattery = BatteryPicture::Unknown;
     // Corners of the current drawing; the poll repeats them every 1.1 s unchanged.
     bool areaDrawn = false;
     int drawnX[CornerCount] = {};

@@ -45,11 +45,7 @@ namespace {
 const char* const NotConnected = "Tessaro not connected, ABORT!";
 const char* const ReadError = "Error reading Tessaro, ABORT!";
 const char* const PictureStyle = "border-style: none; background: transparent";
-const char* const BatteryFiles[] = {"rc/batt_unknown.png", "rc/batt_100.png", "rc/batt_75.png",
-                                    "rc/batt_50.png",      "rc/batt_25.png",  "rc/batt_0.png"};
 constexpr int WeatherSize = 64;
-constexpr int BatteryWidth = 64;
-constexpr int BatteryHeight = 32;
 constexpr int EasyDefaultMax = 10;
 constexpr int FarAway = 1000;       // larger than any distance the easy table cares about
 constexpr int ManualMode = 8;       // "conf1thr" value of a sensor in manual mode
@@ -247,15 +243,15 @@ QWidget* view_tessaro::buildPenLiveGroup()
     grid->addWidget(new QLabel(tr("[live:pen:run]") + QLatin1Char(':')), 1, 0);
     grid->addWidget(penRunLabel, 1, 1);
 
-    for (int i = 0; i < BatteryCount; ++i)
-        batteryPixmaps[i] = QPixmap(QLatin1String(BatteryFiles[i]));
-    auto* scene = new QGraphicsScene(0, 0, BatteryWidth, BatteryHeight, group);
-    batteryItem = scene->addPixmap(batteryPixmaps[BatteryUnknown]);
+    for (int i = 0; i < BatteryPicture::LevelCount; ++i)
+        batteryPixmaps[i] = QPixmap(QLatin1String(BatteryPicture::file(static_cast<BatteryPicture::Level>(i))));
+    auto* scene = new QGraphicsScene(0, 0, BatteryPicture::Width, BatteryPicture::Height, group);
+    batteryItem = scene->addPixmap(batteryPixmaps[BatteryPicture::Unknown]);
     batteryItem->setPos(0, 0);
     batteryItem->setRotation(0);
     auto* view = new QGraphicsView(scene);
     view->setStyleSheet(QLatin1String(PictureStyle));
-    view->setMaximumSize(BatteryWidth, BatteryHeight);
+    view->setMaximumSize(BatteryPicture::Width, BatteryPicture::Height);
     grid->addWidget(view, 0, 2, 2, 1);
     grid->setColumnStretch(0, 50);
     grid->setColumnStretch(1, 25);
@@ -552,7 +548,7 @@ void view_tessaro::disconnected()
     pollTimer->stop();
 }
 
-void view_tessaro::showBattery(Battery battery)
+void view_tessaro::showBattery(BatteryPicture::Level battery)
 {
     batteryItem->setPixmap(batteryPixmaps[battery]);
 }
@@ -600,14 +596,13 @@ void view_tessaro::pollPenState(const QStringList& fields)
     if (fields.at(2).toInt() == 0) {
         liveView->setPenBattery(-1.0);
         penVoltLabel->setText(tr("[live:pen:nodata]"));
-        showBattery(BatteryUnknown);
+        showBattery(BatteryPicture::Unknown);
     } else {
         // Single-precision constants, as the sensor's documentation computes it.
         const float reading = fields.at(2).toFloat();
         const double volts = static_cast<double>(256.0f) / static_cast<double>(reading) * static_cast<double>(1.2f);
         liveView->setPenBattery(volts);
-        showBattery(volts > 2.8 ? Battery100 : volts > 2.6 ? Battery75 : volts > 2.4 ? Battery50
-                    : volts > 2.1 ? Battery25 : Battery0);
+        showBattery(BatteryPicture::forVoltage(volts));
         penVoltLabel->setText(QString::number(volts, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:volt]"));
     }
     if (fields.at(3).toInt() == 0)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "live/batterypicture.h"
+
 #include <QList>
 #include <QPixmap>
 #include <QPointer>
@@ -106,8 +108,6 @@ public slots:
     void updateFirmware();
 
 private:
-    enum Battery { BatteryUnknown, Battery100, Battery75, Battery50, Battery25, Battery0, BatteryCount };
-
     void buildSimpleTab();
     void buildInfoTab();
     QWidget* buildSensorGroup();
@@ -128,7 +128,7 @@ private:
     void pollPenState(const QStringList& fields);
     void pollPenId(const QStringList& fields);
     bool pollCorners(unsigned char* reply);
-    void showBattery(Battery battery);
+    void showBattery(BatteryPicture::Level battery);
 
-    QPixmap batteryPixmaps[BatteryCount];
+    QPixmap batteryPixmaps[BatteryPicture::LevelCount];
 };

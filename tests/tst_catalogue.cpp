@@ -40,10 +40,7 @@ private slots:
 
     void cleanup()
     {
-        // The connection closes nothing when destroyed; its owner disconnects first.
-        if (device)
-            device->disconnectDevice();
-        delete device;
+        SimFixture::closeConnection(device);
         fixture.reset();
     }
 

@@ -34,19 +34,13 @@ private slots:
         fixture.emplace();
         fixture->writeCatalogue({SimFixture::sensorEntry()});
         sensor = fixture->plugSensor();
-        device = new tessaro;
-        device->SetHotPlugTimerState(false);
-        device->hotplugWorker();
-        QVERIFY(device->isConnected);
-        sensor->clearLog();
+        device = SimFixture::openConnection();
+        QVERIFY(device);
     }
 
     void cleanup()
     {
-        // The connection closes nothing when destroyed; its owner disconnects first.
-        if (device)
-            device->disconnectDevice();
-        delete device;
+        SimFixture::closeConnection(device);
         sensor.reset();
         fixture.reset();
     }

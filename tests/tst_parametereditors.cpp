@@ -240,11 +240,8 @@ private slots:
         fixture.emplace();
         fixture->writeCatalogue({SimFixture::sensorEntry()});
         sensor = fixture->plugSensor();
-        device = new tessaro;
-        device->SetHotPlugTimerState(false);
-        device->hotplugWorker();
-        QVERIFY(device->isConnected);
-        sensor->clearLog();
+        device = SimFixture::openConnection();
+        QVERIFY(device);
         window = new QWidget;
         new QVBoxLayout(window);
     }
@@ -252,10 +249,7 @@ private slots:
     void cleanup()
     {
         delete window;
-        // The connection closes nothing when destroyed; its owner disconnects first.
-        if (device)
-            device->disconnectDevice();
-        delete device;
+        SimFixture::closeConnection(device);
         sensor.reset();
         fixture.reset();
     }

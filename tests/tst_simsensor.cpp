@@ -227,20 +227,14 @@ private slots:
         fixture->writeCatalogue({SimFixture::sensorEntry({QStringLiteral("SW 2.4")}, {QStringLiteral("HW 1.1")},
                                                          QLatin1String(SampleFile))});
         sensor = fixture->plugSensor();
-        device = new tessaro;
-        device->SetHotPlugTimerState(false);
-        device->hotplugWorker();
-        QVERIFY(device->isConnected);
+        device = SimFixture::openConnection();
+        QVERIFY(device);
         QCOMPARE(device->configFile, QLatin1String(SampleFile));
-        sensor->clearLog();
     }
 
     void cleanup()
     {
-        // The connection closes nothing when destroyed; its owner disconnects first.
-        if (device)
-            device->disconnectDevice();
-        delete device;
+        SimFixture::closeConnection(device);
         sensor.reset();
         fixture.reset();
     }

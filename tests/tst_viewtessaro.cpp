@@ -84,11 +84,8 @@ private:
 
     void connectSensor()
     {
-        device = new tessaro;
-        device->SetHotPlugTimerState(false);
-        device->hotplugWorker();
-        QVERIFY(device->isConnected);
-        sensor->clearLog();
+        device = SimFixture::openConnection();
+        QVERIFY(device);
     }
 
     // Builds the view as the main window does, with the poll stopped so tests tick by hand.
@@ -165,9 +162,7 @@ private slots:
     void cleanup()
     {
         delete view;
-        if (device)
-            device->disconnectDevice();
-        delete device;
+        SimFixture::closeConnection(device);
         sensor.reset();
         fixture.reset();
     }

@@ -112,20 +112,15 @@ private slots:
         fixture.emplace();
         fixture->writeCatalogue({SimFixture::sensorEntry()});
         sensor = fixture->plugSensor();
-        device = new tessaro;
-        device->SetHotPlugTimerState(false);
-        device->hotplugWorker();
-        QVERIFY(device->isConnected);
-        sensor->clearLog();
+        device = SimFixture::openConnection();
+        QVERIFY(device);
         buildScreen();
     }
 
     void cleanup()
     {
         delete screen;
-        if (device)
-            device->disconnectDevice();
-        delete device;
+        SimFixture::closeConnection(device);
         sensor.reset();
         fixture.reset();
     }

@@ -110,11 +110,8 @@ private slots:
         fixture.emplace();
         fixture->writeCatalogue({SimFixture::sensorEntry()});
         sensor = fixture->plugSensor();
-        device = new tessaro;
-        device->SetHotPlugTimerState(false);
-        device->hotplugWorker();
-        QVERIFY(device->isConnected);
-        sensor->clearLog();
+        device = SimFixture::openConnection();
+        QVERIFY(device);
         // The pictures lie below rc/ of the build folder, the program's current directory.
         QDir::setCurrent(QString::fromLatin1(QT_TESTCASE_BUILDDIR));
         screen = std::make_unique<view_tessarocenter>(device);
@@ -126,9 +123,7 @@ private slots:
         startButton.reset();
         calibrate.reset();
         screen.reset();
-        if (device)
-            device->disconnectDevice();
-        delete device;
+        SimFixture::closeConnection(device);
         sensor.reset();
         fixture.reset();
     }

@@ -140,7 +140,7 @@ private slots:
         QCOMPARE(view->batteryScene->sceneRect(), QRectF(0, 0, 64, 32));
         QCOMPARE(view->batteryItem->pos(), QPointF(0, 0));
         QCOMPARE(view->batteryItem->rotation(), 0.0);
-        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[view_tessarolive::BatteryUnknown]));
+        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[BatteryPicture::Unknown]));
 
         QCOMPARE(pointLabels(), QStringList({"", "", "", ""}));
         QVERIFY(view->calStateLabel->text().isEmpty());
@@ -218,18 +218,18 @@ private slots:
     {
         QTest::addColumn<double>("volts");
         QTest::addColumn<int>("battery");
-        QTest::newRow("3.072") << 3.072 << int(view_tessarolive::Battery100);
-        QTest::newRow("2.8000001") << 2.8000001 << int(view_tessarolive::Battery100);
-        QTest::newRow("2.8") << 2.8 << int(view_tessarolive::Battery75);
-        QTest::newRow("2.793") << 2.793 << int(view_tessarolive::Battery75);
-        QTest::newRow("2.6") << 2.6 << int(view_tessarolive::Battery50);
-        QTest::newRow("2.5") << 2.5 << int(view_tessarolive::Battery50);
-        QTest::newRow("2.4") << 2.4 << int(view_tessarolive::Battery25);
-        QTest::newRow("2.1000001") << 2.1000001 << int(view_tessarolive::Battery25);
-        QTest::newRow("2.1") << 2.1 << int(view_tessarolive::Battery0);
-        QTest::newRow("0") << 0.0 << int(view_tessarolive::Battery0);
-        QTest::newRow("-1") << -1.0 << int(view_tessarolive::BatteryUnknown);
-        QTest::newRow("-61.44") << -61.44 << int(view_tessarolive::BatteryUnknown);
+        QTest::newRow("3.072") << 3.072 << int(BatteryPicture::Full);
+        QTest::newRow("2.8000001") << 2.8000001 << int(BatteryPicture::Full);
+        QTest::newRow("2.8") << 2.8 << int(BatteryPicture::ThreeQuarters);
+        QTest::newRow("2.793") << 2.793 << int(BatteryPicture::ThreeQuarters);
+        QTest::newRow("2.6") << 2.6 << int(BatteryPicture::Half);
+        QTest::newRow("2.5") << 2.5 << int(BatteryPicture::Half);
+        QTest::newRow("2.4") << 2.4 << int(BatteryPicture::Quarter);
+        QTest::newRow("2.1000001") << 2.1000001 << int(BatteryPicture::Quarter);
+        QTest::newRow("2.1") << 2.1 << int(BatteryPicture::Empty);
+        QTest::newRow("0") << 0.0 << int(BatteryPicture::Empty);
+        QTest::newRow("-1") << -1.0 << int(BatteryPicture::Unknown);
+        QTest::newRow("-61.44") << -61.44 << int(BatteryPicture::Unknown);
     }
 
     void battery()
@@ -243,14 +243,14 @@ private slots:
     void batteryFollowsChanges()
     {
         view->setPenBattery(3.0);
-        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[view_tessarolive::Battery100]));
+        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[BatteryPicture::Full]));
         view->setPenBattery(-1.0);
-        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[view_tessarolive::BatteryUnknown]));
+        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[BatteryPicture::Unknown]));
         view->setPenBattery(3.0);
         view->setPenBattery(3.0);
-        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[view_tessarolive::Battery100]));
+        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[BatteryPicture::Full]));
         view->setPenBattery(2.0);
-        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[view_tessarolive::Battery0]));
+        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[BatteryPicture::Empty]));
     }
 
     void area_data()
@@ -375,7 +375,7 @@ private slots:
         QCOMPARE(spy.at(4), QVariantList({0, 0}));
         QCOMPARE(pointLabels(), QStringList({"300", "200", "4", "2"}));
         QCOMPARE(view->calStateLabel->text(), QStringLiteral("[live:cal:done]"));
-        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[view_tessarolive::Battery75]));
+        QCOMPARE(shown(view->batteryItem), picture(BatteryFiles[BatteryPicture::ThreeQuarters]));
     }
 };
 

@@ -1,5 +1,7 @@
 #include "simfixture.h"
 
+#include "device/tessaro.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -82,4 +84,26 @@ QStringList SimFixture::commands(const sim::SimDevice& device)
     for (const std::string& command : device.receivedCommands())
         list << QString::fromStdString(command);
     return list;
+}
+
+tessaro* SimFixture::openConnection()
+{
+    auto* connection = new tessaro;
+    connection->SetHotPlugTimerState(false);
+    connection->hotplugWorker();
+    if (!connection->isConnected) {
+        delete connection;
+        return nullptr;
+    }
+    for (const auto& device : sim::SimBus::instance().devices())
+        device->clearLog();
+    return connection;
+}
+
+void SimFixture::closeConnection(tessaro* connection)
+{
+    if (!connection)
+        return;
+    connection->disconnectDevice();
+    delete connection;
 }

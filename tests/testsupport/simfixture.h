@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 
 #include <memory>
+
+class tessaro;
 #include <string>
 #include <vector>
 
@@ -40,6 +42,12 @@ public:
     void useShippedCatalogue();
 
     std::shared_ptr<sim::SimSensor> plugSensor(sim::DeviceInfo info = sim::SimSensor::defaultInfo());
+
+    // A connection opened to the plugged sensor, with its polling stopped so that tests
+    // decide when ticks happen, and the sensor's log cleared. Null when nothing opened.
+    static tessaro* openConnection();
+    // Closes the link (the connection itself closes nothing when destroyed) and deletes it.
+    static void closeConnection(tessaro* connection);
 
     // Commands the device received, as Qt strings for QCOMPARE.
     static QStringList commands(const sim::SimDevice& device);
