@@ -4,6 +4,10 @@
 #include "app/view_about.h"
 #include "app/view_main.h"
 #include "device/tessaro.h"
+#include "live/tessaropushbutton.h"
+#include "live/view_tessarocalibrate.h"
+#include "live/view_tessarocenter.h"
+#include "sensor/view_tessaro.h"
 #include "simfixture.h"
 #include "testmain.h"
 
@@ -173,6 +177,28 @@ private slots:
         sim::SimBus::instance().plug(device);
         QTRY_VERIFY(!showsConnectPrompt(window));
         QVERIFY(currentPage(window) != view);
+    }
+
+    void unplugDuringCalibrationLeavesNoFullScreenWindow()
+    {
+        auto sensor = fixture->plugSensor();
+        viewMain window;
+        window.show();
+        auto* view = qobject_cast<view_tessaro*>(currentPage(window));
+        QVERIFY(view);
+        view->calibrateStartButton->setPauseMs(0);
+        view->calibrateStartButton->click();
+        view->centerButton->click();
+        QPointer<QWidget> calibration = view->calibrateWindow.get();
+        QPointer<QWidget> centering = view->centerWindow.get();
+        QVERIFY(calibration->isVisible());
+        QVERIFY(centering->isVisible());
+        QVERIFY(SimFixture::commands(*sensor).contains(QStringLiteral("cal:start;")));
+
+        sim::SimBus::instance().unplug(sensor.get());
+        QTRY_VERIFY(showsConnectPrompt(window));
+        QTRY_VERIFY(calibration.isNull());
+        QVERIFY(centering.isNull());
     }
 
     void languageMenuInCodeOrder()
