@@ -1,6 +1,9 @@
 #include "simsensor.h"
 
+#include "simbootloader.h"
+
 #include <algorithm>
+#include <cstdio>
 
 namespace sim {
 
@@ -120,8 +123,207 @@ int SimSensor::bootloaderRequests() const
     return m_bootloaderRequests;
 }
 
+void SimSensor::setReenumerates(bool on, std::chrono::milliseconds delay)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    m_reenumerates = on;
+    m_reenumerateDelay = delay;
+}
+
+std::string SimSensor::versionReply() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    return m_versionReply;
+}
+
+void SimSensor::setLiveMotion(bool live)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_liveMotion = live;
+}
+
+bool SimSensor::liveMotion() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    return m_liveMotion;
+}
+
+void SimSensor::advanceTime(std::chrono::milliseconds elapsed)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.advance(elapsed);
+}
+
+void SimSensor::setPenPresent(bool present)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.setPresent(present);
+}
+
+bool SimSensor::penPresent() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    return m_pen.present();
+}
+
+void SimSensor::setPenPoint(int x, int y, int size, int number)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.holdPoint({x, y, size, number});
+}
+
+void SimSensor::followPenPath()
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.followPath();
+}
+
+PenPoint SimSensor::penPoint() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    return m_pen.point();
+}
+
+void SimSensor::setBatteryReading(int reading)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.setBatteryReading(reading);
+}
+
+int SimSensor::batteryReading() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    return m_pen.batteryReading();
+}
+
+void SimSensor::setBatteryDrainTime(std::chrono::milliseconds perStep)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.setBatteryDrainTime(perStep);
+}
+
+void SimSensor::setRunningSeconds(int seconds)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.setRunningSeconds(seconds);
+}
+
+int SimSensor::runningSeconds() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    return m_pen.runningSeconds();
+}
+
+void SimSensor::setPairing(int progress)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.setPairing(progress);
+}
+
+int SimSensor::pairing() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    return m_pen.pairing();
+}
+
+void SimSensor::setPairingStepTime(std::chrono::milliseconds perStep)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.setPairingStepTime(perStep);
+}
+
+void SimSensor::setPenId(const std::string& id)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    m_pen.setPenId(id);
+}
+
+void SimSensor::setPenVersion(int version)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    m_pen.setPenVersion(version);
+}
+
+void SimSensor::setCalibrationStepTime(std::chrono::milliseconds perPoint)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.setCalibrationStepTime(perPoint);
+}
+
+bool SimSensor::calibrationRunning() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    return m_pen.calibrationRunning();
+}
+
+int SimSensor::calibrationPoint() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    return m_pen.calibrationPoint();
+}
+
+int SimSensor::calibrationsFinished() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    return m_pen.calibrationsFinished();
+}
+
+void SimSensor::setCorners(const Corners& corners)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_pen.setCorners(corners);
+}
+
+Corners SimSensor::corners() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    return m_pen.corners();
+}
+
+void SimSensor::onUnplugged()
+{
+    std::lock_guard<std::mutex> guard(lock());
+    catchUpLocked();
+    m_offBus = true;
+}
+
+void SimSensor::catchUpLocked() const
+{
+    const auto now = Clock::now();
+    // A sensor off the bus has no power: its time does not count.
+    if (m_liveMotion && !m_offBus)
+        m_pen.advance(std::chrono::duration_cast<PenModel::Duration>(now - m_lastCatchUp));
+    m_lastCatchUp = now;
+}
+
 std::vector<Report> SimSensor::handleReport(const Report& report)
 {
+    if (m_offBus) {
+        // Back on the bus: the sensor has restarted.
+        m_offBus = false;
+        m_pen.restartLink();
+    }
+    catchUpLocked();
     const auto end = std::find(report.begin(), report.end(), 0);
     const std::string command(report.begin(), end);
     // The model acts first, so a replaced reply does not hide a write or a commit.
@@ -145,6 +347,13 @@ const std::map<std::string, SimSensor::Handler>& SimSensor::commandTable()
         {"app:bootloader", &SimSensor::bootloader},
         {"sens:commit", &SimSensor::commit},
         {"sens:reset", &SimSensor::reset},
+        {"sens:point", &SimSensor::point},
+        {"pen:state", &SimSensor::penState},
+        {"pen:id", &SimSensor::penId},
+        {"cal:state", &SimSensor::calibrationState},
+        {"cal:start", &SimSensor::calibrationStart},
+        {"cal:abort", &SimSensor::calibrationAbort},
+        {"cal:read", &SimSensor::calibrationRead},
         {"*:read", &SimSensor::readRegister},
         {"*:write", &SimSensor::writeRegister},
     };
@@ -191,6 +400,8 @@ std::string SimSensor::bootloader(const std::string& command, const Fields& fiel
     if (fields.size() != 2)
         return refuse(command);
     ++m_bootloaderRequests;
+    if (m_reenumerates)
+        SimBootloader::enterFromSensor(info().path, m_reenumerateDelay);
     return "app:bootloader:ok;";
 }
 
@@ -232,6 +443,79 @@ std::string SimSensor::writeRegister(const std::string& command, const Fields& f
     if (reply.size() > ReportSize || !m_registers.write(fields[0], fields[2], fields[3]))
         return refuse(command);
     return reply;
+}
+
+std::string SimSensor::point(const std::string& command, const Fields& fields)
+{
+    if (fields.size() != 2)
+        return refuse(command);
+    const PenPoint p = m_pen.point();
+    return "sens:point:" + std::to_string(p.x) + ':' + std::to_string(p.y) + ':' + std::to_string(p.size) + ':'
+           + std::to_string(p.number) + ';';
+}
+
+std::string SimSensor::penState(const std::string& command, const Fields& fields)
+{
+    if (fields.size() != 2)
+        return refuse(command);
+    // No action echo: field 1 is the state, "2" for valid pen data; without a pen there
+    // is no reading at all.
+    if (!m_pen.present())
+        return "pen:0:0:0;";
+    return "pen:2:" + std::to_string(m_pen.batteryReading()) + ':' + std::to_string(m_pen.runningSeconds()) + ';';
+}
+
+std::string SimSensor::penId(const std::string& command, const Fields& fields)
+{
+    if (fields.size() != 2)
+        return refuse(command);
+    if (!m_pen.present())
+        return "pen:id:0::0000;";
+    char version[16];
+    std::snprintf(version, sizeof version, "%04X", static_cast<unsigned>(m_pen.penVersion()) & 0xFFFFu);
+    // A pen id too long for one report is cut at the report's end like any reply.
+    return "pen:id:" + std::to_string(m_pen.pairing()) + ':' + m_pen.penId() + ':' + version + ';';
+}
+
+std::string SimSensor::calibrationState(const std::string& command, const Fields& fields)
+{
+    if (fields.size() != 2)
+        return refuse(command);
+    // Field 2 is "0" for no calibration running (done), field 3 the point waited for.
+    if (!m_pen.calibrationRunning())
+        return "cal:state:0:0;";
+    return "cal:state:1:" + std::to_string(m_pen.calibrationPoint()) + ';';
+}
+
+std::string SimSensor::calibrationStart(const std::string& command, const Fields& fields)
+{
+    if (fields.size() != 2)
+        return refuse(command);
+    m_pen.startCalibration();
+    return "cal:start:ok;";
+}
+
+std::string SimSensor::calibrationAbort(const std::string& command, const Fields& fields)
+{
+    if (fields.size() != 2)
+        return refuse(command);
+    m_pen.abortCalibration();
+    return "cal:abort:ok;";
+}
+
+std::string SimSensor::calibrationRead(const std::string& command, const Fields& fields)
+{
+    // "cal" also has configuration registers; only "x" or "y" followed by digits names a corner.
+    const std::string name = fields.size() == 3 ? fields[2] : std::string();
+    const bool cornerName = name.size() >= 2 && (name[0] == 'x' || name[0] == 'y')
+                            && std::all_of(name.begin() + 1, name.end(), [](char c) { return c >= '0' && c <= '9'; });
+    if (!cornerName)
+        return readRegister(command, fields);
+    // One digit: corners 1 to 4 only, written as the tool writes them.
+    const auto value = name.size() == 2 ? m_pen.corner(name[0], name[1] - '0') : std::nullopt;
+    if (!value)
+        return refuse(command);
+    return "cal:read:" + name + ':' + std::to_string(*value) + ":ok;";
 }
 
 } // namespace sim

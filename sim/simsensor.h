@@ -1,6 +1,7 @@
 #pragma once
 
 #include "simdevice.h"
+#include "simpen.h"
 #include "simregisters.h"
 
 #include <deque>
@@ -23,10 +24,25 @@ constexpr std::uint16_t SensorProductId = 0x0001;
 //   "<m>:write:<r>:<v>;"  -> "<m>:write:<r>:<v>:ok;"      (v stored as text, unchanged)
 //   "sens:commit;"        -> "sens:commit:ok;"            (working values become the saved set)
 //   "sens:reset;"         -> "sens:reset:ok;"             (processing restarts, values stay)
-//   "app:bootloader;"     -> "app:bootloader:ok;"         (only recorded)
+//   "app:bootloader;"     -> "app:bootloader:ok;"         (recorded; see setReenumerates)
+//   "sens:point;"         -> "sens:point:<x>:<y>:<size>:<number>;"  (all 0 with no pen)
+//   "pen:state;"          -> "pen:2:<battery r>:<running s>;" (state in field 1; "pen:0:0:0;"
+//                            with no pen)
+//   "pen:id;"             -> "pen:id:<pairing>:<pen id>:<version, 4 hex digits>;"
+//                            ("pen:id:0::0000;" with no pen)
+//   "cal:state;"          -> "cal:state:1:<point 1..4>;" while calibrating, else "cal:state:0:0;"
+//   "cal:start;"          -> "cal:start:ok;"              (calibration begins at point 1)
+//   "cal:abort;"          -> "cal:abort:ok;"              (calibration stops, corners stay)
+//   "cal:read:x<n>;"      -> "cal:read:x<n>:<value>:ok;"  (n 1..4, likewise y; else refused)
 //   anything it refuses   -> the command without its ";" followed by ":err;"
 // A refused read thus has 4 fields ("sens:read:bogus:err;"), so the tool, which takes the
-// value only from replies of more than 4 fields, leaves its editor unchanged.
+// value only from replies of more than 4 fields, leaves its editor unchanged; a refused
+// corner read carries "err" in field 3, which the tool reads as 0 (no corner).
+//
+// The live data (pen point, battery, running time, pairing, calibration) follows the
+// steady clock, brought up to date whenever a command or a control call arrives; time
+// spent off the bus does not count, and plugging back in restarts pairing and drops a
+// calibration in progress. See PenModel for the details.
 class SimSensor : public SimDevice
 {
 public:
@@ -57,8 +73,52 @@ public:
     int commitCount() const;
     int resetCount() const;
     int bootloaderRequests() const;
+    // On: "app:bootloader;" also makes the sensor leave the bus and come back after delay
+    // as the bootloader device (SimBootloader). Off by default: the request is only recorded.
+    void setReenumerates(bool on, std::chrono::milliseconds delay = std::chrono::milliseconds(50));
+    std::string versionReply() const;
+
+    // --- live data; every call first brings the model up to the present ---
+    // false freezes everything that time drives, so replies stay put; true lets it run
+    // again from now on.
+    void setLiveMotion(bool live);
+    bool liveMotion() const;
+    // Moves the model on by the given time at once, frozen or not.
+    void advanceTime(std::chrono::milliseconds elapsed);
+
+    void setPenPresent(bool present);
+    bool penPresent() const;
+    // Holds the pen still at a point (the path no longer moves it) until followPenPath().
+    void setPenPoint(int x, int y, int size, int number);
+    void followPenPath();
+    // What "sens:point;" reports now.
+    PenPoint penPoint() const;
+    void setBatteryReading(int reading);
+    int batteryReading() const;
+    // Time for the battery reading to climb by one (default 20 s).
+    void setBatteryDrainTime(std::chrono::milliseconds perStep);
+    void setRunningSeconds(int seconds);
+    int runningSeconds() const;
+    void setPairing(int progress);
+    int pairing() const;
+    // Time for the pairing number to climb by one (default 50 ms: ready after 2.5 s).
+    void setPairingStepTime(std::chrono::milliseconds perStep);
+    void setPenId(const std::string& id);
+    // Shown as 4 hexadecimal digits, high byte major, low byte minor.
+    void setPenVersion(int version);
+
+    // Time the sensor stays at each calibration point while the pen is there (default 2 s).
+    void setCalibrationStepTime(std::chrono::milliseconds perPoint);
+    bool calibrationRunning() const;
+    // 1 to 4 while running, 0 otherwise.
+    int calibrationPoint() const;
+    int calibrationsFinished() const;
+    void setCorners(const Corners& corners);
+    Corners corners() const;
 
 protected:
+    void onUnplugged() override;
+
     std::vector<Report> handleReport(const Report& report) override;
     // The model's own answer; called with the device's lock held.
     virtual std::string answer(const std::string& command);
@@ -78,6 +138,16 @@ private:
     std::string reset(const std::string& command, const Fields& fields);
     std::string readRegister(const std::string& command, const Fields& fields);
     std::string writeRegister(const std::string& command, const Fields& fields);
+    std::string point(const std::string& command, const Fields& fields);
+    std::string penState(const std::string& command, const Fields& fields);
+    std::string penId(const std::string& command, const Fields& fields);
+    std::string calibrationState(const std::string& command, const Fields& fields);
+    std::string calibrationStart(const std::string& command, const Fields& fields);
+    std::string calibrationAbort(const std::string& command, const Fields& fields);
+    std::string calibrationRead(const std::string& command, const Fields& fields);
+
+    // Brings the live data up to the present; called with the lock held.
+    void catchUpLocked() const;
 
     std::string m_versionReply = "app:version:HW 1.1:SW 2.4:2026:11:20;";
     std::string m_idReply = "app:id:TS-000123;";
@@ -87,6 +157,13 @@ private:
     int m_commits = 0;
     int m_resets = 0;
     int m_bootloaderRequests = 0;
+    bool m_reenumerates = false;
+    std::chrono::milliseconds m_reenumerateDelay{50};
+    // Lazily brought up to date, also by const readers.
+    mutable PenModel m_pen;
+    mutable Clock::time_point m_lastCatchUp = Clock::now();
+    bool m_liveMotion = true;
+    bool m_offBus = false;  // unplugged since the last report
 };
 
 } // namespace sim

@@ -1,0 +1,359 @@
+#include "bootloader.h"
+
+#include "device/tessaro.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QThread>
+#include <QtConcurrent>
+
+#include <cstring>
+
+using namespace BootloaderLink;
+
+namespace {
+
+constexpr unsigned char ReplyOk = 0x01;
+constexpr int ReadDataOffset = 4;  // flash bytes in a read reply
+
+} // namespace
+
+QSharedPointer<bootloader> bootloader::create(tessaro* device)
+{
+    // Deletion goes through the event loop of the object's own thread, whichever thread
+    // drops the last reference.
+    return QSharedPointer<bootloader>(new bootloader(nullptr, device), &QObject::deleteLater);
+}
+
+bootloader::bootloader(QObject* parent, tessaro* connectionDevice)
+    : QObject(parent)
+    , connection(connectionDevice)
+{
+    if (connectionDevice) {
+        productId = static_cast<unsigned>(connectionDevice->productId) & 0xFFFFu;
+        device = connectionDevice->handle;
+    }
+    // Without an open handle there is nothing to talk to.
+    linkOk = connectionDevice && connectionDevice->isConnected && device;
+    connect(&updateWatcher, &QFutureWatcher<void>::finished, this, &bootloader::finishUpdate);
+}
+
+bootloader::~bootloader()
+{
+    delete file;
+}
+
+void bootloader::emitStatus(const QString& line)
+{
+    emit status(line, false);
+}
+
+quint32 bootloader::applicationSize() const
+{
+    return flashSize >= bootloaderSize ? flashSize - bootloaderSize : 0;
+}
+
+QString bootloader::geometryProblem() const
+{
+    if (pageSize == 0)
+        return QStringLiteral("Invalid flash geometry: page size 0");
+    if (bootloaderSize > flashSize)
+        return QStringLiteral("Invalid flash geometry: bootloader size above flash size");
+    return QString();
+}
+
+bool bootloader::sendRequest(unsigned char command, unsigned int address, const unsigned char* data)
+{
+    unsigned char request[RequestSize] = {};
+    request[1] = command;
+    request[2] = static_cast<unsigned char>(address >> 16);
+    request[3] = static_cast<unsigned char>(address >> 8);
+    request[4] = static_cast<unsigned char>(address);
+    if (data)
+        std::memcpy(request + 5, data, BlockSize);
+    if (hid_write(device, request, RequestSize) < 0) {
+        qDebug() << "error can't write";
+        emitStatus(QStringLiteral("Could not write to bootloader"));
+        linkOk = false;
+        return false;
+    }
+    return true;
+}
+
+bool bootloader::readReply(unsigned char* reply, int* count)
+{
+    std::memset(reply, 0, ReplySize);
+    const int limit = replyTimeout;
+    const int n = hid_read_timeout(device, reply, ReplySize, limit);
+    if (n <= 0) {
+        if (n == 0)
+            qDebug() << "no reply within" << limit << "ms";
+        qDebug() << "error can't read";
+        emitStatus(QStringLiteral("Could not read from bootloader"));
+        linkOk = false;
+        return false;
+    }
+    *count = n;
+    return true;
+}
+
+bool bootloader::getinfo()
+{
+    if (!linkOk)
+        return false;
+    if (busy) {
+        // The running sequence owns the handle.
+        qDebug() << "update running, geometry not read";
+        return false;
+    }
+    if (!sendRequest(GETINFO, 0, nullptr))
+        return false;
+    unsigned char reply[ReplySize];
+    int n = 0;
+    if (!readReply(reply, &n))
+        return false;
+
+    pageCount = reply[1];
+    pageSize = (quint32{reply[2]} << 8) | reply[3];
+    flashSize = (quint32{reply[4]} << 16) | (quint32{reply[5]} << 8) | reply[6];
+    bootloaderSize = (quint32{reply[7]} << 8) | reply[8];
+
+    emitStatus(QStringLiteral("flash size: ") + QString::number(flashSize) + QStringLiteral(" bytes"));
+    emitStatus(QStringLiteral("page size: ") + QString::number(pageSize) + QStringLiteral(" bytes"));
+    emitStatus(QStringLiteral("page count: ") + QString::number(pageCount));
+    emitStatus(QStringLiteral("bootloader size: ") + QString::number(bootloaderSize) + QStringLiteral(" bytes"));
+    return true;
+}
+
+bool bootloader::eraseflashWorker(unsigned int address)
+{
+    if (!linkOk) {
+        qDebug() << "testb";
+        return false;
+    }
+    qDebug() << address;
+    if (!sendRequest(ERASE_PAGE, address, nullptr))
+        return false;
+    unsigned char reply[ReplySize];
+    int n = 0;
+    if (!readReply(reply, &n))
+        return false;
+    if (reply[0] == ReplyOk)
+        return true;
+    qDebug() << "testa" << n;
+    return false;
+}
+
+bool bootloader::writeflashWorker(unsigned int address, unsigned char* data)
+{
+    if (!linkOk)
+        return false;
+    if (!sendRequest(WRITE_BLOCK, address, data))
+        return false;
+    unsigned char reply[ReplySize];
+    int n = 0;
+    if (!readReply(reply, &n))
+        return false;
+    return reply[0] == ReplyOk;
+}
+
+bool bootloader::readflashWorker(unsigned int address, unsigned char* data)
+{
+    if (!linkOk)
+        return false;
+    if (!sendRequest(READ_BLOCK, address, nullptr))
+        return false;
+    unsigned char reply[ReplySize];
+    int n = 0;
+    if (!readReply(reply, &n))
+        return false;
+    if (reply[0] != ReplyOk)
+        return false;
+    for (int i = 0; i < BlockSize; ++i) {
+        if (reply[ReadDataOffset + i] != data[i]) {
+            // The first differing byte, which is what one looks for in the image.
+            emitStatus(QStringLiteral("Flash not equal @ ") + QString::number(address + static_cast<unsigned>(i), 16));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool bootloader::eraseflash()
+{
+    // Refused here as well as on request: a page size of 0 would never end the loop.
+    const QString problem = geometryProblem();
+    if (!problem.isEmpty()) {
+        emitStatus(problem);
+        return false;
+    }
+    const quint32 size = applicationSize();
+    for (quint32 address = 0; address < size; address += pageSize) {
+        if (!eraseflashWorker(address)) {
+            emitStatus(QStringLiteral("Flash erase error @ page ") + QString::number(address));
+            return false;
+        }
+        emit eraseflashStatus(static_cast<int>(address * 100u / size));
+    }
+    emitStatus(QStringLiteral("Flash erased!"));
+    return true;
+}
+
+bool bootloader::readImageBlock(qint64 address, unsigned char* block)
+{
+    std::memset(block, 0, BlockSize);
+    // A short read at the end of the file leaves the rest of the block 0x00.
+    if (!file->seek(address) || file->read(reinterpret_cast<char*>(block), BlockSize) < 0) {
+        // Zeros in place of unreadable data would be written and verified as if right.
+        emitStatus(QStringLiteral("Could not read file"));
+        return false;
+    }
+    return true;
+}
+
+bool bootloader::writeflash()
+{
+    const qint64 size = file->size();
+    if (size > static_cast<qint64>(applicationSize())) {
+        emitStatus(QStringLiteral("Image size too large"));
+        return false;
+    }
+    file->seek(0);
+    for (qint64 address = 0; address < size; address += BlockSize) {
+        unsigned char block[BlockSize];
+        if (!readImageBlock(address, block))
+            return false;
+        if (!writeflashWorker(static_cast<unsigned>(address), block)) {
+            emitStatus(QStringLiteral("Flash write error @ page ") + QString::number(address));
+            return false;
+        }
+        emit eraseflashStatus(static_cast<int>(address * 100 / size));
+    }
+    emitStatus(QStringLiteral("Flash written!"));
+    return true;
+}
+
+bool bootloader::readflash()
+{
+    const qint64 size = file->size();
+    if (size > static_cast<qint64>(applicationSize())) {
+        emitStatus(QStringLiteral("Image size too large"));
+        return false;
+    }
+    file->seek(0);
+    for (qint64 address = 0; address < size; address += BlockSize) {
+        unsigned char block[BlockSize];
+        if (!readImageBlock(address, block))
+            return false;
+        if (!readflashWorker(static_cast<unsigned>(address), block)) {
+            emitStatus(QStringLiteral("Flash read error @ page ") + QString::number(address));
+            return false;
+        }
+        emit eraseflashStatus(static_cast<int>(address * 100 / size));
+    }
+    emit eraseflashStatus(100);
+    emitStatus(QStringLiteral("Flash readed!"));
+    emitStatus(QStringLiteral("Updated succesfully!"));
+    return true;
+}
+
+bool bootloader::runPass(bool (bootloader::*pass)(), const QString& startLine)
+{
+    // Announced before the pass starts, so its own lines always follow the announcement.
+    emitStatus(startLine);
+    QFuture<bool> step = QtConcurrent::run(this, pass);
+    // Runs the pass here if the pool has no free thread for it.
+    step.waitForFinished();
+    return step.result();
+}
+
+void bootloader::updateInvoke()
+{
+    QThread::msleep(static_cast<unsigned long>(settleMs));
+    if (!runPass(&bootloader::eraseflash, QStringLiteral("Start flash erase"))) {
+        emitStatus(QStringLiteral("Abort"));
+        return;
+    }
+    emitStatus(QStringLiteral("Opening") + fileName);
+    if (!runPass(&bootloader::writeflash, QStringLiteral("Start flashing"))) {
+        emitStatus(QStringLiteral("Abort"));
+        return;
+    }
+    if (!runPass(&bootloader::readflash, QStringLiteral("Start Reading"))) {
+        emitStatus(QStringLiteral("Abort"));
+        return;
+    }
+    // No reply: the device leaves the bus to start its application.
+    sendRequest(RUN_APPLICATION, 0, nullptr);
+    QThread::msleep(static_cast<unsigned long>(settleMs));
+    sequenceOk = true;
+}
+
+void bootloader::updateFromFile(QString path)
+{
+    if (busy) {
+        emitStatus(QStringLiteral("Update already running"));
+        return;
+    }
+    busy = true;
+    keepAlive = sharedFromThis();
+    emit hotplugtimer(false);
+
+    fileName = path;
+    delete file;
+    file = new QFile(fileName);
+    if (fileName.isEmpty()) {
+        refuseUpdate(QStringLiteral("no file selected!"));
+        return;
+    }
+    if (!file->open(QIODevice::ReadOnly)) {
+        refuseUpdate(QStringLiteral("Could not open file"));
+        return;
+    }
+    if (!linkOk || !connection || !connection->isConnected || connection->handle != device) {
+        emitStatus(QStringLiteral("Bootloader not connected"));
+        refuseUpdate(QStringLiteral("Abort"));
+        return;
+    }
+    // Checked before anything is erased, so a refused image leaves the firmware in place.
+    const QString problem = geometryProblem();
+    if (!problem.isEmpty()) {
+        emitStatus(problem);
+        refuseUpdate(QStringLiteral("Abort"));
+        return;
+    }
+    if (file->size() > static_cast<qint64>(applicationSize())) {
+        emitStatus(QStringLiteral("Image size too large"));
+        refuseUpdate(QStringLiteral("Abort"));
+        return;
+    }
+
+    sequenceOk = false;
+    updateWatcher.setFuture(QtConcurrent::run([this] { updateInvoke(); }));
+}
+
+void bootloader::refuseUpdate(const QString& line)
+{
+    emitStatus(line);
+    endUpdate(false);
+}
+
+void bootloader::finishUpdate()
+{
+    const bool ok = sequenceOk;
+    // Only the device this object borrowed: never close another one the connection holds.
+    if (ok && connection && (!connection->isConnected || connection->handle == device))
+        connection->disconnectDevice();
+    endUpdate(ok);
+}
+
+void bootloader::endUpdate(bool ok)
+{
+    delete file;
+    file = nullptr;
+    busy = false;
+    emit hotplugtimer(true);
+    emit updateFinished(ok);
+    // Last: may hand the object to deleteLater if its owner is gone.
+    keepAlive.reset();
+}
