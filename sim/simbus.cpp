@@ -15,7 +15,7 @@ SimBus& SimBus::instance()
 SimBus::~SimBus()
 {
     {
-        std::lock_guard<std::mutex> guard(m_mutex);
+        std::lock_guard<std::mutex> guard(m_actionMutex);
         m_stopping = true;
         m_wake.notify_all();
     }
@@ -63,9 +63,12 @@ void SimBus::unplugAll()
 void SimBus::reset()
 {
     {
-        std::lock_guard<std::mutex> guard(m_mutex);
+        std::lock_guard<std::mutex> guard(m_actionMutex);
         m_actions.clear();
         ++m_epoch;
+    }
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
         m_enumerations = 0;
     }
     unplugAll();
@@ -89,7 +92,7 @@ std::shared_ptr<SimDevice> SimBus::findByPath(const std::string& path) const
 
 void SimBus::schedule(std::chrono::milliseconds delay, std::function<void()> action)
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    std::lock_guard<std::mutex> guard(m_actionMutex);
     m_actions.push_back(Action{std::chrono::steady_clock::now() + delay, m_epoch, std::move(action)});
     if (!m_scheduler.joinable())
         m_scheduler = std::thread(&SimBus::runScheduler, this);
@@ -98,7 +101,7 @@ void SimBus::schedule(std::chrono::milliseconds delay, std::function<void()> act
 
 int SimBus::pendingActions() const
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
+    std::lock_guard<std::mutex> guard(m_actionMutex);
     return static_cast<int>(m_actions.size());
 }
 
@@ -116,7 +119,7 @@ void SimBus::countEnumeration()
 
 void SimBus::runScheduler()
 {
-    std::unique_lock<std::mutex> guard(m_mutex);
+    std::unique_lock<std::mutex> guard(m_actionMutex);
     while (!m_stopping) {
         if (m_actions.empty()) {
             m_wake.wait(guard);

@@ -50,6 +50,9 @@ private:
     };
 
     mutable std::mutex m_mutex;
+    // The scheduler has a lock of its own: devices schedule actions while holding their
+    // own lock, and plug() takes a device's lock while holding m_mutex.
+    mutable std::mutex m_actionMutex;
     std::condition_variable m_wake;
     std::vector<std::shared_ptr<SimDevice>> m_devices;
     std::vector<Action> m_actions;

@@ -159,7 +159,8 @@ int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t 
             }
             if (fault == Fault::NoReply)
                 replies.clear();
-            const auto at = Clock::now() + (fault == Fault::LateReply ? m_lateDelay : latency);
+            // The request takes one frame (the write sleeps it below), the reply the next.
+            const auto at = Clock::now() + (fault == Fault::LateReply ? m_lateDelay : 2 * latency);
             for (const Report& reply : replies)
                 queueLocked(reply, at);
         }

@@ -58,8 +58,8 @@ enum Command : unsigned char {
 //   "Could not read from bootloader" and takes the link down.
 // - The geometry (page size > 0, bootloader not above the flash size) and the image size
 //   are checked before anything is erased.
-// The pass waits on a local QFuture rather than a shared watcher object: a watcher living
-// in the GUI thread must not be driven from the sequence thread.
+// The sequence waits for each pass on a local QFuture rather than a shared watcher object:
+// a watcher living in the GUI thread must not be driven from the sequence thread.
 class bootloader : public QObject, public QEnableSharedFromThis<bootloader>
 {
     Q_OBJECT
