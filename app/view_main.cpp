@@ -6,6 +6,9 @@
 #include "view_about.h"
 #include "device/tessaro.h"
 #include "sensor/view_tessaro.h"
+#include "update/view_dialogupdate.h"
+#include "update/view_legacy.h"
+#include "update/view_update.h"
 
 #include <QActionGroup>
 #include <QCloseEvent>
@@ -17,7 +20,9 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProcess>
+#include <QPushButton>
 #include <QStackedWidget>
+#include <QThreadPool>
 #include <QVBoxLayout>
 
 namespace {
@@ -40,6 +45,7 @@ viewMain::viewMain(QWidget* parent)
     setCentralWidget(viewStack);
 
     device = new tessaro(this);
+    dialogUpdate = std::make_unique<view_dialogupdate>(device);
     connect(device, &tessaro::connected, this, &viewMain::connected);
     connect(device, &tessaro::disconnected, this, &viewMain::disconnected);
     connect(this, &viewMain::doHotPlugEvent, device, &tessaro::hotplugWorker);
@@ -60,6 +66,9 @@ viewMain::viewMain(QWidget* parent)
 
 viewMain::~viewMain()
 {
+    // A flashing sequence may still use the link on a pool thread: let it end (every
+    // bootloader reply has a time limit) before the handle is closed under it.
+    QThreadPool::globalInstance()->waitForDone();
     device->disconnectDevice();
 }
 
@@ -121,6 +130,7 @@ void viewMain::showDeviceView(QWidget* view)
 {
     viewStack->addWidget(view);
     deviceViewPresent = true;
+    deviceView = view;
     viewStack->setCurrentWidget(view);
 }
 
@@ -133,34 +143,42 @@ void viewMain::connected()
         updateAction->setEnabled(true);
         viewStack->addWidget(view);
         deviceViewPresent = true;
+        deviceView = view;
         view->reloadUi();
-        // The identity reads may have lost the sensor already.
-        if (sensorView)
+        // The reads of reloadUi may have lost the sensor already; its view is gone then.
+        if (deviceViewPresent && deviceView == view)
             viewStack->setCurrentWidget(view);
+        emit dialogUpdate->tessaroStage();
     } else if (type == QLatin1String(TessaroLink::TypeUpdate)) {
-        auto* view = new QLabel(type, connectPage);
+        auto* view = new view_legacy(connectPage);
         legacyView = view;
         updateAction->setEnabled(true);
         showDeviceView(view);
+        connect(view->updateButton, &QPushButton::clicked, this, &viewMain::updateFirmware);
     } else if (type == QLatin1String(TessaroLink::TypeBootloader)) {
-        auto* view = new QLabel(type, connectPage);
+        auto* view = new view_update(connectPage, device);
         flashingView = view;
         showDeviceView(view);
+        connect(dialogUpdate.get(), &view_dialogupdate::updateFile, view->updateButton, &QPushButton::click);
+        emit dialogUpdate->bootloaderStage();
     }
 }
 
 void viewMain::disconnected()
 {
-    QWidget* shown = viewStack->currentWidget();
     updateAction->setEnabled(false);
     viewStack->setCurrentWidget(connectPage);
     if (!deviceViewPresent)
         return;
     deviceViewPresent = false;
-    if (shown && shown != connectPage) {
-        viewStack->removeWidget(shown);
+    // The device view, even when the loss came before it was made the current page
+    // (a failed read while the sensor view loads).
+    QWidget* view = deviceView;
+    deviceView = nullptr;
+    if (view && view != connectPage) {
+        viewStack->removeWidget(view);
         // The loss is often noticed inside one of this view's own slots.
-        shown->deleteLater();
+        view->deleteLater();
     }
 }
 
@@ -218,6 +236,10 @@ void viewMain::openAbout()
 
 void viewMain::updateFirmware()
 {
+    // Already open, perhaps behind the main window: bring it forward.
+    if (dialogUpdate->isVisible())
+        dialogUpdate->raise();
+    dialogUpdate->show();
 }
 
 void viewMain::closeEvent(QCloseEvent* event)

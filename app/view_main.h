@@ -4,6 +4,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QActionGroup;
@@ -12,7 +13,10 @@ class QLabel;
 class QStackedWidget;
 class QVBoxLayout;
 class tessaro;
+class view_dialogupdate;
+class view_legacy;
 class view_tessaro;
+class view_update;
 
 // The program's only main window: follows the device and shows the connect prompt or
 // the view that fits the connected device; menus for language, update, web pages, About.
@@ -30,6 +34,9 @@ public:
     static std::function<bool(const QString& program)> restartProgram;
 
     tessaro* device = nullptr;
+
+    // The one update dialog: a top-level window of its own, hidden until asked for.
+    view_dialogupdate* updateDialog() const { return dialogUpdate.get(); }
 
 signals:
     void doHotPlugEvent();
@@ -60,11 +67,15 @@ private:
     QVBoxLayout* connectLayout = nullptr;
     QLabel* prompt = nullptr;
     QPointer<view_tessaro> sensorView;
-    QPointer<QWidget> flashingView;
-    QPointer<QWidget> legacyView;
+    QPointer<view_update> flashingView;
+    QPointer<view_legacy> legacyView;
+    // Without a parent (a window of its own), so owned here; released before the device.
+    std::unique_ptr<view_dialogupdate> dialogUpdate;
     QFrame* connectPage = nullptr;
     QStackedWidget* viewStack = nullptr;
     QActionGroup* languageGroup = nullptr;
     QAction* updateAction = nullptr;
     bool deviceViewPresent = false;
+    // The view that connected() put into the stack; it need not be the current page yet.
+    QPointer<QWidget> deviceView;
 };

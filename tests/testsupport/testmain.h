@@ -7,8 +7,8 @@
 #include <QtTest>
 
 namespace TestSupport {
-// Drops the headless platform's notice about size hints, which says nothing about the
-// program; every other message reaches Qt Test, which fails the run on warnings.
+// Drops the headless platform's notices about size hints and raising windows, which say
+// nothing about the program; every other message reaches Qt Test, which fails the run on warnings.
 void installPlatformNoiseFilter();
 }
 

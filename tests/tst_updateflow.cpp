@@ -1,0 +1,375 @@
+// The whole firmware update through a real main window, against the simulated sensor and
+// bootloader and the stand-in web service: dialog, use-file, the sensor's trip through its
+// bootloader, file choice, erase, write and verify, and the sensor's return with the new
+// version, as the dialog and the flashing view report it.
+#include "app/serviceidentity.h"
+#include "app/view_main.h"
+#include "device/tessaro.h"
+#include "sensor/view_tessaro.h"
+#include "sim/simbootloader.h"
+#include "sim/simbus.h"
+#include "sim/simsensor.h"
+#include "sim/standinservice.h"
+#include "simfixture.h"
+#include "testmain.h"
+#include "update/bootloader.h"
+#include "update/view_dialogupdate.h"
+#include "update/view_update.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+
+#include <optional>
+
+using sim::SimBootloader;
+
+namespace {
+
+constexpr int SettleMs = 20;
+constexpr int FlowTimeoutMs = 30000;
+const char* const ParameterFile = "sensors/tessaro_t1.json";
+
+const QString Ok = QStringLiteral("[updatedialog:firmware:ok]");
+const QString New = QStringLiteral("[updatedialog:firmware:new]");
+const QString Updating = QStringLiteral("[updatedialog:firmware:updating]");
+const QString Updated = QStringLiteral("[updatedialog:firmware:updated]");
+
+const QStringList GeometryLines = {
+    QStringLiteral("flash size: 32768 bytes"),
+    QStringLiteral("page size: 512 bytes"),
+    QStringLiteral("page count: 64"),
+    QStringLiteral("bootloader size: 4096 bytes"),
+};
+
+QStringList successLines(const QString& path)
+{
+    return {QStringLiteral("Start flash erase"), QStringLiteral("Flash erased!"), QStringLiteral("Opening") + path,
+            QStringLiteral("Start flashing"),    QStringLiteral("Flash written!"), QStringLiteral("Start Reading"),
+            QStringLiteral("Flash readed!"),     QStringLiteral("Updated succesfully!")};
+}
+
+// What happened at the moment the flashing view asked for a file.
+struct FileChoice {
+    QString filter;
+    QString dialogStatus;
+    bool flashingViewShown = false;
+    bool updateButtonEnabled = true;
+    bool updateEntryEnabled = true;
+};
+
+} // namespace
+
+class tst_updateflow : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::optional<StandInService> service;
+    std::optional<SimFixture> fixture;
+    std::optional<QTemporaryDir> images;
+    std::unique_ptr<viewMain> window;
+    QList<FileChoice> choices;
+    QStringList nextFiles;
+    // The flashing views met, and every line that reached their lists.
+    QList<QPointer<view_update>> flashingViews;
+    QStringList flashingLines;
+    std::shared_ptr<SimBootloader> loader;
+
+    QWidget* currentPage() const { return window->findChild<QStackedWidget*>()->currentWidget(); }
+
+    QAction* updateEntry() const
+    {
+        const auto actions = window->findChildren<QAction*>();
+        for (QAction* action : actions) {
+            if (action->text() == QLatin1String("[menu:file:update]"))
+                return action;
+        }
+        return nullptr;
+    }
+
+    bool sensorShownWith(const QString& firmware) const
+    {
+        return qobject_cast<view_tessaro*>(currentPage()) && sensorSw == firmware;
+    }
+
+    static QStringList statusTexts(const QSignalSpy& spy)
+    {
+        QStringList texts;
+        for (const auto& args : spy)
+            texts << args.first().toString();
+        return texts;
+    }
+
+    // An image of the application area with the new version text where the firmware
+    // keeps it, as the simulated device reads it back after starting.
+    QString writeImage(const QString& name, const QByteArray& version, int size)
+    {
+        QByteArray image(size, '\0');
+        for (int i = 0; i < size; ++i)
+            image[i] = static_cast<char>((i * 7 + 3) & 0xff);
+        QByteArray text = version;
+        text.append('\0');
+        image.replace(static_cast<int>(sim::ImageVersionOffset), text.size(), text);
+        const QString path = images->filePath(name);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly) || file.write(image) != image.size())
+            return QString();
+        return path;
+    }
+
+    void startWindow()
+    {
+        window = std::make_unique<viewMain>();
+        window->show();
+    }
+
+    // Records the flashing views the window builds and the lines of their lists.
+    void watchFlashingViews()
+    {
+        connect(window->device, &tessaro::connected, this, [this] {
+            auto* view = qobject_cast<view_update*>(currentPage());
+            if (!view || flashingViews.contains(view))
+                return;
+            flashingViews << view;
+            for (int i = 0; i < view->statusList->count(); ++i)
+                flashingLines << view->statusList->item(i)->text();
+            connect(view->statusList->model(), &QAbstractItemModel::rowsInserted, this,
+                    [this, view](const QModelIndex&, int first, int last) {
+                        for (int row = first; row <= last; ++row)
+                            flashingLines << view->statusList->item(row)->text();
+                    });
+        });
+    }
+
+private slots:
+    void initTestCase()
+    {
+        service.emplace();
+        QVERIFY(service->listen());
+        qputenv("TESSARO_SERVICE_URL", service->baseUrl().toLatin1());
+        // The file dialog is answered here; the wait before erasing is made short on the
+        // view that asks, through its own setter.
+        view_update::chooseImageFile = [this](QWidget* parent, const QString&, const QString& filter) {
+            auto* view = qobject_cast<view_update*>(parent);
+            FileChoice choice;
+            choice.filter = filter;
+            choice.dialogStatus = window->updateDialog()->statusLabel->text();
+            choice.flashingViewShown = view && currentPage() == view;
+            choice.updateButtonEnabled = view && view->updateButton->isEnabled();
+            choice.updateEntryEnabled = updateEntry()->isEnabled();
+            choices << choice;
+            if (view)
+                view->setSettleTimeMs(SettleMs);
+            for (const auto& device : sim::SimBus::instance().devices()) {
+                if (auto found = std::dynamic_pointer_cast<SimBootloader>(device))
+                    loader = found;
+            }
+            return nextFiles.isEmpty() ? QString() : nextFiles.takeFirst();
+        };
+    }
+
+    void cleanupTestCase()
+    {
+        service.reset();
+    }
+
+    void init()
+    {
+        fixture.emplace();
+        images.emplace();
+        fixture->useShippedCatalogue();
+        QFile shipped(QStringLiteral(TESSARO_SOURCE_DIR "/data/") + QLatin1String(ParameterFile));
+        QVERIFY(shipped.open(QIODevice::ReadOnly));
+        fixture->writeFile(QLatin1String(ParameterFile), shipped.readAll());
+        service->resetReplies();
+        service->clearRequests();
+        sensorId.clear();
+        sensorHw.clear();
+        sensorSw.clear();
+        choices.clear();
+        nextFiles.clear();
+        flashingViews.clear();
+        flashingLines.clear();
+        loader.reset();
+    }
+
+    void cleanup()
+    {
+        for (const auto& view : qAsConst(flashingViews)) {
+            if (view)
+                QTRY_VERIFY_WITH_TIMEOUT(!view->loader->isBusy(), FlowTimeoutMs);
+        }
+        window.reset();
+        loader.reset();
+        images.reset();
+        fixture.reset();
+    }
+
+    void updateFromFileEndToEnd()
+    {
+        service->setVerdicts(false);
+        auto sensor = fixture->plugSensor();
+        sensor->setReenumerates(true, std::chrono::milliseconds(30));
+        startWindow();
+        QVERIFY(sensorShownWith(QStringLiteral("SW 2.4")));
+        watchFlashingViews();
+        view_dialogupdate* dialog = window->updateDialog();
+        QSignalSpy statuses(dialog, &view_dialogupdate::firmwareStatus);
+
+        // The dialog, opened from the menu, asks the service: newer firmware exists.
+        QVERIFY(!dialog->isVisible());
+        updateEntry()->trigger();
+        QVERIFY(dialog->isVisible());
+        QTRY_COMPARE(dialog->statusLabel->text(), New);
+        QCOMPARE(dialog->swLabel->text(), QStringLiteral("SW 2.4"));
+        QCOMPARE(dialog->hwLabel->text(), QStringLiteral("HW 1.1"));
+        // The window's sensor stage asked too, while the dialog was still hidden.
+        QTRY_COMPARE(dialog->pendingRequests(), 0);
+        const QStringList early = statusTexts(statuses);
+        QVERIFY(!early.isEmpty());
+        QCOMPARE(early.count(New), early.size());
+        statuses.clear();
+
+        const QString image = writeImage(QStringLiteral("tessaro.0002.bin"), "SW 2.5", 6000);
+        QVERIFY(!image.isEmpty());
+        nextFiles << image;
+
+        // Use-file: the sensor leaves, comes back as the bootloader, the file is chosen.
+        dialog->useFileButton->click();
+        QCOMPARE(sensor->bootloaderRequests(), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(choices.size(), 1, FlowTimeoutMs);
+        QCOMPARE(choices[0].filter, QStringLiteral("Binary files (*.0002.bin)"));
+        QCOMPARE(choices[0].dialogStatus, Updating);
+        QVERIFY(choices[0].flashingViewShown);
+        QVERIFY(!choices[0].updateButtonEnabled);
+        QVERIFY(!choices[0].updateEntryEnabled);
+        QCOMPARE(flashingViews.size(), 1);
+        QPointer<view_update> flashing = flashingViews[0];
+        QVERIFY(flashing);
+        QVERIFY(dialog->updatePending);
+        QVERIFY(!dialog->upgradeRequested);
+        QVERIFY(loader);
+
+        // While it runs, Update is disabled; the sensor returns with the new version.
+        QVERIFY(flashing->loader->isBusy());
+        QVERIFY(!flashing->updateButton->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(sensorShownWith(QStringLiteral("SW 2.5")), FlowTimeoutMs);
+        QVERIFY(flashing.isNull());
+        QCOMPARE(flashingLines, GeometryLines + successLines(image));
+        QFile written(image);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QByteArray bytes = written.readAll();
+        const auto flash = loader->flash(0, static_cast<std::size_t>(bytes.size()));
+        QVERIFY(QByteArray(reinterpret_cast<const char*>(flash.data()), bytes.size()) == bytes);
+        QCOMPARE(loader->applicationStarts(), 1);
+        QCOMPARE(sensor->versionReply(), std::string("app:version:HW 1.1:SW 2.5:2026:11:20;"));
+        QVERIFY(updateEntry()->isEnabled());
+
+        // The dialog reports the update once, though the service still says otherwise ...
+        QTRY_COMPARE(dialog->statusLabel->text(), Updated);
+        QCOMPARE(dialog->swLabel->text(), QStringLiteral("SW 2.5"));
+        QVERIFY(!dialog->updatePending);
+        QTest::qWait(100);
+        QCOMPARE(statusTexts(statuses), QStringList({Updating, Updated}));
+
+        // ... and the service's verdict afterwards.
+        service->setVerdicts(true);
+        dialog->cancelButton->click();
+        QVERIFY(!dialog->isVisible());
+        updateEntry()->trigger();
+        QTRY_COMPARE(dialog->statusLabel->text(), Ok);
+        QCOMPARE(statusTexts(statuses), QStringList({Updating, Updated, Ok}));
+        QCOMPARE(choices.size(), 1);
+        bool sentNewVersion = false;
+        const auto requests = service->requests();
+        for (const auto& request : requests) {
+            if (request.path == QLatin1String(StandInService::FirmwarePath)
+                && request.identity.value(2) == QLatin1String("SW 2.5"))
+                sentNewVersion = true;
+        }
+        QVERIFY(sentNewVersion);
+        dialog->close();
+    }
+
+    void cancelledFileDialogThenUpdateButton()
+    {
+        auto sensor = fixture->plugSensor();
+        sensor->setReenumerates(true, std::chrono::milliseconds(30));
+        startWindow();
+        watchFlashingViews();
+        view_dialogupdate* dialog = window->updateDialog();
+        updateEntry()->trigger();
+        QTRY_COMPARE(dialog->statusLabel->text(), Ok);
+
+        // The file dialog is cancelled: the device stays in its bootloader.
+        dialog->useFileButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(choices.size(), 1, FlowTimeoutMs);
+        QPointer<view_update> flashing = flashingViews.value(0);
+        QVERIFY(flashing);
+        QCOMPARE(flashingLines, GeometryLines + QStringList({QStringLiteral("no file selected!")}));
+        QVERIFY(flashing->updateButton->isEnabled());
+        QCOMPARE(dialog->statusLabel->text(), Updating);
+        QTest::qWait(200);
+        QCOMPARE(currentPage(), flashing.data());
+        QCOMPARE(loader->requestCount(SimBootloader::ErasePage), 0);
+
+        // A file that cannot be read: reported, nothing sent.
+        nextFiles << images->filePath(QStringLiteral("missing.0002.bin"));
+        flashing->updateButton->click();
+        QCOMPARE(flashingLines.last(), QStringLiteral("Could not open file"));
+        QVERIFY(flashing->updateButton->isEnabled());
+
+        // An image too large for the application area: refused before anything is erased.
+        nextFiles << writeImage(QStringLiteral("big.0002.bin"), "SW 2.5", 32768 - 4096 + 1);
+        flashing->updateButton->click();
+        QCOMPARE(flashingLines.mid(flashingLines.size() - 2),
+                 QStringList({QStringLiteral("Image size too large"), QStringLiteral("Abort")}));
+        QCOMPARE(loader->requestCount(SimBootloader::ErasePage), 0);
+        QVERIFY(flashing->updateButton->isEnabled());
+
+        // The page's own button, with a file this time, flashes and the sensor returns.
+        const QString image = writeImage(QStringLiteral("tessaro.0002.bin"), "SW 2.5", 2048);
+        nextFiles << image;
+        flashing->updateButton->click();
+        QCOMPARE(choices.size(), 4);
+        QVERIFY(!flashing->updateButton->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(sensorShownWith(QStringLiteral("SW 2.5")), FlowTimeoutMs);
+        QCOMPARE(flashingLines.mid(flashingLines.size() - 8), successLines(image));
+        // The update counted as pending from the dialog's file choice on.
+        QTRY_COMPARE(dialog->statusLabel->text(), Updated);
+        dialog->close();
+    }
+
+    void bootloaderOnItsOwnOpensNoFileDialog()
+    {
+        startWindow();
+        watchFlashingViews();
+        view_dialogupdate* dialog = window->updateDialog();
+        QSignalSpy statuses(dialog, &view_dialogupdate::firmwareStatus);
+        auto device = std::make_shared<SimBootloader>();
+        sim::SimBus::instance().plug(device);
+        QTRY_COMPARE(flashingViews.size(), 1);
+        QCOMPARE(currentPage(), flashingViews[0].data());
+        QCOMPARE(flashingLines, GeometryLines);
+        QVERIFY(!updateEntry()->isEnabled());
+        QTest::qWait(200);
+        QVERIFY(choices.isEmpty());
+        QCOMPARE(statuses.count(), 0);
+        QVERIFY(!dialog->updatePending);
+        QCOMPARE(device->exchangeCount(), 1);
+
+        // Unplugged: the flashing view goes.
+        sim::SimBus::instance().unplug(device.get());
+        QTRY_VERIFY(flashingViews[0].isNull());
+    }
+};
+
+TESSARO_TEST_MAIN(tst_updateflow)
+#include "tst_updateflow.moc"

@@ -1,0 +1,175 @@
+// The legacy device page: its layout, the identity it leaves for the update dialog, and
+// the way from its button through the dialog to the device's upgrade report.
+#include "app/serviceidentity.h"
+#include "app/view_main.h"
+#include "device/tessaro.h"
+#include "sim/simbootloader.h"
+#include "sim/standinservice.h"
+#include "simfixture.h"
+#include "testmain.h"
+#include "update/view_dialogupdate.h"
+#include "update/view_legacy.h"
+
+#include <QAction>
+#include <QGridLayout>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QStackedWidget>
+
+#include <optional>
+
+namespace {
+constexpr std::uint16_t LegacyProductId = 0x0003;
+}
+
+class tst_viewlegacy : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::optional<StandInService> service;
+    std::optional<SimFixture> fixture;
+
+    static sim::DeviceInfo legacyDevice()
+    {
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.productId = LegacyProductId;
+        info.path = "sim/legacy";
+        return info;
+    }
+
+    static QAction* updateAction(viewMain& window)
+    {
+        const auto actions = window.findChildren<QAction*>();
+        for (QAction* action : actions) {
+            if (action->text() == QLatin1String("[menu:file:update]"))
+                return action;
+        }
+        return nullptr;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        service.emplace();
+        QVERIFY(service->listen());
+        qputenv("TESSARO_SERVICE_URL", service->baseUrl().toLatin1());
+    }
+
+    void cleanupTestCase()
+    {
+        service.reset();
+    }
+
+    void init()
+    {
+        fixture.emplace();
+        fixture->writeCatalogue({SimFixture::sensorEntry(),
+                                 SimFixture::entry(QStringLiteral("bootloader"), sim::BootloaderProductId),
+                                 SimFixture::entry(QStringLiteral("update"), LegacyProductId)});
+        service->resetReplies();
+        service->clearRequests();
+        sensorId = QStringLiteral("TS-000123");
+        sensorHw = QStringLiteral("HW 1.1");
+        sensorSw = QStringLiteral("SW 2.4");
+    }
+
+    void cleanup()
+    {
+        fixture.reset();
+    }
+
+    void pageLayout()
+    {
+        view_legacy page;
+        QCOMPARE(page.layout(), page.grid);
+        QCOMPARE(page.grid->itemAtPosition(1, 1)->widget(), page.textLabel);
+        QCOMPARE(page.textLabel->text(), QStringLiteral("[legacy:text]"));
+        QCOMPARE(page.grid->itemAtPosition(2, 1)->widget(), page.updateButton);
+        QCOMPARE(page.updateButton->text(), QStringLiteral("[legacy:update]"));
+        QCOMPARE(page.grid->count(), 2);
+        QCOMPARE(page.grid->rowStretch(0), 100);
+        QCOMPARE(page.grid->rowStretch(3), 100);
+        QCOMPARE(page.grid->columnStretch(0), 100);
+        QCOMPARE(page.grid->columnStretch(2), 100);
+        QCOMPARE(page.grid->rowStretch(1), 0);
+        QCOMPARE(page.grid->columnStretch(1), 0);
+    }
+
+    void textAndButtonStandInTheMiddle()
+    {
+        view_legacy page;
+        page.resize(700, 400);
+        page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&page));
+        const QRect label = page.textLabel->geometry();
+        const QRect button = page.updateButton->geometry();
+        QVERIFY(qAbs(label.center().x() - 350) < 20);
+        QVERIFY(button.top() >= label.bottom());
+        QVERIFY(label.top() > 100);
+        QVERIFY(button.bottom() < 300);
+    }
+
+    void identityBecomesNone()
+    {
+        view_legacy page;
+        QCOMPARE(sensorSw, QStringLiteral("none"));
+        QCOMPARE(sensorHw, QStringLiteral("none"));
+        QCOMPARE(sensorId, QStringLiteral("none"));
+        // The update dialog sends "none" for all three.
+        view_dialogupdate dialog(nullptr);
+        dialog.getFirmwareCheck();
+        QTRY_COMPARE(dialog.pendingRequests(), 0);
+        QCOMPARE(service->requests().size(), 1);
+        QCOMPARE(service->requests().first().identity, QStringList({"none", "none", "none", "UTIL 2.2"}));
+    }
+
+    void legacyDeviceInTheMainWindow()
+    {
+        auto device = fixture->plugSensor(legacyDevice());
+        viewMain window;
+        window.show();
+        auto* page = qobject_cast<view_legacy*>(window.findChild<QStackedWidget*>()->currentWidget());
+        QVERIFY(page);
+        QPointer<view_legacy> watch = page;
+        QVERIFY(updateAction(window)->isEnabled());
+        view_dialogupdate* dialog = window.updateDialog();
+        QVERIFY(!dialog->isVisible());
+
+        // The button opens the update dialog, which shows and sends "none".
+        page->updateButton->click();
+        QVERIFY(dialog->isVisible());
+        QCOMPARE(dialog->swLabel->text(), QStringLiteral("none"));
+        QCOMPARE(dialog->hwLabel->text(), QStringLiteral("none"));
+        QTRY_COMPARE(dialog->pendingRequests(), 0);
+        bool checked = false;
+        const auto requests = service->requests();
+        for (const auto& request : requests) {
+            if (request.path == QLatin1String(StandInService::FirmwarePath)) {
+                QCOMPARE(request.identity, QStringList({"none", "none", "none", "UTIL 2.2"}));
+                checked = true;
+            }
+        }
+        QVERIFY(checked);
+
+        // Use-file: the device gets its upgrade report, data byte 0x09 and zeros.
+        device->clearLog();
+        dialog->useFileButton->click();
+        QVERIFY(dialog->upgradeRequested);
+        const auto reports = device->receivedReports();
+        QCOMPARE(reports.size(), std::size_t(1));
+        QCOMPARE(reports[0][0], std::uint8_t(0x09));
+        QVERIFY(std::all_of(reports[0].begin() + 1, reports[0].end(), [](std::uint8_t b) { return b == 0; }));
+        QVERIFY(SimFixture::commands(*device).value(0) != QStringLiteral("app:bootloader;"));
+
+        // Unplugged: the page goes, the update entry is disabled.
+        sim::SimBus::instance().unplug(device.get());
+        QTRY_VERIFY(watch.isNull());
+        QVERIFY(!updateAction(window)->isEnabled());
+        dialog->close();
+    }
+};
+
+TESSARO_TEST_MAIN(tst_viewlegacy)
+#include "tst_viewlegacy.moc"

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+
+class QGridLayout;
+class QLabel;
+class QNetworkAccessManager;
+class QNetworkReply;
+class QPushButton;
+class QShowEvent;
+class QUrl;
+class tessaro;
+
+// Small top-level window: asks the maker's web service whether the connected sensor's
+// firmware is current, and leads the user through an update from an image file, following
+// the device from sensor to bootloader and back (stages raised by the main window).
+class view_dialogupdate : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit view_dialogupdate(tessaro* device, QWidget* parent = nullptr);
+    ~view_dialogupdate() override;
+
+    // Sends the firmware check; its answer sets the status label through firmwareStatus.
+    void getFirmwareCheck();
+    // Sends the connectivity probe; an answer "true" sets internetOk.
+    void checkInternet();
+
+    // Requests sent whose answer has not been handled yet.
+    int pendingRequests() const;
+    QList<QPointer<QNetworkReply>> requestsInFlight() const { return inFlight; }
+
+    bool upgradeRequested = false;
+    bool updatePending = false;
+    bool internetOk = false;
+
+    QGridLayout* grid = nullptr;
+    QLabel* infoLabel = nullptr;
+    QLabel* swCaption = nullptr;
+    QLabel* swLabel = nullptr;
+    QLabel* hwCaption = nullptr;
+    QLabel* hwLabel = nullptr;
+    QLabel* statusLabel = nullptr;
+    QPushButton* useFileButton = nullptr;
+    QPushButton* cancelButton = nullptr;
+
+signals:
+    void shown();
+    void updateFile();
+    void firmwareStatus(QString status);
+    void bootloaderStage();
+    void tessaroStage();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    using ReplyHandler = void (view_dialogupdate::*)(QNetworkReply* reply);
+
+    void onShown();
+    void onTessaroStage();
+    void onUseFile();
+    void onBootloaderStage();
+    void showIdentity();
+    void sendRequest(const QUrl& url, ReplyHandler handler);
+    void firmwareCheckFinished(QNetworkReply* reply);
+    void internetProbeFinished(QNetworkReply* reply);
+
+    QPointer<tessaro> device;
+    // Requests not yet answered, each with a manager of its own (the reply's parent).
+    QList<QPointer<QNetworkReply>> inFlight;
+};
