@@ -4,6 +4,7 @@
 #include "device/tessaro.h"
 #include "sim/simbootloader.h"
 #include "sim/simbus.h"
+#include "flashinglines.h"
 #include "simfixture.h"
 #include "testmain.h"
 #include "update/bootloader.h"
@@ -28,19 +29,6 @@ constexpr int AppSize = 32768 - 4096;
 constexpr int PageSize = 512;
 constexpr int Pages = AppSize / PageSize;
 
-const QStringList GeometryLines = {
-    QStringLiteral("flash size: 32768 bytes"),
-    QStringLiteral("page size: 512 bytes"),
-    QStringLiteral("page count: 64"),
-    QStringLiteral("bootloader size: 4096 bytes"),
-};
-
-QStringList successLines(const QString& path)
-{
-    return {QStringLiteral("Start flash erase"), QStringLiteral("Flash erased!"), QStringLiteral("Opening") + path,
-            QStringLiteral("Start flashing"),    QStringLiteral("Flash written!"), QStringLiteral("Start Reading"),
-            QStringLiteral("Flash readed!"),     QStringLiteral("Updated succesfully!")};
-}
 
 QList<int> expectedProgress(quint32 appSize, quint32 pageSize, qint64 imageSize)
 {
@@ -114,7 +102,7 @@ private:
         watched = b.data();
         if (readGeometry) {
             [&] { QVERIFY(b->getinfo()); }();
-            [&] { QCOMPARE(lines, GeometryLines); }();
+            [&] { QCOMPARE(lines, FlashingLines::geometry()); }();
             lines.clear();
         }
         return b;
@@ -246,7 +234,7 @@ private slots:
         waitForEnd();
 
         QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, successLines(path));
+        QCOMPARE(lines, FlashingLines::success(path));
         QCOMPARE(progress, expectedProgress(AppSize, PageSize, 8192));
         QCOMPARE(timer, QList<bool>({false, true}));
         QVERIFY(!timerRanDuringSequence);
@@ -301,7 +289,7 @@ private slots:
         boot->updateFromFile(path);
         waitForEnd();
         QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, successLines(path));
+        QCOMPARE(lines, FlashingLines::success(path));
         QCOMPARE(progress, expectedProgress(AppSize, PageSize, AppSize));
         QVERIFY(loader->flash(0, AppSize) == image);
         QTRY_VERIFY(connectedAs("tessaro"));
@@ -334,7 +322,7 @@ private slots:
         boot->updateFromFile(path);
         waitForEnd();
         QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, successLines(path));
+        QCOMPARE(lines, FlashingLines::success(path));
         QCOMPARE(progress, expectedProgress(AppSize, PageSize, 1000));
         QCOMPARE(loader->requestCount(SimBootloader::WriteBlock), 32);
         QCOMPARE(loader->requestCount(SimBootloader::ReadBlock), 32);
@@ -357,7 +345,7 @@ private slots:
         boot->updateFromFile(path);
         waitForEnd();
         QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, successLines(path));
+        QCOMPARE(lines, FlashingLines::success(path));
         QCOMPARE(progress, expectedProgress(AppSize, PageSize, 0));
         QCOMPARE(commandRuns(), QStringList({QStringLiteral("2x%1").arg(Pages), QStringLiteral("5x1")}));
         // An erased flash holds no application: the device restarts into its bootloader.
@@ -648,7 +636,7 @@ private slots:
         boot->updateFromFile(path);
         waitForEnd();
         QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, successLines(path));
+        QCOMPARE(lines, FlashingLines::success(path));
         QVERIFY(loader->flash(0, 1024) == image);
         QTRY_VERIFY(connectedAs("tessaro"));
     }
@@ -681,7 +669,7 @@ private slots:
         boot->updateFromFile(path);
         waitForEnd();
         QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, successLines(path));
+        QCOMPARE(lines, FlashingLines::success(path));
         QVERIFY(loader->flash(0, 2048) == image);
         QTRY_VERIFY(connectedAs("tessaro"));
     }
@@ -717,7 +705,7 @@ private slots:
         waitForEnd();
         QCOMPARE(finished, QList<bool>({true}));
         QCOMPARE(timer, QList<bool>({false, true}));
-        QCOMPARE(lines.mid(2), successLines(path));
+        QCOMPARE(lines.mid(2), FlashingLines::success(path));
         QCOMPARE(loader->requestCount(SimBootloader::ErasePage), Pages);
         QCOMPARE(loader->requestCount(SimBootloader::GetInfo), 1);
         QCOMPARE(loader->applicationStarts(), 1);
@@ -753,7 +741,7 @@ private slots:
         QVERIFY(b);  // still alive: the sequence runs on
         waitForEnd();
         QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, successLines(path));
+        QCOMPARE(lines, FlashingLines::success(path));
         QCOMPARE(timer, QList<bool>({false, true}));
         // Released afterwards, on the GUI thread.
         QTRY_VERIFY(b.isNull());
@@ -805,7 +793,7 @@ private slots:
         boot->updateFromFile(path);
         waitForEnd();
         QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, successLines(path));
+        QCOMPARE(lines, FlashingLines::success(path));
         QTRY_VERIFY(connectedAs("tessaro"));
         QVERIFY(sensor->plugged());
         QCOMPARE(sensor->versionReply(), std::string("app:version:HW 1.1:SW 2.5:2026:11:20;"));

@@ -10,6 +10,7 @@
 #include "sim/simbus.h"
 #include "sim/simsensor.h"
 #include "sim/standinservice.h"
+#include "flashinglines.h"
 #include "simfixture.h"
 #include "testmain.h"
 #include "update/bootloader.h"
@@ -41,19 +42,6 @@ const QString New = QStringLiteral("[updatedialog:firmware:new]");
 const QString Updating = QStringLiteral("[updatedialog:firmware:updating]");
 const QString Updated = QStringLiteral("[updatedialog:firmware:updated]");
 
-const QStringList GeometryLines = {
-    QStringLiteral("flash size: 32768 bytes"),
-    QStringLiteral("page size: 512 bytes"),
-    QStringLiteral("page count: 64"),
-    QStringLiteral("bootloader size: 4096 bytes"),
-};
-
-QStringList successLines(const QString& path)
-{
-    return {QStringLiteral("Start flash erase"), QStringLiteral("Flash erased!"), QStringLiteral("Opening") + path,
-            QStringLiteral("Start flashing"),    QStringLiteral("Flash written!"), QStringLiteral("Start Reading"),
-            QStringLiteral("Flash readed!"),     QStringLiteral("Updated succesfully!")};
-}
 
 // What happened at the moment the flashing view asked for a file.
 struct FileChoice {
@@ -262,7 +250,7 @@ private slots:
         QVERIFY(!flashing->updateButton->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(sensorShownWith(QStringLiteral("SW 2.5")), FlowTimeoutMs);
         QVERIFY(flashing.isNull());
-        QCOMPARE(flashingLines, GeometryLines + successLines(image));
+        QCOMPARE(flashingLines, FlashingLines::geometry() + FlashingLines::success(image));
         QFile written(image);
         QVERIFY(written.open(QIODevice::ReadOnly));
         const QByteArray bytes = written.readAll();
@@ -313,7 +301,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(choices.size(), 1, FlowTimeoutMs);
         QPointer<view_update> flashing = flashingViews.value(0);
         QVERIFY(flashing);
-        QCOMPARE(flashingLines, GeometryLines + QStringList({QStringLiteral("no file selected!")}));
+        QCOMPARE(flashingLines, FlashingLines::geometry() + QStringList({QStringLiteral("no file selected!")}));
         QVERIFY(flashing->updateButton->isEnabled());
         QCOMPARE(dialog->statusLabel->text(), Updating);
         QTest::qWait(200);
@@ -341,7 +329,7 @@ private slots:
         QCOMPARE(choices.size(), 4);
         QVERIFY(!flashing->updateButton->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(sensorShownWith(QStringLiteral("SW 2.5")), FlowTimeoutMs);
-        QCOMPARE(flashingLines.mid(flashingLines.size() - 8), successLines(image));
+        QCOMPARE(flashingLines.mid(flashingLines.size() - 8), FlashingLines::success(image));
         // The update counted as pending from the dialog's file choice on.
         QTRY_COMPARE(dialog->statusLabel->text(), Updated);
         dialog->close();
@@ -357,7 +345,7 @@ private slots:
         sim::SimBus::instance().plug(device);
         QTRY_COMPARE(flashingViews.size(), 1);
         QCOMPARE(currentPage(), flashingViews[0].data());
-        QCOMPARE(flashingLines, GeometryLines);
+        QCOMPARE(flashingLines, FlashingLines::geometry());
         QVERIFY(!updateEntry()->isEnabled());
         QTest::qWait(200);
         QVERIFY(choices.isEmpty());

@@ -4,6 +4,7 @@
 #include "device/tessaro.h"
 #include "sim/simbootloader.h"
 #include "sim/simbus.h"
+#include "flashinglines.h"
 #include "simfixture.h"
 #include "testmain.h"
 #include "update/bootloader.h"
@@ -29,19 +30,6 @@ constexpr int SettleMs = 20;
 constexpr int SequenceTimeoutMs = 20000;
 constexpr int AppSize = 32768 - 4096;
 
-const QStringList GeometryLines = {
-    QStringLiteral("flash size: 32768 bytes"),
-    QStringLiteral("page size: 512 bytes"),
-    QStringLiteral("page count: 64"),
-    QStringLiteral("bootloader size: 4096 bytes"),
-};
-
-QStringList successLines(const QString& path)
-{
-    return {QStringLiteral("Start flash erase"), QStringLiteral("Flash erased!"), QStringLiteral("Opening") + path,
-            QStringLiteral("Start flashing"),    QStringLiteral("Flash written!"), QStringLiteral("Start Reading"),
-            QStringLiteral("Flash readed!"),     QStringLiteral("Updated succesfully!")};
-}
 
 QStringList listLines(const QListWidget* list)
 {
@@ -173,7 +161,7 @@ private slots:
         QVERIFY(!view->progressBar->isTextVisible());
 
         // The geometry was read at construction; nothing else was sent.
-        QCOMPARE(lines(), GeometryLines);
+        QCOMPARE(lines(), FlashingLines::geometry());
         QCOMPARE(loader->requestCount(SimBootloader::GetInfo), 1);
         QCOMPARE(loader->exchangeCount(), 1);
     }
@@ -243,7 +231,7 @@ private slots:
 
         QTRY_VERIFY_WITH_TIMEOUT(!view->loader->isBusy(), SequenceTimeoutMs);
         QVERIFY(view->updateButton->isEnabled());
-        QCOMPARE(lines(), GeometryLines + successLines(nextFileName));
+        QCOMPARE(lines(), FlashingLines::geometry() + FlashingLines::success(nextFileName));
         // The last line is in sight.
         QScrollBar* scroll = view->statusList->verticalScrollBar();
         QVERIFY(scroll->maximum() > 0);
@@ -263,7 +251,7 @@ private slots:
         nextFileName.clear();
         view->updateButton->click();
         QCOMPARE(fileRequests.size(), 1);
-        QCOMPARE(lines(), GeometryLines + QStringList({QStringLiteral("no file selected!")}));
+        QCOMPARE(lines(), FlashingLines::geometry() + QStringList({QStringLiteral("no file selected!")}));
         QVERIFY(view->updateButton->isEnabled());
         QVERIFY(!view->loader->isBusy());
         QCOMPARE(loader->exchangeCount(), 1);
@@ -340,7 +328,7 @@ private slots:
     {
         buildView();
         view->status(QStringLiteral("one"), false);
-        QCOMPARE(lines(), GeometryLines + QStringList({QStringLiteral("one")}));
+        QCOMPARE(lines(), FlashingLines::geometry() + QStringList({QStringLiteral("one")}));
         view->status(QStringLiteral("two"), true);
         QCOMPARE(lines(), QStringList({QStringLiteral("two")}));
     }
