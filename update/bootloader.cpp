@@ -213,27 +213,23 @@ bool bootloader::readImageBlock(qint64 address, unsigned char* block)
 
 bool bootloader::writeflash()
 {
-    const qint64 size = file->size();
-    if (size > static_cast<qint64>(applicationSize())) {
-        emitStatus(QStringLiteral("Image size too large"));
+    if (!passOverImage(&bootloader::writeflashWorker, "Flash write error @ page "))
         return false;
-    }
-    file->seek(0);
-    for (qint64 address = 0; address < size; address += BlockSize) {
-        unsigned char block[BlockSize];
-        if (!readImageBlock(address, block))
-            return false;
-        if (!writeflashWorker(static_cast<unsigned>(address), block)) {
-            emitStatus(QStringLiteral("Flash write error @ page ") + QString::number(address));
-            return false;
-        }
-        emit eraseflashStatus(static_cast<int>(address * 100 / size));
-    }
     emitStatus(QStringLiteral("Flash written!"));
     return true;
 }
 
 bool bootloader::readflash()
+{
+    if (!passOverImage(&bootloader::readflashWorker, "Flash read error @ page "))
+        return false;
+    emit eraseflashStatus(100);
+    emitStatus(QStringLiteral("Flash readed!"));
+    emitStatus(QStringLiteral("Updated succesfully!"));
+    return true;
+}
+
+bool bootloader::passOverImage(bool (bootloader::*worker)(unsigned int, unsigned char*), const char* errorLine)
 {
     const qint64 size = file->size();
     if (size > static_cast<qint64>(applicationSize())) {
@@ -245,15 +241,12 @@ bool bootloader::readflash()
         unsigned char block[BlockSize];
         if (!readImageBlock(address, block))
             return false;
-        if (!readflashWorker(static_cast<unsigned>(address), block)) {
-            emitStatus(QStringLiteral("Flash read error @ page ") + QString::number(address));
+        if (!(this->*worker)(static_cast<unsigned>(address), block)) {
+            emitStatus(QLatin1String(errorLine) + QString::number(address));
             return false;
         }
         emit eraseflashStatus(static_cast<int>(address * 100 / size));
     }
-    emit eraseflashStatus(100);
-    emitStatus(QStringLiteral("Flash readed!"));
-    emitStatus(QStringLiteral("Updated succesfully!"));
     return true;
 }
 

@@ -119,6 +119,8 @@ private:
     bool sendRequest(unsigned char command, unsigned int address, const unsigned char* data);
     bool readReply(unsigned char* reply, int* count);
     bool readImageBlock(qint64 address, unsigned char* block);
+    // Hands every 32-byte block of the image to worker (write or verify), with progress.
+    bool passOverImage(bool (bootloader::*worker)(unsigned int, unsigned char*), const char* errorLine);
     bool runPass(bool (bootloader::*pass)(), const QString& startLine);
     void refuseUpdate(const QString& line);
     void finishUpdate();
