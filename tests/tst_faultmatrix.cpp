@@ -8,6 +8,7 @@
 #include "sensor/view_tessaro.h"
 #include "sensor/view_tessaroparameter_int.h"
 #include "simfixture.h"
+#include "serviceaddress.h"
 #include "testmain.h"
 
 #include <QFile>
@@ -172,7 +173,7 @@ private slots:
         // Thousands of device lines would only slow the matrix down.
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
         // The web check fails at once on a closed local port.
-        qputenv("TESSARO_SERVICE_URL", "http://127.0.0.1:9");
+        ServiceAddress::useClosedPort();
         prepare();
     }
 

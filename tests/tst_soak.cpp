@@ -4,6 +4,7 @@
 #include "device/tessaro.h"
 #include "sensor/view_tessaro.h"
 #include "simfixture.h"
+#include "serviceaddress.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>
@@ -53,7 +54,7 @@ private slots:
     {
         // Thousands of device lines would only slow the loop down.
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-        qputenv("TESSARO_SERVICE_URL", "http://127.0.0.1:9");
+        ServiceAddress::useClosedPort();
         SimFixture fixture;
         fixture.useShippedCatalogue();
         QFile model(QStringLiteral(TESSARO_SOURCE_DIR "/data/sensors/tessaro_t1.json"));

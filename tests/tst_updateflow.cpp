@@ -12,6 +12,7 @@
 #include "sim/standinservice.h"
 #include "flashinglines.h"
 #include "simfixture.h"
+#include "serviceaddress.h"
 #include "testmain.h"
 #include "update/bootloader.h"
 #include "update/view_dialogupdate.h"
@@ -139,9 +140,7 @@ private:
 private slots:
     void initTestCase()
     {
-        service.emplace();
-        QVERIFY(service->listen());
-        qputenv("TESSARO_SERVICE_URL", service->baseUrl().toLatin1());
+        QVERIFY(ServiceAddress::useStandIn(service));
         // The file dialog is answered here; the wait before erasing is made short on the
         // view that asks, through its own setter.
         view_update::chooseImageFile = [this](QWidget* parent, const QString&, const QString& filter) {

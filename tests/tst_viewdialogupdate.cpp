@@ -6,6 +6,7 @@
 #include "sim/simsensor.h"
 #include "sim/standinservice.h"
 #include "simfixture.h"
+#include "serviceaddress.h"
 #include "testmain.h"
 #include "update/view_dialogupdate.h"
 
@@ -71,9 +72,7 @@ private:
 private slots:
     void initTestCase()
     {
-        service.emplace();
-        QVERIFY(service->listen());
-        qputenv("TESSARO_SERVICE_URL", service->baseUrl().toLatin1());
+        QVERIFY(ServiceAddress::useStandIn(service));
     }
 
     void cleanupTestCase()
@@ -242,7 +241,7 @@ private slots:
     void noServiceAtAll()
     {
         // Nothing listens at this address: a connection error, handled like any other.
-        qputenv("TESSARO_SERVICE_URL", "http://127.0.0.1:9");
+        ServiceAddress::useClosedPort();
         QSignalSpy statuses(dialog.get(), &view_dialogupdate::firmwareStatus);
         dialog->show();
         QTRY_COMPARE_WITH_TIMEOUT(dialog->pendingRequests(), 0, 10000);

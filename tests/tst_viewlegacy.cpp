@@ -6,6 +6,7 @@
 #include "sim/simbootloader.h"
 #include "sim/standinservice.h"
 #include "simfixture.h"
+#include "serviceaddress.h"
 #include "testmain.h"
 #include "update/view_dialogupdate.h"
 #include "update/view_legacy.h"
@@ -52,9 +53,7 @@ private:
 private slots:
     void initTestCase()
     {
-        service.emplace();
-        QVERIFY(service->listen());
-        qputenv("TESSARO_SERVICE_URL", service->baseUrl().toLatin1());
+        QVERIFY(ServiceAddress::useStandIn(service));
     }
 
     void cleanupTestCase()

@@ -9,6 +9,7 @@
 #include "live/view_tessarocenter.h"
 #include "sensor/view_tessaro.h"
 #include "simfixture.h"
+#include "serviceaddress.h"
 #include "testmain.h"
 
 #include <QAction>
@@ -80,7 +81,7 @@ private:
 private slots:
     void initTestCase()
     {
-        qputenv("TESSARO_SERVICE_URL", "http://127.0.0.1:9");
+        ServiceAddress::useClosedPort();
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
         viewMain::restartProgram = [this](const QString& program) {
             restarts << program;

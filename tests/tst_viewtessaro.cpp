@@ -6,6 +6,7 @@
 #include "sensor/view_tessaro.h"
 #include "sim/standinservice.h"
 #include "simfixture.h"
+#include "serviceaddress.h"
 #include "testmain.h"
 
 #include <QComboBox>
@@ -133,9 +134,7 @@ private:
 private slots:
     void initTestCase()
     {
-        service.emplace();
-        QVERIFY(service->listen());
-        qputenv("TESSARO_SERVICE_URL", service->baseUrl().toLatin1());
+        QVERIFY(ServiceAddress::useStandIn(service));
     }
 
     void cleanupTestCase()
