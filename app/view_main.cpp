@@ -177,9 +177,25 @@ void viewMain::disconnected()
     deviceView = nullptr;
     if (view && view != connectPage) {
         viewStack->removeWidget(view);
+        // Until it is gone, neither the view nor its editors may answer the connection of
+        // the next device, which may be a bootloader that must not get sensor commands.
+        detachFromDevice(view);
         // The loss is often noticed inside one of this view's own slots.
         view->deleteLater();
     }
+}
+
+void viewMain::detachFromDevice(QWidget* view)
+{
+    // Only the connection signals: the view's own disconnected() slots still have to run.
+    auto detach = [this](QObject* receiver) {
+        QObject::disconnect(device, &tessaro::connected, receiver, nullptr);
+        QObject::disconnect(device, &tessaro::connectedLoad, receiver, nullptr);
+    };
+    detach(view);
+    const auto children = view->findChildren<QObject*>();
+    for (QObject* child : children)
+        detach(child);
 }
 
 void viewMain::changeLang(QAction* action)

@@ -60,6 +60,7 @@ private:
     void buildLanguageEntries(QMenu* languageMenu);
     void restoreGeometryFromSettings();
     void showDeviceView(QWidget* view);
+    void detachFromDevice(QWidget* view);
     void openServicePage(const char* pathAndQuery);
     QString serviceQuery() const;
     QString aboutStatus() const;

@@ -8,6 +8,7 @@
 #include "live/view_tessarocalibrate.h"
 #include "live/view_tessarocenter.h"
 #include "sensor/view_tessaro.h"
+#include "sim/simbootloader.h"
 #include "simfixture.h"
 #include "serviceaddress.h"
 #include "testmain.h"
@@ -15,9 +16,11 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QDesktopServices>
+#include <QFile>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSlider>
 #include <QStackedWidget>
 
 #include <optional>
@@ -178,6 +181,34 @@ private slots:
         sim::SimBus::instance().plug(device);
         QTRY_VERIFY(!showsConnectPrompt(window));
         QVERIFY(currentPage(window) != view);
+    }
+
+    // The sensor view is deleted later; until then its editors must not answer the next
+    // device's connection, which would send sensor commands to a bootloader.
+    void viewOnItsWayOutSendsNothingToTheNextDevice()
+    {
+        QFile model(QStringLiteral(TESSARO_SOURCE_DIR "/data/sensors/tessaro_t1.json"));
+        QVERIFY(model.open(QIODevice::ReadOnly));
+        fixture->writeFile(QStringLiteral("sensors/tessaro.json"), model.readAll());
+        auto sensor = fixture->plugSensor();
+        viewMain window;
+        window.device->SetHotPlugTimerState(false);
+        QPointer<view_tessaro> view = qobject_cast<view_tessaro*>(currentPage(window));
+        QVERIFY(view);
+        QVERIFY(view->systemTab->findChild<QSlider*>());
+
+        sim::SimBus::instance().unplug(sensor.get());
+        window.device->hotplugWorker();
+        QVERIFY(showsConnectPrompt(window));
+        auto loader = std::make_shared<sim::SimBootloader>();
+        sim::SimBus::instance().plug(loader);
+        window.device->hotplugWorker();
+        QVERIFY(view);  // not yet deleted
+        QCOMPARE(window.device->deviceType, QStringLiteral("bootloader"));
+
+        QCOMPARE(loader->exchangeCount(), 1);
+        QCOMPARE(loader->requestCount(sim::SimBootloader::GetInfo), 1);
+        QTRY_VERIFY(view.isNull());
     }
 
     void unplugDuringCalibrationLeavesNoFullScreenWindow()
