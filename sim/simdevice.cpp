@@ -11,6 +11,20 @@ namespace sim {
 namespace {
 // The kernel keeps at most this many unread input reports per reader.
 constexpr std::size_t MaxQueuedReports = 64;
+
+// The bus clock: frames start at whole multiples of the frame length from here.
+Clock::time_point busEpoch()
+{
+    static const Clock::time_point epoch = Clock::now();
+    return epoch;
+}
+
+// The start of the first frame after t.
+Clock::time_point nextFrame(Clock::time_point t, std::chrono::microseconds frame)
+{
+    const auto since = std::chrono::duration_cast<std::chrono::microseconds>(t - busEpoch());
+    return busEpoch() + (since / frame + 1) * frame;
+}
 }
 
 SimDevice::SimDevice(DeviceInfo info)
@@ -128,7 +142,8 @@ void SimDevice::queueLocked(const Report& report, Clock::time_point at)
 
 int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t length)
 {
-    std::chrono::microseconds latency;
+    const Clock::time_point now = Clock::now();
+    Clock::time_point sentAt = now;
     bool unplugNow = false;
     {
         std::unique_lock<std::mutex> guard(m_mutex);
@@ -147,7 +162,10 @@ int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t 
             Report report{};  // the bus pads with zeros to the report length
             std::memcpy(report.data(), data + 1, length - 1);
             m_log.push_back(report);
-            latency = m_latency;
+            // The request goes out in the next frame and its reply comes in the frame after,
+            // however late the program came to write: lateness costs whole frames, as on USB.
+            if (m_latency.count() > 0)
+                sentAt = nextFrame(now, m_latency);
             std::vector<Report> replies = handleReport(report);
             if (fault == Fault::ReadFails)
                 m_failNextRead = true;
@@ -159,8 +177,7 @@ int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t 
             }
             if (fault == Fault::NoReply)
                 replies.clear();
-            // The request takes one frame (the write sleeps it below), the reply the next.
-            const auto at = Clock::now() + (fault == Fault::LateReply ? m_lateDelay : 2 * latency);
+            const auto at = fault == Fault::LateReply ? now + m_lateDelay : sentAt + m_latency;
             for (const Report& reply : replies)
                 queueLocked(reply, at);
         }
@@ -169,8 +186,9 @@ int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t 
         SimBus::instance().unplug(this);
         return -1;
     }
-    if (latency.count() > 0)
-        std::this_thread::sleep_for(latency);
+    // Like an interrupt OUT transfer, the write returns once its frame has gone.
+    if (sentAt > now)
+        std::this_thread::sleep_until(sentAt);
     return static_cast<int>(length);
 }
 

@@ -54,7 +54,10 @@ public:
     void setOpenable(bool openable);
     bool openable() const;
 
-    // Delay added to every report in either direction, emulating USB frame timing.
+    // USB frame timing (0: none). Frames start at whole multiples of latency on a clock
+    // shared by every device: a request goes out at the start of the next frame (the write
+    // returns then) and its reply is readable one frame later. An exchange thus takes two
+    // frames when the program writes again within the frame its reply came in.
     void setLatency(std::chrono::microseconds latency);
 
     // Fault at the exchange with the given number (1 = the next output report received).

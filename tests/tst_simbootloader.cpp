@@ -251,6 +251,26 @@ private slots:
         QCOMPARE(exchange(SimBootloader::GetInfo, 0)[1], static_cast<unsigned char>(64));
     }
 
+    // With frame timing, a request leaves in the next frame and its reply is readable one
+    // frame later: never sooner, so a run of exchanges takes at least two frames each.
+    void framesPaceTheExchanges()
+    {
+        plug();
+        constexpr auto Frame = std::chrono::milliseconds(3);
+        loader->setLatency(Frame);
+        QCOMPARE(request(SimBootloader::GetInfo, 0), 37);
+        Reply early{};
+        QCOMPARE(hid_read_timeout(handle, early.data(), early.size(), 0), 0);
+        QCOMPARE(reply()[0], static_cast<unsigned char>(0x01));
+
+        constexpr int Exchanges = 10;
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < Exchanges; ++i)
+            QCOMPARE(exchange(SimBootloader::GetInfo, 0)[0], static_cast<unsigned char>(0x01));
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        QVERIFY(elapsed >= (2 * Exchanges - 1) * Frame);
+    }
+
     void runApplicationComesBackAsSensorWithTheImageVersion()
     {
         plug();
