@@ -1,14 +1,13 @@
 // One hot-plug tick of tessaro with no device attached, against the real hidapi (hidraw).
 // Constructs the connection, stops its timer and calls hotplugWorker() --ticks times;
-// --mode bare instead runs only the enumerations a tick makes (hid_enumerate and
-// hid_free_enumeration for each vendor/product pair of the catalogue), and --mode one a
-// single hid_enumerate(0, 0) of every HID interface, as a tick could do instead.
+// --mode bare instead runs only the enumeration a tick makes: one hid_enumerate(0, 0) of
+// every HID interface and its hid_free_enumeration.
 //
 // Under valgrind --tool=callgrind --instr-atstart=no only the ticks are instrumented
 // (CALLGRIND_START/STOP_INSTRUMENTATION around the loop); natively the program prints
 // the time of a tick. Run from the build folder (it reads sensors/supported.json).
 //
-//   bench_hotplug [--mode tick|bare|one] [--ticks 200] [--runs 5]
+//   bench_hotplug [--mode tick|bare] [--ticks 200] [--runs 5]
 #include "benchsupport.h"
 
 #include "device/tessaro.h"
@@ -66,7 +65,6 @@ int main(int argc, char* argv[])
     const bool underValgrind = BENCH_ON_VALGRIND();
     const int runs = underValgrind ? 1 : bench::intArg(argc, argv, "--runs", 5);
     const bool bare = mode == "bare";
-    const bool one = mode == "one";
 
     tessaro connection;
     connection.SetHotPlugTimerState(false);
@@ -77,16 +75,10 @@ int main(int argc, char* argv[])
     }
 
     auto tick = [&] {
-        if (one) {
+        if (bare)
             hid_free_enumeration(hid_enumerate(0, 0));
-            return;
-        }
-        if (!bare) {
+        else
             connection.hotplugWorker();
-            return;
-        }
-        for (const auto& pair : pairs)
-            hid_free_enumeration(hid_enumerate(pair.first, pair.second));
     };
 
     tick();  // warm-up: first reads, first udev context

@@ -339,8 +339,7 @@ def main():
         step("hot-plug tick (native)")
         tick = runner.json_of(["bench_hotplug", "--mode", "tick", "--ticks", "200"], "hotplug")
         bare_tick = runner.json_of(["bench_hotplug", "--mode", "bare", "--ticks", "200"], "hotplug")
-        one_tick = runner.json_of(["bench_hotplug", "--mode", "one", "--ticks", "200"], "hotplug")
-        raw["hotplug_native"] = {"tick": tick, "bare": bare_tick, "one": one_tick}
+        raw["hotplug_native"] = {"tick": tick, "bare": bare_tick}
         ticks_per_s = 1000.0 / 100.0
         if shutil.which("valgrind"):
             step("hot-plug tick (callgrind)")
@@ -351,19 +350,17 @@ def main():
                     return callgrind_instructions(runner, mode, n, True) / n
                 return (callgrind_instructions(runner, mode, n, False)
                         - callgrind_instructions(runner, mode, 0, False)) / n
-            tick_ir, bare_ir, one_ir = per_tick("tick"), per_tick("bare"), per_tick("one")
+            tick_ir, bare_ir = per_tick("tick"), per_tick("bare")
             raw["hotplug_callgrind"] = {"ticks": n, "instrumented_region": instrumented,
-                                        "tick_instructions": tick_ir, "bare_instructions": bare_ir,
-                                        "one_enumeration_instructions": one_ir}
+                                        "tick_instructions": tick_ir, "bare_instructions": bare_ir}
             figures.append(figure("3", "hot-plug tick, no device: instructions", float(round(tick_ir)), "instr",
-                                  float(round(bare_ir)), "3 bare hid_enumerate",
-                                  note="one hid_enumerate(0, 0) alone: %d instructions" % round(one_ir)))
+                                  float(round(bare_ir)), "bare hid_enumerate(0, 0)"))
         else:
             raw["hotplug_callgrind"] = None
             figures.append(figure("3", "hot-plug tick, no device: instructions", None, "instr",
                                   note="valgrind not installed"))
         figures.append(figure("3", "hot-plug tick, no device: time", tick["tick_us"] / 1000.0, "ms",
-                              bare_tick["tick_us"] / 1000.0, "3 bare hid_enumerate"))
+                              bare_tick["tick_us"] / 1000.0, "bare hid_enumerate(0, 0)"))
         figures.append(figure("3", "  = CPU at 10 ticks/s", tick["tick_us"] / 1e6 * ticks_per_s * 100.0, "%",
                               bare_tick["tick_us"] / 1e6 * ticks_per_s * 100.0, "", target=0.5, op="<"))
 

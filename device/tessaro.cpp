@@ -29,6 +29,12 @@ unsigned hexValue(const QJsonObject& entry, const char* key)
     return ok ? value : 0;
 }
 
+// As hid_enumerate selects: an ID of 0 stands for any.
+bool idsMatch(const hid_device_info* device, unsigned vendorId, unsigned productId)
+{
+    return (vendorId == 0 || device->vendor_id == vendorId) && (productId == 0 || device->product_id == productId);
+}
+
 bool entryMatches(const QJsonObject& entry, const hid_device_info* device)
 {
     return device->vendor_id == hexValue(entry, "vendorId")
@@ -107,24 +113,28 @@ void tessaro::hotplugWorker()
     if (!ok)
         return;
 
+    // One scan of the bus a tick, matched against the entries in catalogue order: every
+    // scan walks all of the system's HID devices, whichever IDs it is asked for.
+    hid_device_info* list = hid_enumerate(0, 0);
     bool found = false;
     for (const QJsonValue& value : entries) {
         const QJsonObject entry = value.toObject();
-        hid_device_info* list = hid_enumerate(static_cast<unsigned short>(hexValue(entry, "vendorId")),
-                                               static_cast<unsigned short>(hexValue(entry, "productId")));
-        if (list && !found) {
-            for (hid_device_info* device = list; device; device = device->next) {
-                printDeviceinfo(device);
-                if (searchForDevices(list, device)) {
-                    emit connected();
-                    emit connectedLoad();
-                    found = true;
-                    break;
-                }
+        const unsigned entryVendor = hexValue(entry, "vendorId");
+        const unsigned entryProduct = hexValue(entry, "productId");
+        for (hid_device_info* device = list; device && !found; device = device->next) {
+            if (!idsMatch(device, entryVendor, entryProduct))
+                continue;
+            printDeviceinfo(device);
+            if (searchForDevices(list, device)) {
+                emit connected();
+                emit connectedLoad();
+                found = true;
             }
         }
-        hid_free_enumeration(list);
+        if (found)
+            break;
     }
+    hid_free_enumeration(list);
 }
 
 bool tessaro::searchForDevices(hid_device_info* list, hid_device_info* device)

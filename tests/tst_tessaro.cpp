@@ -182,6 +182,37 @@ private slots:
         QCOMPARE(events.count(QStringLiteral("connected")), 1);
     }
 
+    // One scan of the bus however many entries the catalogue has.
+    void oneBusScanPerTick()
+    {
+        device->SetHotPlugTimerState(false);
+        const int before = sim::SimBus::instance().enumerations();
+        device->hotplugWorker();
+        QCOMPARE(sim::SimBus::instance().enumerations() - before, 1);
+        QVERIFY(events.isEmpty());
+    }
+
+    // The catalogue's order, not the bus's, decides which device is opened; devices of
+    // other makers are passed over.
+    void catalogueOrderDecidesBetweenDevices()
+    {
+        device->SetHotPlugTimerState(false);
+        sim::DeviceInfo foreign = sim::SimSensor::defaultInfo();
+        foreign.vendorId = 0x046d;
+        foreign.path = "sim/foreign";
+        auto stranger = fixture->plugSensor(foreign);
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.productId = 0x0002;
+        info.path = "sim/bootloader";
+        auto loader = fixture->plugSensor(info);
+        auto sensor = fixture->plugSensor();
+        device->hotplugWorker();
+        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
+        QCOMPARE(device->deviceType, QStringLiteral("tessaro"));
+        QCOMPARE(SimFixture::commands(*sensor), QStringList({"app:version;"}));
+        QVERIFY(stranger->receivedCommands().empty());
+    }
+
     void stoppedPollingMissesRemoval()
     {
         auto sensor = fixture->plugSensor();
