@@ -2,6 +2,7 @@
 
 #include "device/tessaro.h"
 
+#include <QDebug>
 #include <QStringList>
 
 namespace {
@@ -15,6 +16,27 @@ QByteArray nameBytes(const QString& name)
 
 constexpr int ValuePart = 3;
 constexpr int MinimumParts = 5;
+
+const char* const NotConnected = "Tessaro not connected, ABORT!";
+const char* const ExchangeFailed = "Error reading Tessaro, ABORT!";
+const char* const TooLong = "Command longer than one report, not sent:";
+
+bool exchange(tessaro* connection, const QByteArray& command, unsigned char* reply)
+{
+    if (!connection || !connection->isConnected) {
+        qDebug() << NotConnected;
+        return false;
+    }
+    if (!TessaroRegister::fitsReport(command)) {
+        qDebug() << TooLong << command;
+        return false;
+    }
+    if (!connection->sendCommand(command.constData(), reply)) {
+        qDebug() << ExchangeFailed;
+        return false;
+    }
+    return true;
+}
 
 } // namespace
 
@@ -42,4 +64,20 @@ std::optional<int> TessaroRegister::replyValue(const unsigned char* reply)
     bool ok = false;
     const int value = parts.at(ValuePart).toInt(&ok, 10);
     return ok ? value : 0;
+}
+
+bool TessaroRegister::read(tessaro* connection, const QString& module, const QString& regname,
+                           std::optional<int>* value)
+{
+    unsigned char reply[TessaroLink::ReportBufferSize] = {};
+    if (!exchange(connection, readCommand(module, regname), reply))
+        return false;
+    *value = replyValue(reply);
+    return true;
+}
+
+bool TessaroRegister::write(tessaro* connection, const QString& module, const QString& regname, int value)
+{
+    unsigned char reply[TessaroLink::ReportBufferSize] = {};
+    return exchange(connection, writeCommand(module, regname, value), reply);
 }

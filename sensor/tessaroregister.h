@@ -5,7 +5,10 @@
 
 #include <optional>
 
-// Register commands of the parameter editors: formatting and reading of the replies.
+class tessaro;
+
+// Register commands of the parameter editors: formatting, the exchanges, and reading of
+// the replies.
 namespace TessaroRegister {
 
 // "module:read:regname;" with both names as UTF-8.
@@ -18,5 +21,12 @@ bool fitsReport(const QByteArray& command);
 // The register value of a read reply: the whole reply (local 8-bit) split at ":", and
 // only with more than 4 parts is part 3 taken, as a decimal (0 when it does not parse).
 std::optional<int> replyValue(const unsigned char* reply);
+
+// The editors' exchanges over connection. Nothing is sent without an open link or with a
+// command longer than one report; each such case, and a failed exchange, gets its debug
+// line. read returns whether a reply came, with its value (if it has one) in *value.
+bool read(tessaro* connection, const QString& module, const QString& regname, std::optional<int>* value);
+// Returns whether the command was sent and answered.
+bool write(tessaro* connection, const QString& module, const QString& regname, int value);
 
 } // namespace TessaroRegister

@@ -7,12 +7,6 @@
 #include <QDebug>
 #include <QHBoxLayout>
 
-namespace {
-const char* const NotConnected = "Tessaro not connected, ABORT!";
-const char* const ExchangeFailed = "Error reading Tessaro, ABORT!";
-const char* const TooLong = "Command longer than one report, not sent:";
-}
-
 view_tessaroParameter_bool::view_tessaroParameter_bool(QWidget* parent, tessaro* device,
                                                        const QString& moduleName, const QString& registerName)
     : QWidget(parent)
@@ -31,21 +25,10 @@ view_tessaroParameter_bool::view_tessaroParameter_bool(QWidget* parent, tessaro*
 
 void view_tessaroParameter_bool::connected()
 {
-    const QByteArray command = TessaroRegister::readCommand(module, regname);
-    if (!connection || !connection->isConnected) {
-        qDebug() << NotConnected;
+    std::optional<int> value;
+    if (!TessaroRegister::read(connection, module, regname, &value))
         return;
-    }
-    if (!TessaroRegister::fitsReport(command)) {
-        qDebug() << TooLong << command;
-        return;
-    }
-    unsigned char reply[TessaroLink::ReportBufferSize] = {};
-    if (!connection->sendCommand(command.constData(), reply)) {
-        qDebug() << ExchangeFailed;
-        return;
-    }
-    if (const std::optional<int> value = TessaroRegister::replyValue(reply)) {
+    if (value) {
         // Only 1 means set; any other value (2 included) shows unchecked.
         checkBox->setChecked(*value == 1);
         lastState = static_cast<int>(checkBox->checkState());
@@ -64,18 +47,7 @@ void view_tessaroParameter_bool::updateValue(int state)
         return;
     lastState = state;
     qDebug() << state;
-    if (!connection || !connection->isConnected) {
-        qDebug() << NotConnected;
-        return;
-    }
-    const QByteArray command = TessaroRegister::writeCommand(module, regname, state != 0 ? 1 : 0);
-    if (!TessaroRegister::fitsReport(command)) {
-        qDebug() << TooLong << command;
-        return;
-    }
-    unsigned char reply[TessaroLink::ReportBufferSize] = {};
-    if (!connection->sendCommand(command.constData(), reply))
-        qDebug() << ExchangeFailed;
+    TessaroRegister::write(connection, module, regname, state != 0 ? 1 : 0);
 }
 
 void view_tessaroParameter_bool::connectCommit()

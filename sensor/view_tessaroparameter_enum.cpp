@@ -7,12 +7,6 @@
 #include <QDebug>
 #include <QHBoxLayout>
 
-namespace {
-const char* const NotConnected = "Tessaro not connected, ABORT!";
-const char* const ExchangeFailed = "Error reading Tessaro, ABORT!";
-const char* const TooLong = "Command longer than one report, not sent:";
-}
-
 view_tessaroParameter_enum::view_tessaroParameter_enum(QWidget* parent, tessaro* device,
                                                        const QString& moduleName, const QString& registerName,
                                                        const QMap<QString, int>& choices)
@@ -37,21 +31,10 @@ view_tessaroParameter_enum::view_tessaroParameter_enum(QWidget* parent, tessaro*
 
 void view_tessaroParameter_enum::connected()
 {
-    const QByteArray command = TessaroRegister::readCommand(module, regname);
-    if (!connection || !connection->isConnected) {
-        qDebug() << NotConnected;
+    std::optional<int> value;
+    if (!TessaroRegister::read(connection, module, regname, &value))
         return;
-    }
-    if (!TessaroRegister::fitsReport(command)) {
-        qDebug() << TooLong << command;
-        return;
-    }
-    unsigned char reply[TessaroLink::ReportBufferSize] = {};
-    if (!connection->sendCommand(command.constData(), reply)) {
-        qDebug() << ExchangeFailed;
-        return;
-    }
-    if (const std::optional<int> value = TessaroRegister::replyValue(reply)) {
+    if (value) {
         // A value without a choice leaves the selection alone.
         const int index = comboBox->findData(*value);
         if (index >= 0)
@@ -67,19 +50,7 @@ void view_tessaroParameter_enum::disconnected()
 
 void view_tessaroParameter_enum::updateValue(int index)
 {
-    if (!connection || !connection->isConnected) {
-        qDebug() << NotConnected;
-        return;
-    }
-    const int value = comboBox->itemData(index).toInt();
-    const QByteArray command = TessaroRegister::writeCommand(module, regname, value);
-    if (!TessaroRegister::fitsReport(command)) {
-        qDebug() << TooLong << command;
-        return;
-    }
-    unsigned char reply[TessaroLink::ReportBufferSize] = {};
-    if (!connection->sendCommand(command.constData(), reply))
-        qDebug() << ExchangeFailed;
+    TessaroRegister::write(connection, module, regname, comboBox->itemData(index).toInt());
 }
 
 void view_tessaroParameter_enum::connectCommit()

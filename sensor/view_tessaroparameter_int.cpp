@@ -9,9 +9,6 @@
 #include <QSpinBox>
 
 namespace {
-const char* const NotConnected = "Tessaro not connected, ABORT!";
-const char* const ExchangeFailed = "Error reading Tessaro, ABORT!";
-const char* const TooLong = "Command longer than one report, not sent:";
 constexpr int SpinBoxMinimumWidth = 50;
 }
 
@@ -46,22 +43,11 @@ view_tessaroParameter_int::view_tessaroParameter_int(QWidget* parent, tessaro* d
 
 void view_tessaroParameter_int::connected()
 {
-    const QByteArray command = TessaroRegister::readCommand(module, regname);
-    if (!connection || !connection->isConnected) {
-        qDebug() << NotConnected;
+    std::optional<int> value;
+    if (!TessaroRegister::read(connection, module, regname, &value))
         return;
-    }
-    if (!TessaroRegister::fitsReport(command)) {
-        qDebug() << TooLong << command;
-        return;
-    }
-    unsigned char reply[TessaroLink::ReportBufferSize] = {};
-    if (!connection->sendCommand(command.constData(), reply)) {
-        qDebug() << ExchangeFailed;
-        return;
-    }
     // The slider clamps the value into its range; the spin box follows.
-    if (const std::optional<int> value = TessaroRegister::replyValue(reply))
+    if (value)
         slider->setValue(*value);
     // Only now, so that showing the value read is never written back.
     connectCommit();
@@ -73,18 +59,7 @@ void view_tessaroParameter_int::disconnected()
 
 void view_tessaroParameter_int::updateValue()
 {
-    if (!connection || !connection->isConnected) {
-        qDebug() << NotConnected;
-        return;
-    }
-    const QByteArray command = TessaroRegister::writeCommand(module, regname, slider->sliderPosition());
-    if (!TessaroRegister::fitsReport(command)) {
-        qDebug() << TooLong << command;
-        return;
-    }
-    unsigned char reply[TessaroLink::ReportBufferSize] = {};
-    if (!connection->sendCommand(command.constData(), reply))
-        qDebug() << ExchangeFailed;
+    TessaroRegister::write(connection, module, regname, slider->sliderPosition());
 }
 
 void view_tessaroParameter_int::connectCommit()
