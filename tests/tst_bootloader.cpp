@@ -128,6 +128,25 @@ private:
         QVERIFY(!boot || !boot->isBusy());
     }
 
+    void forgetReports()
+    {
+        lines.clear();
+        progress.clear();
+        timer.clear();
+        finished.clear();
+    }
+
+    // A run that must succeed: the image verified in the flash and the sensor back.
+    void flashToTheEnd(const QString& path, const std::vector<std::uint8_t>& image)
+    {
+        boot->updateFromFile(path);
+        waitForEnd();
+        QCOMPARE(finished, QList<bool>({true}));
+        QCOMPARE(lines, FlashingLines::success(path));
+        QVERIFY(loader->flash(0, image.size()) == image);
+        QTRY_VERIFY(connectedAs("tessaro"));
+    }
+
     // The commands the device received, in order, run-length encoded: "2x56" and so on.
     QStringList commandRuns() const
     {
@@ -163,10 +182,7 @@ private slots:
         images.emplace();
         fixture->writeCatalogue({SimFixture::sensorEntry({QStringLiteral("SW 2.4"), QStringLiteral("SW 2.5")}),
                                  SimFixture::entry(QStringLiteral("bootloader"), sim::BootloaderProductId)});
-        lines.clear();
-        progress.clear();
-        timer.clear();
-        finished.clear();
+        forgetReports();
         connectionEvents.clear();
         timerRanDuringSequence = false;
         connection = new tessaro;
@@ -286,13 +302,8 @@ private slots:
         boot = makeBootloader();
         const auto image = sim::makeFirmwareImage(AppSize, "SW 2.5", 9);
         const QString path = writeImage(QStringLiteral("full.bin"), image);
-        boot->updateFromFile(path);
-        waitForEnd();
-        QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, FlashingLines::success(path));
+        flashToTheEnd(path, image);
         QCOMPARE(progress, expectedProgress(AppSize, PageSize, AppSize));
-        QVERIFY(loader->flash(0, AppSize) == image);
-        QTRY_VERIFY(connectedAs("tessaro"));
     }
 
     void imageOneByteTooLargeIsRefusedBeforeErasing()
@@ -629,16 +640,8 @@ private slots:
         QTest::qWait(250);
         QVERIFY(connectedAs("bootloader"));
         loader->setReadCorruption(std::nullopt);
-        lines.clear();
-        progress.clear();
-        timer.clear();
-        finished.clear();
-        boot->updateFromFile(path);
-        waitForEnd();
-        QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, FlashingLines::success(path));
-        QVERIFY(loader->flash(0, 1024) == image);
-        QTRY_VERIFY(connectedAs("tessaro"));
+        forgetReports();
+        flashToTheEnd(path, image);
     }
 
     void deviceLeftInBootloaderIsFlashedAfterReconnect()
@@ -661,17 +664,9 @@ private slots:
 
         boot.reset();
         QTRY_VERIFY(watched.isNull());
-        lines.clear();
-        progress.clear();
-        timer.clear();
-        finished.clear();
+        forgetReports();
         boot = makeBootloader();
-        boot->updateFromFile(path);
-        waitForEnd();
-        QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, FlashingLines::success(path));
-        QVERIFY(loader->flash(0, 2048) == image);
-        QTRY_VERIFY(connectedAs("tessaro"));
+        flashToTheEnd(path, image);
     }
 
     void unplugDuringTheSequence()
