@@ -5,6 +5,8 @@
 #include <QDebug>
 #include <QStringList>
 
+#include <cstring>
+
 namespace {
 
 // A name ends at its first NUL, as a C string handed to "%s" would.
@@ -21,24 +23,25 @@ const char* const NotConnected = "Tessaro not connected, ABORT!";
 const char* const ExchangeFailed = "Error reading Tessaro, ABORT!";
 const char* const TooLong = "Command longer than one report, not sent:";
 
-bool exchange(tessaro* connection, const QByteArray& command, unsigned char* reply)
+} // namespace
+
+bool TessaroRegister::exchange(tessaro* connection, const QByteArray& command, unsigned char* reply)
 {
     if (!connection || !connection->isConnected) {
         qDebug() << NotConnected;
         return false;
     }
-    if (!TessaroRegister::fitsReport(command)) {
+    if (!fitsReport(command)) {
         qDebug() << TooLong << command;
         return false;
     }
+    std::memset(reply, 0, TessaroLink::ReportBufferSize);
     if (!connection->sendCommand(command.constData(), reply)) {
         qDebug() << ExchangeFailed;
         return false;
     }
     return true;
 }
-
-} // namespace
 
 QByteArray TessaroRegister::readCommand(const QString& module, const QString& regname)
 {

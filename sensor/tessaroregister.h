@@ -22,6 +22,11 @@ bool fitsReport(const QByteArray& command);
 // only with more than 4 parts is part 3 taken, as a decimal (0 when it does not parse).
 std::optional<int> replyValue(const unsigned char* reply);
 
+// One command exchange as every sensor-side operation makes it: nothing is sent without
+// an open link ("Tessaro not connected, ABORT!") or with a command longer than one report;
+// a failed exchange logs "Error reading Tessaro, ABORT!". reply must hold 65 bytes.
+bool exchange(tessaro* connection, const QByteArray& command, unsigned char* reply);
+
 // The editors' exchanges over connection. Nothing is sent without an open link or with a
 // command longer than one report; each such case, and a failed exchange, gets its debug
 // line. read returns whether a reply came, with its value (if it has one) in *value.

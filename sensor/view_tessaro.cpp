@@ -1,12 +1,16 @@
 #include "view_tessaro.h"
 
 #include "parameterfile.h"
+#include "tessaroeasytable.h"
+#include "tessaroidentity.h"
+#include "tessaropreset.h"
 #include "tessaroregister.h"
 #include "view_tessaroparameter_bool.h"
 #include "view_tessaroparameter_enum.h"
 #include "view_tessaroparameter_int.h"
 #include "app/serviceidentity.h"
 #include "device/tessaro.h"
+#include "live/tessaropoll.h"
 #include "live/tessaropushbutton.h"
 #include "live/view_tessarocalibrate.h"
 #include "live/view_tessarocenter.h"
@@ -35,37 +39,13 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include <cstdlib>
-#include <cstring>
-
-using TessaroLink::ReportBufferSize;
-
 namespace {
 
 const char* const NotConnected = "Tessaro not connected, ABORT!";
-const char* const ReadError = "Error reading Tessaro, ABORT!";
 const char* const PictureStyle = "border-style: none; background: transparent";
 constexpr int WeatherSize = 64;
 constexpr int EasyDefaultMax = 10;
-constexpr int FarAway = 1000;       // larger than any distance the easy table cares about
-constexpr int ManualMode = 8;       // "conf1thr" value of a sensor in manual mode
-constexpr int CornerReadEvery = 10; // corners are read on every eleventh completed tick
-constexpr int PairingReady = 49;    // pairing progress above this means the pen is ready
 constexpr int FillerStretch = 1000;
-
-// Ticks since the corners were last read, shared by every sensor view of the run.
-int calReadCounter = 0;
-
-// A preset's value is sent as the file gives it, digits or not.
-QByteArray presetWrite(const QString& module, const QString& regname, const QByteArray& value)
-{
-    return module.toUtf8() + ":write:" + regname.toUtf8() + ':' + value + ';';
-}
-
-QString replyText(const unsigned char* reply)
-{
-    return QString::fromLocal8Bit(reinterpret_cast<const char*>(reply));
-}
 
 QString translated(const QString& text)
 {
@@ -94,6 +74,7 @@ view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
     // Released with the view, so no tick can outlive it.
     pollTimer = new QTimer(this);
     pollTimer->setInterval(PollPeriodMs);
+    poll = new tessaroPoll(connection, this);
     calibrateWindow = std::make_unique<view_tessarocalibrate>(connection, nullptr);
     centerWindow = std::make_unique<view_tessarocenter>(connection, nullptr);
     liveView = new view_tessarolive(nullptr);
@@ -125,6 +106,11 @@ view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
     connect(connection, &tessaro::connected, this, &view_tessaro::connected);
     connect(connection, &tessaro::disconnected, this, &view_tessaro::disconnected);
     connect(pollTimer, &QTimer::timeout, this, &view_tessaro::dataPollWorker);
+    connect(poll, &tessaroPoll::pointReply, this, &view_tessaro::updatePoints);
+    connect(poll, &tessaroPoll::penState, this, &view_tessaro::showPenState);
+    connect(poll, &tessaroPoll::penIdentity, this, &view_tessaro::showPenId);
+    connect(poll, &tessaroPoll::calStateReply, this, &view_tessaro::updateCalState);
+    connect(poll, &tessaroPoll::cornersRead, this, &view_tessaro::updateCalPoints);
     connect(this, &view_tessaro::updatePoints, liveView, &view_tessarolive::updatePoints);
     connect(this, &view_tessaro::updatePoints, calibrateWindow.get(), &view_tessarocalibrate::LivePoint);
     connect(this, &view_tessaro::updatePoints, centerWindow.get(), &view_tessarocenter::pointData);
@@ -373,37 +359,19 @@ void view_tessaro::buildAdvancedTab(const QJsonObject& file)
     advancedLayout->addWidget(buttonBar, r + 1, 0, 1, 3);
 }
 
-bool view_tessaro::exchange(const QByteArray& command, unsigned char* reply)
-{
-    if (!connection->isConnected) {
-        qDebug() << NotConnected;
-        return false;
-    }
-    std::memset(reply, 0, ReportBufferSize);
-    if (!connection->sendCommand(command.constData(), reply)) {
-        qDebug() << ReadError;
-        return false;
-    }
-    return true;
-}
-
 bool view_tessaro::readIdentity()
 {
-    unsigned char reply[ReportBufferSize];
-    if (!exchange("app:id;", reply))
+    tessaroIdentity identity;
+    const bool ok = identity.read(connection);
+    if (identity.id)
+        idLabel->setText(*identity.id);
+    if (!ok)
         return false;
-    const QStringList id = colonFields(reply);
-    if (id.size() > 2)
-        idLabel->setText(id.at(2));
-
-    if (!exchange("app:version;", reply))
-        return false;
-    const QStringList p = colonFields(reply);
-    if (p.size() > 5) {
-        centerWindow->hardwareVersion = p.at(2);
-        hwLabel->setText(p.at(2));
-        swLabel->setText(p.at(3));
-        swBuildLabel->setText(p.mid(4, 3).join(QLatin1Char(':')));
+    if (identity.hasVersion) {
+        centerWindow->hardwareVersion = identity.hardware;
+        hwLabel->setText(identity.hardware);
+        swLabel->setText(identity.firmware);
+        swBuildLabel->setText(identity.build);
     }
 
     sensorSw = swLabel->text();
@@ -458,36 +426,18 @@ void view_tessaro::updateEasy()
     const QJsonDocument document = ParameterFile::read(connection->configFile);
     if (document.isNull())
         return;
-    const QJsonObject file = document.object();
 
-    unsigned char reply[ReportBufferSize];
-    if (!exchange(TessaroRegister::readCommand(QStringLiteral("sens"), QStringLiteral("conf1thr")), reply))
+    tessaroEasyTable easy;
+    if (!easy.readMode(connection, document.object()))
         return;
-    const bool manual = TessaroRegister::replyValue(reply) == ManualMode;
-    easyRegister = ParameterFile::text(file.value(QLatin1String(manual ? "setting_easy_sensor_man"
-                                                                       : "setting_easy_sensor_auto")));
-    const QJsonArray table = ParameterFile::array(file, manual ? "parameters_easy_man" : "parameters_easy_auto");
-
-    if (!exchange(TessaroRegister::readCommand(QStringLiteral("sens"), easyRegister), reply))
+    easyRegister = easy.registerName;
+    if (!easy.readCurrent(connection))
         return;
-    const int current = TessaroRegister::replyValue(reply).value_or(0);
+    easyTable = easy.table;
 
-    easyTable.resize(table.size());
-    for (int i = 0; i < table.size(); ++i)
-        easyTable[i] = ParameterFile::integer(table.at(i));
-
-    int bestDistance = FarAway;
-    int bestIndex = 0;
-    for (int i = 0; i < easyTable.size(); ++i) {
-        const int distance = std::abs(current - easyTable.at(i));
-        if (distance < bestDistance) {
-            bestIndex = i;
-            bestDistance = distance;
-        }
-    }
     easySlider->setMaximum(easyTable.size() - 1);
     easySlider->setMinimum(0);
-    easySlider->setValue(bestIndex);
+    easySlider->setValue(tessaroEasyTable::nearestIndex(easyTable, easy.current));
 }
 
 void view_tessaro::easyUpdateSensor(int val)
@@ -497,11 +447,10 @@ void view_tessaro::easyUpdateSensor(int val)
         qDebug() << NotConnected;
         return;
     }
-    const int position = easySlider->value();
-    if (position < 0 || position >= easyTable.size())
-        return;
-    unsigned char reply[ReportBufferSize];
-    if (!exchange(TessaroRegister::writeCommand(QStringLiteral("sens"), easyRegister, easyTable.at(position)), reply))
+    tessaroEasyTable easy;
+    easy.registerName = easyRegister;
+    easy.table = easyTable;
+    if (!easy.writePosition(connection, easySlider->value()))
         return;
     commitAndReset();
 }
@@ -514,24 +463,16 @@ void view_tessaro::simpleChangedIndex(int index)
 
 void view_tessaro::simpleUpdateSensor()
 {
-    const QJsonObject preset = presetCombo->currentData().toJsonObject();
-    const QJsonArray writes = ParameterFile::array(preset, "parameters");
-    unsigned char reply[ReportBufferSize];
-    for (const QJsonValue& value : writes) {
-        const QJsonObject write = value.toObject();
-        const QByteArray command = presetWrite(ParameterFile::text(write.value(QLatin1String("module"))),
-                                                 ParameterFile::text(write.value(QLatin1String("regname"))),
-                                                 ParameterFile::text(write.value(QLatin1String("value"))).toUtf8());
-        if (!exchange(command, reply))
-            return;
-    }
+    if (!TessaroPreset::writeAll(connection, presetCombo->currentData().toJsonObject()))
+        return;
     commitAndReset();
 }
 
 void view_tessaro::commitAndReset()
 {
-    emit execCommand(QStringLiteral("sens:commit;"));
-    emit execCommand(QStringLiteral("sens:reset;"));
+    const QStringList commands = TessaroPreset::commitAndReset();
+    for (const QString& command : commands)
+        emit execCommand(command);
 }
 
 void view_tessaro::updateFirmware()
@@ -556,88 +497,34 @@ void view_tessaro::showBattery(BatteryPicture::Level battery)
 void view_tessaro::dataPollWorker()
 {
     statusLabel->setText(firmwareStatusText);
-    if (!connection->isConnected) {
-        qDebug() << NotConnected;
-        return;
-    }
-
-    unsigned char reply[ReportBufferSize];
-    if (!exchange("sens:point;", reply))
-        return;
-    emit updatePoints(replyText(reply).split(QLatin1Char(';')).constFirst());
-
-    if (!exchange("pen:state;", reply))
-        return;
-    pollPenState(colonFields(reply));
-
-    if (!exchange("pen:id;", reply))
-        return;
-    pollPenId(colonFields(reply));
-
-    if (!exchange("cal:state;", reply))
-        return;
-    emit updateCalState(replyText(reply).split(QLatin1Char(';')).constFirst());
-
-    if (++calReadCounter <= CornerReadEvery)
-        return;
-    calReadCounter = 0;
-    pollCorners(reply);
+    poll->tick();
 }
 
-void view_tessaro::pollPenState(const QStringList& fields)
+void view_tessaro::showPenState(const tessaroPenState& state)
 {
-    if (fields.size() < 4)
-        return;
-    if (fields.at(1) != QLatin1String("2")) {
+    if (!state.valid) {
         penVoltLabel->setText(tr("[live:pen:nodata]"));
         penRunLabel->setText(tr("[live:pen:nodata]"));
         return;
     }
-    if (fields.at(2).toInt() == 0) {
+    if (!state.hasBattery) {
         liveView->setPenBattery(-1.0);
         penVoltLabel->setText(tr("[live:pen:nodata]"));
         showBattery(BatteryPicture::Unknown);
     } else {
-        // Single-precision constants, as the sensor's documentation computes it.
-        const float reading = fields.at(2).toFloat();
-        const double volts = static_cast<double>(256.0f) / static_cast<double>(reading) * static_cast<double>(1.2f);
-        liveView->setPenBattery(volts);
-        showBattery(BatteryPicture::forVoltage(volts));
-        penVoltLabel->setText(QString::number(volts, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:volt]"));
+        liveView->setPenBattery(state.volts);
+        showBattery(BatteryPicture::forVoltage(state.volts));
+        penVoltLabel->setText(QString::number(state.volts, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:volt]"));
     }
-    if (fields.at(3).toInt() == 0)
+    if (!state.hasRunning)
         penRunLabel->setText(tr("[live:pen:nodata]"));
     else
-        penRunLabel->setText(QString::number(static_cast<double>(fields.at(3).toFloat()) / 3600.0, 'f', 2)
-                             + QLatin1Char(' ') + tr("[live:pen:hours]"));
+        penRunLabel->setText(QString::number(state.runningHours, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:hours]"));
 }
 
-void view_tessaro::pollPenId(const QStringList& fields)
+void view_tessaro::showPenId(const tessaroPenIdentity& identity)
 {
-    if (fields.size() < 3)
-        return;
-    // Fields 3 and 4 may be missing from a short reply: they then read as empty.
-    penIdLabel->setText(fields.value(3));
-    penIdStatusLabel->setText(fields.at(2).toInt() > PairingReady ? tr("[info:pen:id:ready]")
-                                                                  : tr("[info:pen:id:acquire]"));
-    const int version = fields.value(4).toInt(nullptr, 16);
-    penSwLabel->setText(QStringLiteral("SW %1.%2")
-                            .arg(version / 256, 2, 10, QLatin1Char('0'))
-                            .arg(version & 0xff, 2, 10, QLatin1Char('0')));
-}
-
-bool view_tessaro::pollCorners(unsigned char* reply)
-{
-    QList<int> x;
-    QList<int> y;
-    for (int i = 1; i <= 4; ++i) {
-        if (!exchange(QStringLiteral("cal:read:x%1;").arg(i).toLocal8Bit(), reply))
-            return false;
-        x << colonFields(reply).value(3).toInt();
-        if (!exchange(QStringLiteral("cal:read:y%1;").arg(i).toLocal8Bit(), reply))
-            return false;
-        y << colonFields(reply).value(3).toInt();
-    }
-    emit updateCalPoints(x, y);
-    return true;
+    penIdLabel->setText(identity.id);
+    penIdStatusLabel->setText(identity.ready ? tr("[info:pen:id:ready]") : tr("[info:pen:id:acquire]"));
+    penSwLabel->setText(identity.versionText());
 }

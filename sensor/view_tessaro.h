@@ -1,6 +1,7 @@
 #pragma once
 
 #include "live/batterypicture.h"
+#include "live/tessaropoll.h"
 
 #include <QList>
 #include <QPixmap>
@@ -63,6 +64,7 @@ public:
     std::unique_ptr<view_tessarocalibrate> calibrateWindow;
     std::unique_ptr<view_tessarocenter> centerWindow;
     QTimer* pollTimer = nullptr;
+    tessaroPoll* poll = nullptr;  // the reads of each tick
 
     QSlider* easySlider = nullptr;
     QVector<int> easyTable;
@@ -122,12 +124,8 @@ private:
     void checkReplyFinished(QNetworkReply* reply);
     void commitAndReset();
 
-    // One exchange with the sensor; logs and returns false when it cannot be made.
-    bool exchange(const QByteArray& command, unsigned char* reply);
-
-    void pollPenState(const QStringList& fields);
-    void pollPenId(const QStringList& fields);
-    bool pollCorners(unsigned char* reply);
+    void showPenState(const tessaroPenState& state);
+    void showPenId(const tessaroPenIdentity& identity);
     void showBattery(BatteryPicture::Level battery);
 
     QPixmap batteryPixmaps[BatteryPicture::LevelCount];
