@@ -1,0 +1,263 @@
+#include "ctlflash.h"
+
+#include "ctlexit.h"
+#include "tessaroctl.h"
+#include "device/tessaro.h"
+#include "update/bootloader.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonObject>
+
+namespace {
+
+constexpr int ScanPeriodMs = 100;
+constexpr int BarWidth = 30;
+constexpr int PlainStepPercent = 25;
+
+// Lines of the bootloader that mean the image or the device's geometry was refused
+// before anything was erased.
+bool isRefusal(const QString& line)
+{
+    return line == QLatin1String("Image size too large") || line == QLatin1String("Could not open file")
+        || line == QLatin1String("no file selected!") || line.startsWith(QLatin1String("Invalid flash geometry"))
+        || line.contains(QLatin1String("empty"), Qt::CaseInsensitive)
+        || line.contains(QLatin1String("not a regular file"), Qt::CaseInsensitive);
+}
+
+QString passOf(const QString& line)
+{
+    if (line == QLatin1String("Start flash erase"))
+        return QStringLiteral("erase");
+    if (line == QLatin1String("Start flashing"))
+        return QStringLiteral("write");
+    if (line == QLatin1String("Start Reading"))
+        return QStringLiteral("verify");
+    return QString();
+}
+
+} // namespace
+
+ctlFlash::ctlFlash(tessaroCtl* owner, QString imagePath)
+    : ctl(owner)
+    , image(std::move(imagePath))
+{
+}
+
+bool ctlFlash::checkImage(int* status)
+{
+    // The bootloader checks again when it reads the image; this keeps a sensor from being
+    // sent into its bootloader for a file that can never be flashed.
+    const QFileInfo info(image);
+    QString problem;
+    if (!info.exists())
+        problem = QStringLiteral("%1 does not exist");
+    else if (!info.isFile())
+        problem = QStringLiteral("%1 is not a regular file");
+    else if (info.size() == 0)
+        problem = QStringLiteral("%1 is empty");
+    else if (!info.isReadable())
+        problem = QStringLiteral("%1 cannot be read");
+    if (problem.isEmpty())
+        return true;
+    *status = ctl->fail(CtlExit::RefusedInput, problem.arg(image));
+    return false;
+}
+
+bool ctlFlash::confirm(const ctlDevice& device, int* status)
+{
+    if (ctl->yes)
+        return true;
+    QString what = QStringLiteral("the %1 at %2").arg(device.typeName(), device.path);
+    if (device.isSensor())
+        what += QStringLiteral(" (%1, %2)").arg(device.identity.hardware, device.identity.firmware);
+    ctl->err << "Flash " << image << " into " << what << "? [y/N] ";
+    ctl->err.flush();
+    const QString answer = ctl->in.readLine().trimmed().toLower();
+    if (answer == QLatin1String("y") || answer == QLatin1String("yes"))
+        return true;
+    *status = ctl->fail(CtlExit::RefusedInput, QStringLiteral("not confirmed, nothing sent"));
+    return false;
+}
+
+QSet<QString> ctlFlash::presentPaths(const QString& type) const
+{
+    QSet<QString> paths;
+    const QVector<ctlDevice> devices = ctlDeviceScan::scan(ctlDeviceScan::Plain);
+    for (const ctlDevice& device : devices) {
+        if (device.type == type)
+            paths.insert(device.path);
+    }
+    return paths;
+}
+
+bool ctlFlash::waitForNew(const QString& type, QSet<QString> before, ctlDevice* found, int* status,
+                          const QString& what)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (true) {
+        QVector<ctlDevice> fresh;
+        QSet<QString> present;
+        const QVector<ctlDevice> devices =
+            ctlDeviceScan::scan(ctlDeviceScan::ReadIdentity | ctlDeviceScan::KeepOpen);
+        for (const ctlDevice& device : devices) {
+            if (device.type != type)
+                continue;
+            present.insert(device.path);
+            if (!before.contains(device.path) && device.state == ctlDevice::Ready)
+                fresh << device;
+        }
+        // One that was there before and has left is no longer "there before".
+        before.intersect(present);
+        if (fresh.size() == 1) {
+            *found = fresh.constFirst();
+            return true;
+        }
+        if (fresh.size() > 1) {
+            *status = ctl->fail(CtlExit::MoreThanOneDevice,
+                                QStringLiteral("more than one %1 appeared; not flashing any").arg(what));
+            return false;
+        }
+        if (clock.elapsed() > ctl->returnTimeoutMs) {
+            *status = ctl->fail(CtlExit::DeviceError, QStringLiteral("no %1 appeared within %2 s")
+                                                          .arg(what).arg(ctl->returnTimeoutMs / 1000.0));
+            return false;
+        }
+        ctl->waitMs(ScanPeriodMs);
+    }
+}
+
+int ctlFlash::exec()
+{
+    int status = CtlExit::Ok;
+    if (!checkImage(&status))
+        return status;
+    if (!ctl->yes && !ctl->interactive)
+        return ctl->fail(CtlExit::RefusedInput, QStringLiteral("not on a terminal: flash needs --yes"));
+    const QStringList types = {QLatin1String(TessaroLink::TypeSensor), QLatin1String(TessaroLink::TypeBootloader),
+                               QLatin1String(TessaroLink::TypeUpdate)};
+    ctlDevice device;
+    if (!ctl->selectDevice(types, &device, &status) || !confirm(device, &status))
+        return status;
+
+    if (device.type == QLatin1String(TessaroLink::TypeBootloader))
+        return runBootloader(device);
+
+    // Only a bootloader that was not on the bus when the request went out is this unit.
+    const QSet<QString> loadersBefore = presentPaths(QLatin1String(TessaroLink::TypeBootloader));
+    ctl->message(QStringLiteral("sending %1 to its bootloader").arg(device.path));
+    device.connection->startUpgrade();
+    device.connection.reset();
+    ctlDevice loader;
+    if (!waitForNew(QLatin1String(TessaroLink::TypeBootloader), loadersBefore, &loader, &status,
+                    QStringLiteral("bootloader")))
+        return status;
+    return runBootloader(loader);
+}
+
+int ctlFlash::runBootloader(ctlDevice loaderDevice)
+{
+    const QSet<QString> sensorsBefore = presentPaths(QLatin1String(TessaroLink::TypeSensor));
+    const QSharedPointer<bootloader> loader = bootloader::create(loaderDevice.connection.data());
+    if (ctl->settleMs >= 0)
+        loader->setSettleTimeMs(ctl->settleMs);
+    QObject::connect(loader.data(), &bootloader::status, ctl,
+                     [this](const QString& line, bool) { showStatusLine(line); });
+    QObject::connect(loader.data(), &bootloader::eraseflashStatus, ctl, [this](int percent) { showProgress(percent); });
+    if (!loader->getinfo())
+        return ctl->fail(CtlExit::DeviceError, QStringLiteral("the bootloader at %1 does not answer").arg(loaderDevice.path));
+
+    QEventLoop loop;
+    bool verified = false;
+    QObject::connect(loader.data(), &bootloader::updateFinished, &loop, [&](bool ok) {
+        verified = ok;
+        loop.quit();
+    });
+    loader->updateFromFile(image);
+    if (loader->isBusy())
+        loop.exec();
+    endProgressLine();
+
+    QJsonObject result{{"image", image}, {"bootloader", loaderDevice.path}, {"lines", QJsonArray::fromStringList(lines)}};
+    if (!verified) {
+        int status = CtlExit::DeviceError;
+        if (lines.filter(QStringLiteral("Flash not equal")).size() > 0)
+            status = CtlExit::VerificationFailed;
+        else if (std::any_of(lines.cbegin(), lines.cend(), isRefusal))
+            status = CtlExit::RefusedInput;
+        const QString text = status == CtlExit::RefusedInput
+            ? QStringLiteral("image refused by the bootloader; nothing erased, the unit waits in its bootloader")
+            : QStringLiteral("flashing failed: %1; the unit waits in its bootloader").arg(lines.value(lines.size() - 1));
+        ctl->message(text);
+        if (ctl->json) {
+            result.insert("ok", false);
+            result.insert("error", text);
+            result.insert("status", status);
+            ctl->printJson(result);
+        }
+        return status;
+    }
+
+    ctlDevice sensor;
+    int status = CtlExit::Ok;
+    if (!waitForNew(QLatin1String(TessaroLink::TypeSensor), sensorsBefore, &sensor, &status,
+                    QStringLiteral("sensor with the new firmware")))
+        return status;
+    result.insert("ok", true);
+    result.insert("path", sensor.path);
+    result.insert("hardware", sensor.identity.hardware);
+    result.insert("firmware", sensor.identity.firmware);
+    if (ctl->json)
+        ctl->printJson(result);
+    else
+        ctl->printLine(QStringLiteral("sensor back at %1, firmware %2").arg(sensor.path, sensor.identity.firmware));
+    return CtlExit::Ok;
+}
+
+void ctlFlash::showStatusLine(const QString& line)
+{
+    lines << line;
+    const QString started = passOf(line);
+    if (!started.isEmpty()) {
+        endProgressLine();
+        pass = started;
+        lastPlainStep = 0;
+    }
+    if (ctl->json)
+        return;
+    endProgressLine();
+    ctl->printLine(line);
+}
+
+void ctlFlash::showProgress(int percent)
+{
+    if (ctl->json || pass.isEmpty())
+        return;
+    const int clamped = qBound(0, percent, 100);
+    if (ctl->terminal) {
+        const int filled = clamped * BarWidth / 100;
+        ctl->out << QStringLiteral("\r%1 [%2%3] %4%").arg(pass, -6)
+                        .arg(QString(filled, QLatin1Char('#')), QString(BarWidth - filled, QLatin1Char('.')))
+                        .arg(clamped, 3);
+        ctl->out.flush();
+        progressShown = true;
+        return;
+    }
+    const int step = clamped / PlainStepPercent;
+    if (step > lastPlainStep) {
+        lastPlainStep = step;
+        ctl->printLine(QStringLiteral("%1 %2%").arg(pass).arg(step * PlainStepPercent));
+    }
+}
+
+void ctlFlash::endProgressLine()
+{
+    if (!progressShown)
+        return;
+    ctl->out << '\n';
+    ctl->out.flush();
+    progressShown = false;
+}

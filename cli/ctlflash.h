@@ -1,0 +1,41 @@
+#pragma once
+
+#include "ctldevicescan.h"
+
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+class bootloader;
+class tessaroCtl;
+
+// tessaroctl flash: checks the image, brings the chosen unit into its bootloader (or uses
+// the bootloader already there), runs the bootloader class's own sequence (its checks of
+// size and geometry come before any erase), and waits for the sensor to come back with
+// its new firmware. Only a run that the bootloader reports as verified, followed by the
+// sensor's return, ends with status 0.
+class ctlFlash
+{
+public:
+    ctlFlash(tessaroCtl* ctl, QString imagePath);
+    int exec();
+
+private:
+    bool checkImage(int* status);
+    bool confirm(const ctlDevice& device, int* status);
+    // Scans until exactly one ready device of the type appears whose path is not in before
+    // (a device of before that leaves meanwhile counts as new when it returns).
+    bool waitForNew(const QString& type, QSet<QString> before, ctlDevice* found, int* status, const QString& what);
+    QSet<QString> presentPaths(const QString& type) const;
+    int runBootloader(ctlDevice loaderDevice);
+    void showStatusLine(const QString& line);
+    void showProgress(int percent);
+    void endProgressLine();
+
+    tessaroCtl* ctl;
+    QString image;
+    QStringList lines;
+    QString pass;
+    int lastPlainStep = -1;
+    bool progressShown = false;
+};

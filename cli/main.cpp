@@ -1,0 +1,65 @@
+// tessaroctl: the command-line face of TessaroUtility.
+#include "tessaroctl.h"
+#include "app/logformat.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
+#include <csignal>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+bool verbose = false;
+
+// The device link's debug lines only with --verbose; Qt's own warnings always.
+void handleMessage(QtMsgType type, const QMessageLogContext& context, const QString& text)
+{
+    if ((type == QtDebugMsg || type == QtInfoMsg) && !verbose)
+        return;
+    const QByteArray line = qFormatLogMessage(type, context, text).toLocal8Bit();
+    std::fprintf(stderr, "%s\n", line.constData());
+    std::fflush(stderr);
+    if (type == QtFatalMsg)
+        std::abort();
+}
+
+void stopOnSignal(int)
+{
+    tessaroCtl::requestStop();
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    installLogFormat();
+    qInstallMessageHandler(handleMessage);
+    QCoreApplication application(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("tessaroctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(TESSARO_VERSION));
+    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    verbose = arguments.contains(QStringLiteral("--verbose")) || arguments.contains(QStringLiteral("-v"));
+
+    std::signal(SIGINT, stopOnSignal);
+    std::signal(SIGTERM, stopOnSignal);
+
+    // Data files (sensors/) are opened relative to the current directory, as by the window
+    // program: work beside the executable, and find file arguments where the user is.
+    const QString callerDir = QDir::currentPath();
+    QDir::setCurrent(QCoreApplication::applicationDirPath());
+
+    QFile input;
+    QFile output;
+    QFile errors;
+    input.open(stdin, QIODevice::ReadOnly);
+    output.open(stdout, QIODevice::WriteOnly);
+    errors.open(stderr, QIODevice::WriteOnly);
+    tessaroCtl ctl(&input, &output, &errors);
+    ctl.setCallerDir(callerDir);
+    ctl.setInteractive(::isatty(STDIN_FILENO) == 1);
+    ctl.setTerminal(::isatty(STDOUT_FILENO) == 1);
+    return ctl.run(arguments);
+}

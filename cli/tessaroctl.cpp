@@ -1,0 +1,781 @@
+#include "tessaroctl.h"
+
+#include "ctlexit.h"
+#include "ctlflash.h"
+#include "ctlregistermap.h"
+#include "device/tessaro.h"
+#include "live/batterypicture.h"
+#include "live/tessaropoll.h"
+#include "sensor/parameterfile.h"
+#include "sensor/tessaroeasytable.h"
+#include "sensor/tessaropreset.h"
+#include "sensor/tessaroregister.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTimer>
+
+#include <optional>
+
+std::atomic<bool> tessaroCtl::stopRequested{false};
+
+namespace {
+
+using RegisterValues = QList<QPair<const ctlRegister*, int>>;
+
+const char* const ProgramName = "tessaroctl";
+
+QString batteryLevel(double volts)
+{
+    switch (BatteryPicture::forVoltage(volts)) {
+    case BatteryPicture::Full:
+        return QStringLiteral("100%");
+    case BatteryPicture::ThreeQuarters:
+        return QStringLiteral("75%");
+    case BatteryPicture::Half:
+        return QStringLiteral("50%");
+    case BatteryPicture::Quarter:
+        return QStringLiteral("25%");
+    default:
+        return QStringLiteral("0%");
+    }
+}
+
+QJsonValue nullable(bool has, double value)
+{
+    return has ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonObject pointJson(const tessaroPenPoint& point)
+{
+    return {{"x", point.x}, {"y", point.y}, {"size", point.size}, {"number", point.number}};
+}
+
+QJsonObject calibrationJson(const tessaroCalState& state)
+{
+    return {{"running", state.running}, {"point", state.point}};
+}
+
+QJsonObject penJson(const std::optional<tessaroPenState>& state, const std::optional<tessaroPenIdentity>& identity)
+{
+    QJsonObject pen;
+    const bool valid = state && state->valid;
+    pen.insert("data", valid);
+    pen.insert("volts", nullable(valid && state->hasBattery, valid ? state->volts : 0.0));
+    pen.insert("battery", valid && state->hasBattery ? QJsonValue(batteryLevel(state->volts)) : QJsonValue());
+    pen.insert("runningHours", nullable(valid && state->hasRunning, valid ? state->runningHours : 0.0));
+    if (identity) {
+        pen.insert("id", identity->id);
+        pen.insert("pairing", identity->pairing);
+        pen.insert("ready", identity->ready);
+        pen.insert("version", identity->versionText());
+    }
+    return pen;
+}
+
+QJsonArray cornersJson(const QList<int>& x, const QList<int>& y)
+{
+    QJsonArray corners;
+    for (int i = 0; i < qMin(x.size(), y.size()); ++i)
+        corners.append(QJsonObject{{"x", x.at(i)}, {"y", y.at(i)}});
+    return corners;
+}
+
+QString penText(const std::optional<tessaroPenState>& state)
+{
+    if (!state || !state->valid)
+        return QStringLiteral("battery=- running=-");
+    const QString battery = state->hasBattery
+        ? QString::number(state->volts, 'f', 2) + QStringLiteral("V(") + batteryLevel(state->volts) + QLatin1Char(')')
+        : QStringLiteral("-");
+    const QString running =
+        state->hasRunning ? QString::number(state->runningHours, 'f', 2) + QLatin1Char('h') : QStringLiteral("-");
+    return QStringLiteral("battery=%1 running=%2").arg(battery, running);
+}
+
+QString calibrationText(const tessaroCalState& state)
+{
+    return state.running ? QStringLiteral("running(point %1)").arg(state.point) : QStringLiteral("idle");
+}
+
+QString cornersText(const QList<int>& x, const QList<int>& y)
+{
+    QStringList corners;
+    for (int i = 0; i < qMin(x.size(), y.size()); ++i)
+        corners << QStringLiteral("(%1,%2)").arg(x.at(i)).arg(y.at(i));
+    return corners.join(QLatin1Char(' '));
+}
+
+QString valueText(const ctlRegister& reg, int value)
+{
+    const QString choice = ctlRegisterMap::choiceText(reg, value);
+    return choice.isEmpty() ? QString::number(value) : QStringLiteral("%1 (%2)").arg(value).arg(choice);
+}
+
+// A JSON value as it stands in the file: 5000, "4", true.
+QString jsonText(const QJsonValue& value)
+{
+    const QString array = QString::fromUtf8(QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact));
+    return array.mid(1, array.size() - 2);
+}
+
+// The readings of one poll, gathered from tessaroPoll's signals.
+struct PollReadings {
+    tessaroPenPoint point;
+    tessaroCalState calibration;
+    std::optional<tessaroPenState> pen;
+    std::optional<tessaroPenIdentity> identity;
+    QList<int> cornersX;
+    QList<int> cornersY;
+    bool corners = false;
+
+    void follow(tessaroPoll* poll, QObject* context)
+    {
+        QObject::connect(poll, &tessaroPoll::pointReply, context, [this](const QString& data) {
+            point = tessaroPoll::parsePoint(data);
+        });
+        QObject::connect(poll, &tessaroPoll::penState, context, [this](const tessaroPenState& s) { pen = s; });
+        QObject::connect(poll, &tessaroPoll::penIdentity, context,
+                         [this](const tessaroPenIdentity& i) { identity = i; });
+        QObject::connect(poll, &tessaroPoll::calStateReply, context, [this](const QString& data) {
+            calibration = tessaroPoll::parseCalState(data);
+        });
+        QObject::connect(poll, &tessaroPoll::cornersRead, context, [this](const QList<int>& x, const QList<int>& y) {
+            cornersX = x;
+            cornersY = y;
+            corners = true;
+        });
+    }
+};
+
+} // namespace
+
+tessaroCtl::tessaroCtl(QIODevice* input, QIODevice* output, QIODevice* errors, QObject* parent)
+    : QObject(parent)
+    , in(input)
+    , out(output)
+    , err(errors)
+    , callerDir(QDir::currentPath())
+{
+}
+
+QString tessaroCtl::usage()
+{
+    return QStringLiteral(
+        "Usage: tessaroctl [options] COMMAND [ARGUMENTS]\n"
+        "\n"
+        "Commands:\n"
+        "  list                      supported devices on the bus, also those that cannot be opened\n"
+        "  info                      identity, firmware, pen, battery, calibration and corners\n"
+        "  get [NAME...]             registers of the model's parameter file (all without NAME)\n"
+        "  set NAME=VALUE...         write registers; values are checked against the file first\n"
+        "  dump                      every register as JSON, for load\n"
+        "  load FILE                 write the registers of a dump\n"
+        "  preset [NAME]             apply a preset of the simple tab (list them without NAME)\n"
+        "  easy [POSITION]           show the easy threshold, or set its table position\n"
+        "  monitor                   pen point, size, number, battery and calibration, every tick\n"
+        "  flash IMAGE               erase, write and verify a firmware image\n"
+        "\n"
+        "Options:\n"
+        "  --json                    machine-readable output\n"
+        "  --device PATH             the device to use when several are present\n"
+        "  --commit                  set/load: send sens:commit; and sens:reset; afterwards\n"
+        "  --yes                     flash: do not ask (required when not on a terminal)\n"
+        "  --count N                 monitor: stop after N ticks (default: until interrupted)\n"
+        "  --verbose                 debug lines of the device link on standard error\n"
+        "  -h, --help                this text\n"
+        "  --version                 the tool's version\n"
+        "\n"
+        "Exit status: 0 ok, 1 device error, 2 refused input, 3 no device,\n"
+        "4 more than one device, 5 verification failure.\n");
+}
+
+int tessaroCtl::run(const QStringList& arguments)
+{
+    QCommandLineParser parser;
+    const QCommandLineOption jsonOption(QStringLiteral("json"));
+    const QCommandLineOption verboseOption(QStringList{QStringLiteral("v"), QStringLiteral("verbose")});
+    const QCommandLineOption deviceOption({QStringLiteral("d"), QStringLiteral("device")}, QString(),
+                                          QStringLiteral("path"));
+    const QCommandLineOption yesOption(QStringList{QStringLiteral("y"), QStringLiteral("yes")});
+    const QCommandLineOption commitOption(QStringLiteral("commit"));
+    const QCommandLineOption countOption({QStringLiteral("n"), QStringLiteral("count")}, QString(),
+                                         QStringLiteral("ticks"));
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption versionOption(QStringLiteral("version"));
+    parser.addOptions({jsonOption, verboseOption, deviceOption, yesOption, commitOption, countOption, helpOption,
+                       versionOption});
+    if (!parser.parse(QStringList(QLatin1String(ProgramName)) + arguments))
+        return fail(CtlExit::RefusedInput, parser.errorText() + QStringLiteral(" (tessaroctl --help)"));
+
+    json = parser.isSet(jsonOption);
+    commit = parser.isSet(commitOption);
+    yes = parser.isSet(yesOption);
+    devicePath = parser.value(deviceOption);
+    if (parser.isSet(countOption)) {
+        bool ok = false;
+        count = parser.value(countOption).toInt(&ok);
+        if (!ok || count <= 0)
+            return fail(CtlExit::RefusedInput, QStringLiteral("--count needs a number above 0"));
+    }
+    if (parser.isSet(helpOption)) {
+        out << usage();
+        out.flush();
+        return CtlExit::Ok;
+    }
+    if (parser.isSet(versionOption)) {
+        printLine(QStringLiteral("tessaroctl %1").arg(QLatin1String(TESSARO_VERSION)));
+        return CtlExit::Ok;
+    }
+
+    QStringList words = parser.positionalArguments();
+    if (words.isEmpty())
+        return fail(CtlExit::RefusedInput, QStringLiteral("no command given (tessaroctl --help)"));
+    const QString command = words.takeFirst();
+    const bool noArguments = words.isEmpty();
+    if (command == QLatin1String("list") && noArguments)
+        return list();
+    if (command == QLatin1String("info") && noArguments)
+        return info();
+    if (command == QLatin1String("get"))
+        return get(words);
+    if (command == QLatin1String("set") && !noArguments)
+        return set(words);
+    if (command == QLatin1String("dump") && noArguments)
+        return dump();
+    if (command == QLatin1String("load") && words.size() == 1)
+        return load(words);
+    if (command == QLatin1String("preset") && words.size() <= 1)
+        return preset(words);
+    if (command == QLatin1String("easy") && words.size() <= 1)
+        return easy(words);
+    if (command == QLatin1String("monitor") && noArguments)
+        return monitor();
+    if (command == QLatin1String("flash") && words.size() == 1)
+        return flash(words);
+    return fail(CtlExit::RefusedInput,
+                QStringLiteral("unknown command or wrong arguments: %1 (tessaroctl --help)")
+                    .arg((QStringList(command) + words).join(QLatin1Char(' '))));
+}
+
+// --- output --------------------------------------------------------------------------
+
+int tessaroCtl::fail(int status, const QString& text)
+{
+    message(text);
+    if (json)
+        printJson({{"error", text}, {"status", status}});
+    return status;
+}
+
+void tessaroCtl::message(const QString& text)
+{
+    err << ProgramName << ": " << text << '\n';
+    err.flush();
+}
+
+void tessaroCtl::printJson(const QJsonObject& object)
+{
+    out << QJsonDocument(object).toJson(QJsonDocument::Indented);
+    out.flush();
+}
+
+void tessaroCtl::printLine(const QString& line)
+{
+    out << line << '\n';
+    out.flush();
+}
+
+QString tessaroCtl::resolvePath(const QString& path) const
+{
+    return QDir(callerDir).absoluteFilePath(path);
+}
+
+void tessaroCtl::waitMs(int ms)
+{
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+// --- devices -------------------------------------------------------------------------
+
+bool tessaroCtl::selectDevice(const QStringList& types, ctlDevice* chosen, int* status)
+{
+    QVector<ctlDevice> devices = ctlDeviceScan::scan(ctlDeviceScan::ReadIdentity | ctlDeviceScan::KeepOpen);
+    QVector<ctlDevice> candidates;
+    QStringList refused;
+    for (const ctlDevice& device : qAsConst(devices)) {
+        if (!devicePath.isEmpty() && device.path != devicePath)
+            continue;
+        if (!types.contains(device.type)) {
+            refused << QStringLiteral("%1 is a %2").arg(device.path, device.typeName());
+            continue;
+        }
+        if (device.state != ctlDevice::Ready) {
+            refused << QStringLiteral("%1: %2").arg(device.path, device.hint);
+            continue;
+        }
+        candidates << device;
+    }
+    // Only the chosen device stays open.
+    devices.clear();
+    if (candidates.isEmpty()) {
+        QString text = devicePath.isEmpty() ? QStringLiteral("no supported device found")
+                                            : QStringLiteral("no supported device at %1").arg(devicePath);
+        if (!refused.isEmpty())
+            text += QStringLiteral(" (") + refused.join(QLatin1String("; ")) + QLatin1Char(')');
+        *status = fail(CtlExit::NoDevice, text);
+        return false;
+    }
+    if (candidates.size() > 1) {
+        QStringList paths;
+        for (const ctlDevice& device : qAsConst(candidates))
+            paths << device.path;
+        *status = fail(CtlExit::MoreThanOneDevice,
+                       QStringLiteral("more than one device present, choose one with --device: %1")
+                           .arg(paths.join(QLatin1String(", "))));
+        return false;
+    }
+    *chosen = candidates.constFirst();
+    return true;
+}
+
+bool tessaroCtl::selectSensor(ctlDevice* chosen, int* status)
+{
+    return selectDevice({QLatin1String(TessaroLink::TypeSensor)}, chosen, status);
+}
+
+bool tessaroCtl::loadModel(const ctlDevice& sensor, QJsonObject* file, int* status)
+{
+    const QJsonDocument document = ParameterFile::read(sensor.configFile);
+    if (document.isNull()) {
+        *status = fail(CtlExit::RefusedInput, QStringLiteral("the parameter file sensors/%1 is missing or not valid JSON")
+                                                  .arg(sensor.configFile));
+        return false;
+    }
+    *file = document.object();
+    return true;
+}
+
+bool tessaroCtl::commitAndReset(tessaro* connection)
+{
+    const QStringList commands = TessaroPreset::commitAndReset();
+    for (const QString& command : commands) {
+        if (!connection->isConnected)
+            return false;
+        connection->execCommand(command);
+    }
+    return connection->isConnected;
+}
+
+// --- commands ------------------------------------------------------------------------
+
+int tessaroCtl::list()
+{
+    const QVector<ctlDevice> devices = ctlDeviceScan::scan(ctlDeviceScan::ReadIdentity);
+    QJsonArray array;
+    for (const ctlDevice& device : devices) {
+        QJsonObject entry{{"path", device.path},
+                          {"type", device.typeName()},
+                          {"vendorId", QString::asprintf("%04x", device.vendorId)},
+                          {"productId", QString::asprintf("%04x", device.productId)},
+                          {"interface", device.interfaceNumber},
+                          {"state", device.stateName()}};
+        if (!device.hint.isEmpty())
+            entry.insert("hint", device.hint);
+        if (device.isSensor() && device.state == ctlDevice::Ready) {
+            entry.insert("id", device.identity.id.value_or(QString()));
+            entry.insert("hardware", device.identity.hardware);
+            entry.insert("firmware", device.identity.firmware);
+        }
+        array.append(entry);
+        if (json)
+            continue;
+        QString line = QStringLiteral("%1  %2  %3:%4").arg(device.typeName(), -10).arg(device.path)
+                           .arg(entry.value("vendorId").toString(), entry.value("productId").toString());
+        if (device.state != ctlDevice::Ready)
+            line += QStringLiteral("  %1: %2").arg(device.stateName(), device.hint);
+        else if (device.isSensor())
+            line += QStringLiteral("  %1  %2  id %3")
+                        .arg(device.identity.hardware, device.identity.firmware, device.identity.id.value_or(QString()));
+        printLine(line);
+    }
+    if (json)
+        printJson({{"devices", array}});
+    if (devices.isEmpty()) {
+        message(QStringLiteral("no supported device found"));
+        return CtlExit::NoDevice;
+    }
+    return CtlExit::Ok;
+}
+
+int tessaroCtl::info()
+{
+    ctlDevice sensor;
+    int status = CtlExit::Ok;
+    if (!selectSensor(&sensor, &status))
+        return status;
+    tessaroPoll poll(sensor.connection.data());
+    PollReadings readings;
+    readings.follow(&poll, this);
+    if (!poll.readPoint() || !poll.readPenState() || !poll.readPenId() || !poll.readCalState() || !poll.readCorners())
+        return fail(CtlExit::DeviceError, QStringLiteral("the sensor at %1 stopped answering").arg(sensor.path));
+
+    const tessaroIdentity& identity = sensor.identity;
+    if (json) {
+        printJson({{"path", sensor.path},
+                   {"id", identity.id.value_or(QString())},
+                   {"hardware", identity.hardware},
+                   {"firmware", identity.firmware},
+                   {"build", identity.build},
+                   {"configfile", sensor.configFile},
+                   {"point", pointJson(readings.point)},
+                   {"pen", penJson(readings.pen, readings.identity)},
+                   {"calibration", calibrationJson(readings.calibration)},
+                   {"corners", cornersJson(readings.cornersX, readings.cornersY)}});
+        return CtlExit::Ok;
+    }
+    const auto row = [this](const char* key, const QString& value) {
+        printLine(QStringLiteral("%1 %2").arg(QLatin1String(key) + QLatin1Char(':'), -12).arg(value));
+    };
+    row("device", sensor.path);
+    row("id", identity.id.value_or(QString()));
+    row("hardware", identity.hardware);
+    row("firmware", identity.firmware);
+    row("build", identity.build);
+    row("model", sensor.configFile);
+    if (readings.identity) {
+        row("pen id", readings.identity->id);
+        row("pen version", readings.identity->versionText());
+        row("pairing", QStringLiteral("%1 (%2)").arg(readings.identity->ready ? QStringLiteral("ready")
+                                                                             : QStringLiteral("acquiring"))
+                           .arg(readings.identity->pairing));
+    }
+    row("pen", penText(readings.pen));
+    row("point", QStringLiteral("x=%1 y=%2 size=%3 number=%4")
+                     .arg(readings.point.x).arg(readings.point.y).arg(readings.point.size).arg(readings.point.number));
+    row("calibration", calibrationText(readings.calibration));
+    row("corners", cornersText(readings.cornersX, readings.cornersY));
+    return CtlExit::Ok;
+}
+
+int tessaroCtl::get(const QStringList& names)
+{
+    ctlDevice sensor;
+    int status = CtlExit::Ok;
+    QJsonObject file;
+    if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
+        return status;
+    const ctlRegisterMap map(file);
+    QVector<const ctlRegister*> wanted;
+    for (const QString& name : names) {
+        QString error;
+        const ctlRegister* reg = map.find(name, &error);
+        if (!reg)
+            return fail(CtlExit::RefusedInput, error);
+        wanted << reg;
+    }
+    if (names.isEmpty()) {
+        for (const ctlRegister& reg : map.all())
+            wanted << &reg;
+    }
+
+    QJsonObject values;
+    bool missing = false;
+    for (const ctlRegister* reg : qAsConst(wanted)) {
+        std::optional<int> value;
+        if (!TessaroRegister::read(sensor.connection.data(), reg->module, reg->regname, &value))
+            return fail(CtlExit::DeviceError, QStringLiteral("reading %1 failed").arg(reg->fullName()));
+        missing = missing || !value;
+        values.insert(reg->fullName(), value ? QJsonValue(*value) : QJsonValue());
+        if (!json)
+            printLine(QStringLiteral("%1 = %2").arg(reg->fullName(),
+                                                   value ? valueText(*reg, *value) : QStringLiteral("(no value)")));
+    }
+    if (json)
+        printJson({{"registers", values}});
+    if (missing) {
+        message(QStringLiteral("the sensor gave no value for some registers"));
+        return CtlExit::DeviceError;
+    }
+    return CtlExit::Ok;
+}
+
+int tessaroCtl::set(const QStringList& assignments)
+{
+    ctlDevice sensor;
+    int status = CtlExit::Ok;
+    QJsonObject file;
+    if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
+        return status;
+    const ctlRegisterMap map(file);
+    RegisterValues values;
+    // Everything is checked before the first write.
+    for (const QString& assignment : assignments) {
+        const int equals = assignment.indexOf(QLatin1Char('='));
+        if (equals <= 0)
+            return fail(CtlExit::RefusedInput, QStringLiteral("\"%1\" is not NAME=VALUE").arg(assignment));
+        QString error;
+        const ctlRegister* reg = map.find(assignment.left(equals), &error);
+        if (!reg)
+            return fail(CtlExit::RefusedInput, error);
+        const std::optional<int> value = ctlRegisterMap::parseValue(*reg, assignment.mid(equals + 1), &error);
+        if (!value)
+            return fail(CtlExit::RefusedInput, error);
+        values << qMakePair(reg, *value);
+    }
+    return writeRegisters(sensor, values);
+}
+
+int tessaroCtl::writeRegisters(const ctlDevice& sensor, const RegisterValues& values)
+{
+    tessaro* connection = sensor.connection.data();
+    for (const auto& entry : values) {
+        if (!TessaroRegister::write(connection, entry.first->module, entry.first->regname, entry.second))
+            return fail(CtlExit::DeviceError, QStringLiteral("writing %1 failed").arg(entry.first->fullName()));
+    }
+    // What the sensor holds now, not what was sent, is what counts.
+    QJsonObject written;
+    for (const auto& entry : values) {
+        std::optional<int> value;
+        if (!TessaroRegister::read(connection, entry.first->module, entry.first->regname, &value))
+            return fail(CtlExit::DeviceError, QStringLiteral("reading %1 back failed").arg(entry.first->fullName()));
+        if (value != entry.second)
+            return fail(CtlExit::VerificationFailed,
+                        QStringLiteral("%1 reads back %2, not %3; nothing committed")
+                            .arg(entry.first->fullName(), value ? QString::number(*value) : QStringLiteral("no value"))
+                            .arg(entry.second));
+        written.insert(entry.first->fullName(), entry.second);
+        if (!json)
+            printLine(QStringLiteral("%1 = %2").arg(entry.first->fullName(), valueText(*entry.first, entry.second)));
+    }
+    if (commit && !commitAndReset(connection))
+        return fail(CtlExit::DeviceError, QStringLiteral("commit failed: the sensor left"));
+    if (json)
+        printJson({{"registers", written}, {"committed", commit}});
+    else if (commit)
+        printLine(QStringLiteral("committed"));
+    return CtlExit::Ok;
+}
+
+int tessaroCtl::dump()
+{
+    ctlDevice sensor;
+    int status = CtlExit::Ok;
+    QJsonObject file;
+    if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
+        return status;
+    const ctlRegisterMap map(file);
+    QJsonObject values;
+    bool missing = false;
+    for (const ctlRegister& reg : map.all()) {
+        std::optional<int> value;
+        if (!TessaroRegister::read(sensor.connection.data(), reg.module, reg.regname, &value))
+            return fail(CtlExit::DeviceError, QStringLiteral("reading %1 failed").arg(reg.fullName()));
+        missing = missing || !value;
+        values.insert(reg.fullName(), value ? QJsonValue(*value) : QJsonValue());
+    }
+    printJson({{"configfile", sensor.configFile},
+               {"id", sensor.identity.id.value_or(QString())},
+               {"hardware", sensor.identity.hardware},
+               {"firmware", sensor.identity.firmware},
+               {"registers", values}});
+    if (missing) {
+        message(QStringLiteral("the sensor gave no value for some registers; load skips them"));
+        return CtlExit::DeviceError;
+    }
+    return CtlExit::Ok;
+}
+
+int tessaroCtl::load(const QStringList& files)
+{
+    const QString path = resolvePath(files.constFirst());
+    QFile input(path);
+    if (!QFileInfo(path).isFile() || !input.open(QIODevice::ReadOnly))
+        return fail(CtlExit::RefusedInput, QStringLiteral("cannot read %1").arg(path));
+    const QJsonDocument document = QJsonDocument::fromJson(input.readAll());
+    const QJsonValue registers = document.object().value(QLatin1String("registers"));
+    if (!registers.isObject())
+        return fail(CtlExit::RefusedInput, QStringLiteral("%1 is not a register dump of tessaroctl").arg(path));
+
+    ctlDevice sensor;
+    int status = CtlExit::Ok;
+    QJsonObject file;
+    if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
+        return status;
+    const ctlRegisterMap map(file);
+    const QJsonObject dumped = registers.toObject();
+    for (auto it = dumped.constBegin(); it != dumped.constEnd(); ++it) {
+        QString error;
+        const ctlRegister* reg = map.find(it.key(), &error);
+        if (!reg)
+            return fail(CtlExit::RefusedInput, error);
+        const double number = it.value().toDouble();
+        if (!it.value().isNull()
+            && (!it.value().isDouble() || number != static_cast<double>(static_cast<int>(number))
+                || !ctlRegisterMap::accepts(*reg, static_cast<int>(number))))
+            return fail(CtlExit::RefusedInput, QStringLiteral("%1: value %2 refused, accepted: %3")
+                                                   .arg(reg->fullName(), jsonText(it.value()),
+                                                        ctlRegisterMap::allowed(*reg)));
+    }
+    // In the order of the parameter file, as the window shows them; registers the dump
+    // has no value for are left alone.
+    RegisterValues values;
+    for (const ctlRegister& reg : map.all()) {
+        const QJsonValue value = dumped.value(reg.fullName());
+        if (value.isDouble())
+            values << qMakePair(&reg, value.toInt());
+    }
+    return writeRegisters(sensor, values);
+}
+
+int tessaroCtl::preset(const QStringList& names)
+{
+    ctlDevice sensor;
+    int status = CtlExit::Ok;
+    QJsonObject file;
+    if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
+        return status;
+    if (names.isEmpty()) {
+        QJsonArray presets;
+        const QJsonArray all = TessaroPreset::presets(file);
+        for (const QJsonValue& value : all) {
+            const QJsonObject preset = value.toObject();
+            const QString name = ParameterFile::text(preset.value(QLatin1String("name")));
+            const QString text = ParameterFile::text(preset.value(QLatin1String("info")));
+            presets.append(QJsonObject{{"name", name}, {"info", text}});
+            if (!json)
+                printLine(QStringLiteral("%1: %2").arg(name, text));
+        }
+        if (json)
+            printJson({{"presets", presets}});
+        return CtlExit::Ok;
+    }
+    bool found = false;
+    const QJsonObject chosen = TessaroPreset::find(file, names.constFirst(), &found);
+    if (!found)
+        return fail(CtlExit::RefusedInput,
+                    QStringLiteral("no preset \"%1\" in sensors/%2 (tessaroctl preset lists them)")
+                        .arg(names.constFirst(), sensor.configFile));
+    if (!TessaroPreset::writeAll(sensor.connection.data(), chosen))
+        return fail(CtlExit::DeviceError, QStringLiteral("the preset could not be written; nothing committed"));
+    if (!commitAndReset(sensor.connection.data()))
+        return fail(CtlExit::DeviceError, QStringLiteral("commit failed: the sensor left"));
+    const int writes = ParameterFile::array(chosen, "parameters").size();
+    if (json)
+        printJson({{"preset", names.constFirst()}, {"writes", writes}, {"committed", true}});
+    else
+        printLine(QStringLiteral("preset \"%1\" applied (%2 writes), committed").arg(names.constFirst()).arg(writes));
+    return CtlExit::Ok;
+}
+
+int tessaroCtl::easy(const QStringList& positions)
+{
+    std::optional<int> position;
+    if (!positions.isEmpty()) {
+        bool ok = false;
+        position = positions.constFirst().toInt(&ok);
+        if (!ok)
+            return fail(CtlExit::RefusedInput, QStringLiteral("the easy position is a number"));
+    }
+    ctlDevice sensor;
+    int status = CtlExit::Ok;
+    QJsonObject file;
+    if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
+        return status;
+    tessaroEasyTable easy;
+    if (!easy.readMode(sensor.connection.data(), file) || !easy.readCurrent(sensor.connection.data()))
+        return fail(CtlExit::DeviceError, QStringLiteral("reading the easy threshold failed"));
+    if (position) {
+        if (*position < 0 || *position >= easy.table.size())
+            return fail(CtlExit::RefusedInput, QStringLiteral("easy position %1 refused, accepted: 0..%2")
+                                                   .arg(*position).arg(easy.table.size() - 1));
+        if (!easy.writePosition(sensor.connection.data(), *position) || !commitAndReset(sensor.connection.data()))
+            return fail(CtlExit::DeviceError, QStringLiteral("writing the easy threshold failed"));
+        easy.current = easy.table.at(*position);
+    }
+    const int nearest = tessaroEasyTable::nearestIndex(easy.table, easy.current);
+    QJsonArray table;
+    QStringList tableText;
+    for (int value : qAsConst(easy.table)) {
+        table.append(value);
+        tableText << QString::number(value);
+    }
+    if (json) {
+        printJson({{"mode", easy.manual ? "manual" : "automatic"},
+                   {"register", QStringLiteral("sens:") + easy.registerName},
+                   {"table", table},
+                   {"value", easy.current},
+                   {"position", nearest},
+                   {"committed", position.has_value()}});
+    } else {
+        printLine(QStringLiteral("mode:     %1").arg(easy.manual ? "manual" : "automatic"));
+        printLine(QStringLiteral("register: sens:%1 = %2").arg(easy.registerName).arg(easy.current));
+        printLine(QStringLiteral("table:    %1").arg(tableText.join(QLatin1Char(' '))));
+        printLine(QStringLiteral("position: %1").arg(nearest));
+    }
+    return CtlExit::Ok;
+}
+
+int tessaroCtl::monitor()
+{
+    ctlDevice sensor;
+    int status = CtlExit::Ok;
+    if (!selectSensor(&sensor, &status))
+        return status;
+    tessaroPoll poll(sensor.connection.data());
+    PollReadings readings;
+    readings.follow(&poll, this);
+
+    QEventLoop loop;
+    QTimer timer;
+    int ticks = 0;
+    stopRequested = false;
+    connect(&timer, &QTimer::timeout, &loop, [&] {
+        if (stopRequested) {
+            loop.quit();
+            return;
+        }
+        readings.corners = false;
+        if (!poll.tick()) {
+            status = fail(CtlExit::DeviceError, QStringLiteral("the sensor at %1 stopped answering").arg(sensor.path));
+            loop.quit();
+            return;
+        }
+        if (json) {
+            QJsonObject line{{"point", pointJson(readings.point)},
+                             {"pen", penJson(readings.pen, readings.identity)},
+                             {"calibration", calibrationJson(readings.calibration)}};
+            if (readings.corners)
+                line.insert("corners", cornersJson(readings.cornersX, readings.cornersY));
+            out << QJsonDocument(line).toJson(QJsonDocument::Compact) << '\n';
+            out.flush();
+        } else {
+            QString line = QStringLiteral("x=%1 y=%2 size=%3 number=%4 %5 calibration=%6")
+                               .arg(readings.point.x).arg(readings.point.y).arg(readings.point.size)
+                               .arg(readings.point.number)
+                               .arg(penText(readings.pen), calibrationText(readings.calibration));
+            if (readings.corners)
+                line += QStringLiteral(" corners=") + cornersText(readings.cornersX, readings.cornersY);
+            printLine(line);
+        }
+        if (count > 0 && ++ticks >= count)
+            loop.quit();
+    });
+    timer.start(pollPeriodMs);
+    loop.exec();
+    stopRequested = false;
+    return status;
+}
+
+int tessaroCtl::flash(const QStringList& images)
+{
+    ctlFlash run(this, resolvePath(images.constFirst()));
+    return run.exec();
+}

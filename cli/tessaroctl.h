@@ -1,0 +1,95 @@
+#pragma once
+
+#include "ctldevicescan.h"
+
+#include <QJsonObject>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+#include <atomic>
+
+class QIODevice;
+class ctlRegisterMap;
+
+// tessaroctl: the sensor work of the window program from a terminal. run() takes the
+// arguments after the program name and returns the exit status (CtlExit). Results go to
+// out (one JSON document with --json; monitor writes one JSON object per line), messages
+// to err, answers to questions come from in. Runs its own event loops where it waits, so
+// it needs a QCoreApplication but no running loop.
+class tessaroCtl : public QObject
+{
+    Q_OBJECT
+public:
+    tessaroCtl(QIODevice* in, QIODevice* out, QIODevice* err, QObject* parent = nullptr);
+
+    int run(const QStringList& arguments);
+
+    // Where relative file arguments are found (default: the current directory).
+    void setCallerDir(const QString& dir) { callerDir = dir; }
+    // out is a terminal: flash draws a progress bar instead of plain lines.
+    void setTerminal(bool on) { terminal = on; }
+    // in is a terminal: flash may ask instead of requiring --yes.
+    void setInteractive(bool on) { interactive = on; }
+
+    // Waits of the flashing run, shortened by tests: the bootloader's settle time, how
+    // long a device may take to come back in its other role, and the monitor's period.
+    void setSettleTimeMs(int ms) { settleMs = ms; }
+    void setReturnTimeoutMs(int ms) { returnTimeoutMs = ms; }
+    void setPollPeriodMs(int ms) { pollPeriodMs = ms; }
+
+    // Ends a running monitor at its next tick (SIGINT).
+    static void requestStop() { stopRequested = true; }
+
+    static QString usage();
+
+private:
+    friend class ctlFlash;
+
+    int list();
+    int info();
+    int get(const QStringList& names);
+    int set(const QStringList& assignments);
+    int dump();
+    int load(const QStringList& files);
+    int preset(const QStringList& names);
+    int easy(const QStringList& positions);
+    int monitor();
+    int flash(const QStringList& images);
+
+    // Picks the one ready device of the wanted kinds (--device or the only candidate),
+    // with its connection open; else reports and returns the exit status in *status.
+    bool selectDevice(const QStringList& types, ctlDevice* chosen, int* status);
+    bool selectSensor(ctlDevice* chosen, int* status);
+    // The parameter file of the chosen sensor; null document reported as RefusedInput.
+    bool loadModel(const ctlDevice& sensor, QJsonObject* file, int* status);
+    // Writes each value, reads each back, commits on --commit.
+    int writeRegisters(const ctlDevice& sensor, const QList<QPair<const struct ctlRegister*, int>>& values);
+    bool commitAndReset(tessaro* connection);
+
+    int fail(int status, const QString& message);
+    void message(const QString& text);
+    void printJson(const QJsonObject& object);
+    void printLine(const QString& line);
+    QString resolvePath(const QString& path) const;
+    void waitMs(int ms);
+
+    QTextStream in;
+    QTextStream out;
+    QTextStream err;
+    QString callerDir;
+    bool terminal = false;
+    bool interactive = false;
+    int settleMs = -1;  // the bootloader's default
+    int returnTimeoutMs = 30000;
+    int pollPeriodMs = 100;
+
+    bool json = false;
+    bool commit = false;
+    bool yes = false;
+    QString devicePath;
+    int count = 0;
+
+    static std::atomic<bool> stopRequested;
+};
