@@ -8,6 +8,8 @@
 #include "testmain.h"
 
 #include <QBuffer>
+#include <QCoreApplication>
+#include <QProcess>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -484,6 +486,49 @@ private slots:
         QCOMPARE(result.status, status);
         if (sensor)
             QCOMPARE(sensor->bootloaderRequests(), 0);
+    }
+
+    // The program itself over the simulated sensor: debug lines only with --verbose, the
+    // result on standard output, the status as exit code, a monitor ended by a signal.
+    void program_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("out");
+        QTest::addColumn<QString>("err");  // empty: standard error stays empty
+
+        QTest::newRow("list") << QStringList{"list"} << CtlExit::Ok << "sensor      sim/1209:0001:00" << "";
+        QTest::newRow("list --verbose") << QStringList{"list", "--verbose"} << CtlExit::Ok << "sensor"
+                                        << "Path:          sim/1209:0001:00";
+        QTest::newRow("get --json") << QStringList{"get", "gain", "--json"} << CtlExit::Ok << "\"sens:gain\": 4" << "";
+        QTest::newRow("set refused") << QStringList{"set", "gain=99"} << CtlExit::RefusedInput << ""
+                                     << "tessaroctl: sens:gain: value \"99\" refused, accepted: 1..16";
+        QTest::newRow("monitor until terminated") << QStringList{"monitor"} << CtlExit::Ok << "calibration=idle" << "";
+    }
+
+    void program()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, out);
+        QFETCH(QString, err);
+        QProcess program;
+        program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tessaroctl-sim"), arguments);
+        QVERIFY(program.waitForStarted());
+        if (arguments.constFirst() == QLatin1String("monitor")) {
+            QTRY_VERIFY(program.canReadLine());
+            program.terminate();
+        }
+        QVERIFY(program.waitForFinished(20000));
+        const QString output = QString::fromUtf8(program.readAllStandardOutput());
+        const QString errors = QString::fromUtf8(program.readAllStandardError());
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), status);
+        QVERIFY2(output.contains(out), qPrintable(output));
+        if (err.isEmpty())
+            QVERIFY2(errors.isEmpty(), qPrintable(errors));
+        else
+            QVERIFY2(errors.contains(err), qPrintable(errors));
     }
 };
 

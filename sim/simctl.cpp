@@ -1,0 +1,20 @@
+// Linked only into tessaroctl-sim: a sensor that matches the sample catalogue is on the
+// simulated bus before the program looks, and goes into its bootloader when asked, so
+// every command (flash included) can be tried without hardware.
+#include "simbus.h"
+#include "simsensor.h"
+
+namespace {
+
+struct CtlDemoSensor {
+    CtlDemoSensor()
+    {
+        auto sensor = std::make_shared<sim::SimSensor>();
+        sensor->setReenumerates(true);
+        sim::SimBus::instance().plug(sensor);
+    }
+};
+
+const CtlDemoSensor ctlDemoSensor;
+
+} // namespace
