@@ -387,6 +387,13 @@ bool view_tessaro::exchange(const QByteArray& command, unsigned char* reply)
     return true;
 }
 
+bool view_tessaro::pollExchange(const QByteArray& command, unsigned char* reply)
+{
+    // No reply ends the tick: a mute sensor would make every remaining exchange wait out
+    // its limit as well, and an empty reply holds nothing to show.
+    return exchange(command, reply) && reply[0] != 0;
+}
+
 bool view_tessaro::readIdentity()
 {
     unsigned char reply[ReportBufferSize];
@@ -562,19 +569,19 @@ void view_tessaro::dataPollWorker()
     }
 
     unsigned char reply[ReportBufferSize];
-    if (!exchange("sens:point;", reply))
+    if (!pollExchange("sens:point;", reply))
         return;
     emit updatePoints(replyText(reply).split(QLatin1Char(';')).constFirst());
 
-    if (!exchange("pen:state;", reply))
+    if (!pollExchange("pen:state;", reply))
         return;
     pollPenState(colonFields(reply));
 
-    if (!exchange("pen:id;", reply))
+    if (!pollExchange("pen:id;", reply))
         return;
     pollPenId(colonFields(reply));
 
-    if (!exchange("cal:state;", reply))
+    if (!pollExchange("cal:state;", reply))
         return;
     emit updateCalState(replyText(reply).split(QLatin1Char(';')).constFirst());
 
@@ -631,10 +638,10 @@ bool view_tessaro::pollCorners(unsigned char* reply)
     QList<int> x;
     QList<int> y;
     for (int i = 1; i <= 4; ++i) {
-        if (!exchange(QStringLiteral("cal:read:x%1;").arg(i).toLocal8Bit(), reply))
+        if (!pollExchange(QStringLiteral("cal:read:x%1;").arg(i).toLocal8Bit(), reply))
             return false;
         x << colonFields(reply).value(3).toInt();
-        if (!exchange(QStringLiteral("cal:read:y%1;").arg(i).toLocal8Bit(), reply))
+        if (!pollExchange(QStringLiteral("cal:read:y%1;").arg(i).toLocal8Bit(), reply))
             return false;
         y << colonFields(reply).value(3).toInt();
     }

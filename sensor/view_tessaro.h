@@ -124,6 +124,7 @@ private:
 
     // One exchange with the sensor; logs and returns false when it cannot be made.
     bool exchange(const QByteArray& command, unsigned char* reply);
+    bool pollExchange(const QByteArray& command, unsigned char* reply);
 
     void pollPenState(const QStringList& fields);
     void pollPenId(const QStringList& fields);
