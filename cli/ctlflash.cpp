@@ -21,10 +21,10 @@ constexpr int PlainStepPercent = 25;
 // before anything was erased.
 bool isRefusal(const QString& line)
 {
-    return line == QLatin1String("Image size too large") || line == QLatin1String("Could not open file")
-        || line == QLatin1String("no file selected!") || line.startsWith(QLatin1String("Invalid flash geometry"))
-        || line.contains(QLatin1String("empty"), Qt::CaseInsensitive)
-        || line.contains(QLatin1String("not a regular file"), Qt::CaseInsensitive);
+    static const QStringList refusals = {QStringLiteral("Image size too large"), QStringLiteral("Image is empty"),
+                                         QStringLiteral("Could not open file"), QStringLiteral("Could not read file"),
+                                         QStringLiteral("no file selected!")};
+    return refusals.contains(line) || line.startsWith(QLatin1String("Invalid flash geometry"));
 }
 
 QString passOf(const QString& line)

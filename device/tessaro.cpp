@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMutexLocker>
+#include <QSet>
 #include <QTimer>
 
 #include <cerrno>
@@ -94,7 +95,8 @@ QJsonArray tessaro::readCatalogue(bool* ok)
     QByteArray content;
     if (file.open(QIODevice::ReadOnly | QIODevice::Text))
         content = file.readAll();
-    const QJsonDocument document = QJsonDocument::fromJson(content);
+    // Decoded first, invalid bytes replaced: one stray byte must not hide every device.
+    const QJsonDocument document = QJsonDocument::fromJson(QString::fromUtf8(content).toUtf8());
     *ok = !document.isNull();
     return document.object().value(QLatin1String("devlist")).toArray();
 }
@@ -102,8 +104,11 @@ QJsonArray tessaro::readCatalogue(bool* ok)
 void tessaro::hotplugWorker()
 {
     if (isConnected) {
-        unsigned char probe[1];
-        if (hid_read_timeout(handle, probe, 0, ProbeTimeoutMs) < 0)
+        // A whole report's room: on hidraw a read of zero bytes that finds a report waiting
+        // (a late reply) takes it and then blocks until the next one, which never comes
+        // unasked. What this read takes is a reply nobody waits for any more.
+        unsigned char probe[ReportBufferSize];
+        if (hid_read_timeout(handle, probe, ReportSize, ProbeTimeoutMs) < 0)
             disconnectDevice();
         return;
     }
@@ -116,6 +121,7 @@ void tessaro::hotplugWorker()
     // One scan of the bus a tick, matched against the entries in catalogue order: every
     // scan walks all of the system's HID devices, whichever IDs it is asked for.
     hid_device_info* list = hid_enumerate(0, 0);
+    forgetUnpluggedDevices(list);
     bool found = false;
     for (const QJsonValue& value : entries) {
         const QJsonObject entry = value.toObject();
@@ -152,6 +158,8 @@ bool tessaro::searchForDevices(hid_device_info* list, hid_device_info* device)
         deviceType = entry.value(QLatin1String("type")).toString();
 
         if (deviceType == QLatin1String(TypeSensor)) {
+            if (!versionCheckDue(device->path))
+                continue;
             const QString configfile = entry.value(QLatin1String("configfile")).toString();
             const bool isDefault = entry.value(QLatin1String("default")).toBool(false);
             qDebug() << (isDefault ? "true" : "false");
@@ -159,18 +167,49 @@ bool tessaro::searchForDevices(hid_device_info* list, hid_device_info* device)
                 return true;
             const QStringList swList = stringList(entry.value(QLatin1String("sw")));
             const QStringList hwList = stringList(entry.value(QLatin1String("hw")));
+            bool asked = false;
             for (const QString& sw : swList) {
                 for (const QString& hw : hwList) {
                     if (connectDevice(list, device->path, configfile, sw, hw))
                         return true;
+                    asked = asked || lastVersionCheck != VersionCheck::NotAsked;
+                    // A device that did not answer will not answer the next pair either.
+                    if (lastVersionCheck == VersionCheck::Silent)
+                        break;
                 }
+                if (lastVersionCheck == VersionCheck::Silent)
+                    break;
             }
+            if (asked)
+                restingDevices.insert(QByteArray(device->path), QDeadlineTimer(versionRetryMs));
         } else if (deviceType == QLatin1String(TypeBootloader) || deviceType == QLatin1String(TypeUpdate)) {
             if (openPath(device->path))
                 return true;
         }
     }
     return false;
+}
+
+bool tessaro::versionCheckDue(const char* path) const
+{
+    const auto it = restingDevices.constFind(QByteArray(path));
+    return it == restingDevices.constEnd() || it->hasExpired();
+}
+
+void tessaro::forgetUnpluggedDevices(hid_device_info* list)
+{
+    // A device that left the bus is a new arrival when it comes back.
+    QSet<QByteArray> present;
+    for (hid_device_info* device = list; device; device = device->next) {
+        if (device->path)
+            present.insert(QByteArray(device->path));
+    }
+    for (auto it = restingDevices.begin(); it != restingDevices.end();) {
+        if (present.contains(it.key()))
+            ++it;
+        else
+            it = restingDevices.erase(it);
+    }
 }
 
 bool tessaro::openPath(const char* path)
@@ -188,6 +227,7 @@ bool tessaro::openPath(const char* path)
 bool tessaro::connectDevice(hid_device_info* list, char* path, QString configfile, QString sw, QString hw)
 {
     Q_UNUSED(list)
+    lastVersionCheck = VersionCheck::NotAsked;
     const QByteArray localPath(path);
     qDebug() << localPath;
     if (!openPath(localPath.constData()))
@@ -198,8 +238,10 @@ bool tessaro::connectDevice(hid_device_info* list, char* path, QString configfil
     }
 
     unsigned char reply[ReportBufferSize];
+    // A failed exchange is no verdict on the device: only a reply, or none in time, is.
     if (!sendCommand("app:version;", reply))
         return false;
+    lastVersionCheck = reply[0] != 0 ? VersionCheck::Answered : VersionCheck::Silent;
     const QStringList fields = colonFields(reply);
     if (fields.size() > 4 && fields.at(3) == sw && fields.at(2) == hw) {
         configFile = configfile;
@@ -229,10 +271,11 @@ void tessaro::startUpgrade()
         return;
     }
     if (deviceType == QLatin1String(TypeUpdate)) {
-        unsigned char buffer[ReportSize] = {};
+        // The whole report: hidraw sends what it is given, unpadded.
+        unsigned char buffer[ReportBufferSize] = {};
         buffer[1] = UpgradeRequest;
         QMutexLocker locker(&mutex);
-        if (hid_write(handle, buffer, UpgradeReportLength) < 0)
+        if (hid_write(handle, buffer, ReportBufferSize) < 0)
             qDebug() << "error can't write";
     } else if (deviceType == QLatin1String(TypeSensor)) {
         execCommand(QStringLiteral("app:bootloader;"));
@@ -278,16 +321,14 @@ bool tessaro::exchange(const QByteArray& command, unsigned char* reply, int time
         return false;
     }
 
+    // Report ID 0 and all 64 data bytes, zero after the command: hidraw does not pad, and
+    // the device is made for whole reports.
     unsigned char report[ReportBufferSize] = {};
     std::memcpy(report + 1, command.constData(), static_cast<size_t>(command.size()));
-    bool ok = discardStaleReplies()
-           && hid_write(handle, report, static_cast<size_t>(command.size()) + 1) >= 0;
+    bool ok = discardStaleReplies() && hid_write(handle, report, ReportBufferSize) >= 0;
     if (ok) {
-        std::memset(reply, 0, ReportBufferSize);
-        const int n = hid_read_timeout(handle, reply, ReportSize, timeoutMs);
-        ok = n >= 0;
-        if (ok)
-            reply[qMin(n, ReportSize)] = 0;
+        replies.commandSent(command);
+        ok = readReplyTo(command, reply, timeoutMs);
     }
     if (ok) {
         mutex.unlock();
@@ -295,6 +336,28 @@ bool tessaro::exchange(const QByteArray& command, unsigned char* reply, int time
     }
     failLink();
     return false;
+}
+
+bool tessaro::readReplyTo(const QByteArray& command, unsigned char* reply, int timeoutMs)
+{
+    // The answer of an earlier command may arrive first; it is passed over and the wait
+    // goes on within the same limit. Running out of time leaves the empty reply.
+    const QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        std::memset(reply, 0, ReportBufferSize);
+        const int n = hid_read_timeout(handle, reply, ReportSize, static_cast<int>(deadline.remainingTime()));
+        if (n < 0)
+            return false;
+        reply[qMin(n, ReportSize)] = 0;
+        const QByteArray text(reinterpret_cast<const char*>(reply));
+        if (n == 0 || replies.accepts(command, text))
+            return true;
+        qDebug() << "Discarded a reply to another command:" << text;
+        if (deadline.hasExpired()) {
+            reply[0] = 0;
+            return true;
+        }
+    }
 }
 
 bool tessaro::discardStaleReplies()

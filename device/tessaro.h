@@ -1,5 +1,9 @@
 #pragma once
 
+#include "replymatcher.h"
+
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QMutex>
 #include <QObject>
 #include <QString>
@@ -20,6 +24,9 @@ constexpr int CommandTimeoutMs = 50;             // reply wait of sendCommand
 constexpr int ExecTimeoutMs = 500;               // reply wait of execCommand
 constexpr int ProbeTimeoutMs = 2;                // removal probe
 constexpr int HotPlugPeriodMs = 100;
+// A device that failed its version check is left alone this long (or until it is plugged
+// in again): asking a mute device on every tick would stall the window.
+constexpr int VersionRetryMs = 2000;
 constexpr int UpgradeReportLength = 9;           // report that sends an old device to its bootloader
 constexpr unsigned char UpgradeRequest = 0x09;
 constexpr char CataloguePath[] = "sensors/supported.json";
@@ -70,10 +77,25 @@ public slots:
     void execCommand(QString cmd);
     void SetHotPlugTimerState(bool state);
 
+public:
+    // How long a device that failed its version check is left alone; tests shorten it.
+    void setVersionRetryMs(int ms) { versionRetryMs = ms; }
+
 private:
     bool exchange(const QByteArray& command, unsigned char* reply, int timeoutMs);
+    bool readReplyTo(const QByteArray& command, unsigned char* reply, int timeoutMs);
     bool discardStaleReplies();
+    bool versionCheckDue(const char* path) const;
+    void forgetUnpluggedDevices(hid_device_info* list);
     void failLink();
     bool openPath(const char* path);
     static QJsonArray readCatalogue(bool* ok);
+
+    ReplyMatcher replies;
+    // How the last connectDevice's version check went.
+    enum class VersionCheck { NotAsked, Silent, Answered };
+    VersionCheck lastVersionCheck = VersionCheck::NotAsked;
+    int versionRetryMs = TessaroLink::VersionRetryMs;
+    // Sensors whose version check failed, by path, with the time until which they rest.
+    QHash<QByteArray, QDeadlineTimer> restingDevices;
 };

@@ -33,7 +33,9 @@ tessaroPoll::tessaroPoll(tessaro* deviceConnection, QObject* parent)
 
 bool tessaroPoll::exchange(const QByteArray& command, unsigned char* reply)
 {
-    return TessaroRegister::exchange(connection, command, reply);
+    // No reply ends the tick: a mute sensor would make every remaining exchange wait out
+    // its limit as well, and an empty reply holds nothing to show.
+    return TessaroRegister::exchange(connection, command, reply) && reply[0] != 0;
 }
 
 QString tessaroPoll::firstField(const unsigned char* reply)

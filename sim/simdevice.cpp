@@ -81,7 +81,27 @@ void SimDevice::setLateReplyDelay(std::chrono::milliseconds delay)
 std::vector<Report> SimDevice::receivedReports() const
 {
     std::lock_guard<std::mutex> guard(m_mutex);
-    return m_log;
+    std::vector<Report> reports;
+    reports.reserve(m_log.size());
+    for (const Logged& entry : m_log)
+        reports.push_back(entry.report);
+    return reports;
+}
+
+std::vector<std::size_t> SimDevice::receivedReportLengths() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    std::vector<std::size_t> lengths;
+    lengths.reserve(m_log.size());
+    for (const Logged& entry : m_log)
+        lengths.push_back(entry.length);
+    return lengths;
+}
+
+void SimDevice::setAcceptsShortReports(bool accepts)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_acceptsShortReports = accepts;
 }
 
 std::vector<std::string> SimDevice::receivedCommands() const
@@ -133,10 +153,11 @@ void SimDevice::queueLocked(const Report& report, Clock::time_point at)
 {
     if (m_input.size() >= MaxQueuedReports)
         m_input.pop_front();
-    // Keep the queue in arrival order even when a late reply is overtaken.
-    const auto pos = std::upper_bound(m_input.begin(), m_input.end(), at,
-                                      [](Clock::time_point t, const Pending& p) { return t < p.availableAt; });
-    m_input.insert(pos, Pending{at, report});
+    // The device answers in order: a reply never overtakes a late one sent before it, so a
+    // late reply lands inside the wait of whatever exchange comes next.
+    if (!m_input.empty())
+        at = std::max(at, m_input.back().availableAt);
+    m_input.push_back(Pending{at, report});
     m_arrived.notify_all();
 }
 
@@ -159,9 +180,15 @@ int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t 
         if (fault == Fault::Unplug) {
             unplugNow = true;
         } else {
-            Report report{};  // the bus pads with zeros to the report length
+            // hidraw hands the device exactly what was written: no padding. The log keeps
+            // the length; the report is zero-filled only for the model's parsing.
+            Report report{};
             std::memcpy(report.data(), data + 1, length - 1);
-            m_log.push_back(report);
+            if (m_log.size() >= MaxLoggedReports)
+                m_log.pop_front();
+            m_log.push_back(Logged{report, length - 1});
+            if (length - 1 < ReportSize && !m_acceptsShortReports)
+                return static_cast<int>(length);
             // The request goes out in the next frame and its reply comes in the frame after,
             // however late the program came to write: lateness costs whole frames, as on USB.
             if (m_latency.count() > 0)
@@ -195,7 +222,7 @@ int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t 
 int SimDevice::read(unsigned generation, std::uint8_t* data, std::size_t length, int timeoutMs)
 {
     std::unique_lock<std::mutex> guard(m_mutex);
-    const bool forever = timeoutMs < 0;
+    bool forever = timeoutMs < 0;
     const auto deadline = Clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     for (;;) {
         if (!m_plugged || generation != m_generation)
@@ -205,12 +232,20 @@ int SimDevice::read(unsigned generation, std::uint8_t* data, std::size_t length,
             return -1;
         }
         const auto now = Clock::now();
+        if (!m_input.empty() && m_input.front().availableAt <= now && length == 0) {
+            // As hidraw does: a read of zero bytes takes the report off the queue, copies
+            // nothing and, having nothing to return, reads on without any time limit,
+            // until the device goes away.
+            m_input.pop_front();
+            forever = true;
+            continue;
+        }
         if (!m_input.empty() && m_input.front().availableAt <= now) {
-            // Like hidraw, a read takes the whole report off the queue, even a zero-length one.
+            // Like hidraw, a read takes the whole report off the queue.
             const Report report = m_input.front().report;
             m_input.pop_front();
             const std::size_t n = std::min(length, ReportSize);
-            if (n > 0 && data)
+            if (data)
                 std::memcpy(data, report.data(), n);
             return static_cast<int>(n);
         }

@@ -16,6 +16,9 @@ namespace sim {
 constexpr std::size_t ReportSize = 64;
 using Report = std::array<std::uint8_t, ReportSize>;
 using Clock = std::chrono::steady_clock;
+// Reports a device keeps in its log: a whole flashing run of the largest image the tests
+// use; older entries go, so that a long demo run does not grow without end.
+constexpr std::size_t MaxLoggedReports = 16384;
 
 // What a device does wrong at one exchange (one output report it receives).
 enum class Fault {
@@ -23,7 +26,8 @@ enum class Fault {
     WriteFails,  // hid_write returns -1
     ReadFails,   // the write succeeds, the next read returns -1
     NoReply,     // the device swallows the report: the read times out
-    LateReply,   // the reply arrives after lateReplyDelay()
+    LateReply,   // the reply arrives lateReplyDelay() after the request; later replies
+                 // queue behind it, as the device answers in order
     Garbage,     // the reply is 64 non-zero bytes
     Unplug,      // the device leaves the bus as the report arrives
 };
@@ -67,12 +71,18 @@ public:
     void clearFaults();
     void setLateReplyDelay(std::chrono::milliseconds delay);
 
-    // Log of the output reports received, padded to 64 bytes as the bus delivers them.
+    // Log of the output reports received (the newest MaxLoggedReports), zero-filled to 64
+    // bytes, and the number of data bytes each one really had.
     std::vector<Report> receivedReports() const;
+    std::vector<std::size_t> receivedReportLengths() const;
     // The same reports as text up to their first zero byte.
     std::vector<std::string> receivedCommands() const;
     void clearLog();
     int exchangeCount() const;
+
+    // Off by default: like a device made for full reports, a report of fewer than 64 data
+    // bytes is logged but not acted on (hidraw does not pad what the program writes).
+    void setAcceptsShortReports(bool accepts);
 
     // Puts a report into the input queue as if the device had sent it unasked.
     void pushInputReport(const Report& report, std::chrono::milliseconds delay = {});
@@ -104,6 +114,10 @@ private:
         Clock::time_point availableAt;
         Report report;
     };
+    struct Logged {
+        Report report;
+        std::size_t length;
+    };
     Fault takeFault();
     void queueLocked(const Report& report, Clock::time_point at);
 
@@ -111,7 +125,7 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
     std::deque<Pending> m_input;
-    std::vector<Report> m_log;
+    std::deque<Logged> m_log;
     std::map<int, Fault> m_faults;  // by absolute exchange number
     Fault m_persistentFault = Fault::None;
     std::chrono::microseconds m_latency{0};
@@ -121,6 +135,7 @@ private:
     bool m_plugged = false;
     bool m_openable = true;
     bool m_failNextRead = false;
+    bool m_acceptsShortReports = false;
 };
 
 } // namespace sim

@@ -3,6 +3,7 @@
 #include "simfixture.h"
 #include "testmain.h"
 
+#include <QJsonDocument>
 #include <QSignalSpy>
 
 #include <optional>
@@ -208,6 +209,16 @@ private slots:
         QVERIFY(!search());
         // Not cached: a mended catalogue takes effect at the next tick.
         fixture->writeCatalogue({SimFixture::sensorEntry()});
+        QVERIFY(search());
+    }
+
+    void strayByteDoesNotHideTheCatalogue()
+    {
+        // A Latin-1 "é" in a note: replaced when decoded, the rest still read.
+        QByteArray content = QJsonDocument(QJsonObject{{QStringLiteral("devlist"), QJsonArray{SimFixture::sensorEntry()}}}).toJson();
+        content.replace("\"devlist\"", "\"note\": \"caf\xe9\", \"devlist\"");
+        fixture->writeFile(QStringLiteral("sensors/supported.json"), content);
+        fixture->plugSensor();
         QVERIFY(search());
     }
 

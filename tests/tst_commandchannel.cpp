@@ -1,4 +1,5 @@
 // Text commands over HID reports: framing, time limits, failures and stale replies.
+#include "device/replymatcher.h"
 #include "device/tessaro.h"
 #include "simfixture.h"
 #include "testmain.h"
@@ -70,6 +71,10 @@ private slots:
         sim::Report expected{};
         std::memcpy(expected.data(), command.constData(), static_cast<size_t>(command.size()));
         QVERIFY(reports[0] == expected);
+        // A whole report, zeros after the command: hidraw pads nothing.
+        QVERIFY(sensor->receivedReportLengths() == std::vector<size_t>{sim::ReportSize});
+        device->execCommand(QString::fromLatin1(command));
+        QVERIFY(sensor->receivedReportLengths() == std::vector<size_t>(2, sim::ReportSize));
     }
 
     void overlongCommandRefused()
@@ -130,6 +135,69 @@ private slots:
         QVERIFY(ok);
         QVERIFY(clock.elapsed() >= TessaroLink::CommandTimeoutMs - 5);
         QVERIFY(device->isConnected);
+    }
+
+    void replyMatchingRule_data()
+    {
+        QTest::addColumn<QByteArrayList>("earlier");
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<bool>("accepted");
+        const QByteArrayList none;
+        const QByteArrayList poll{"sens:point;", "pen:state;", "pen:id;", "cal:state;"};
+        QTest::newRow("register read, own") << none << QByteArray("sens:read:conf1thr;") << QByteArray("sens:read:conf1thr:29:ok;") << true;
+        QTest::newRow("register read, other register") << none << QByteArray("sens:read:conf1;") << QByteArray("sens:read:conf1thr:136:ok;") << false;
+        QTest::newRow("register read, other verb") << none << QByteArray("sens:read:conf1;") << QByteArray("sens:write:conf1:3:ok;") << false;
+        QTest::newRow("register read, garbage") << none << QByteArray("sens:read:conf1;") << QByteArray(64, '!') << false;
+        QTest::newRow("corner read, other corner") << none << QByteArray("cal:read:y1;") << QByteArray("cal:read:x1:12:ok;") << false;
+        QTest::newRow("version, own") << none << QByteArray("app:version;") << QByteArray("app:version:HW 1.1:SW 2.4:x;") << true;
+        QTest::newRow("version, id reply") << none << QByteArray("app:version;") << QByteArray("app:id:TS-1;") << false;
+        QTest::newRow("open form, never refused for its form") << none << QByteArray("pen:state;") << QByteArray("pen:2:300:12;") << true;
+        QTest::newRow("open form, garbage") << poll << QByteArray("pen:state;") << QByteArray(64, '!') << true;
+        QTest::newRow("open form, late answer of earlier") << poll << QByteArray("pen:state;") << QByteArray("sens:point:1:2:3:4;") << false;
+        QTest::newRow("open form, late register read") << QByteArrayList{"sens:read:conf1thr;"} << QByteArray("sens:commit;") << QByteArray("sens:read:conf1thr:136:ok;") << false;
+        QTest::newRow("open form, same command again") << poll << QByteArray("sens:point;") << QByteArray("sens:point:5:6:7:8;") << true;
+        QTest::newRow("open form, unknown reply") << poll << QByteArray("pen:id;") << QByteArray("pen:id:40:A1:0102;") << true;
+    }
+
+    // The rule kept in one place: when a reply read during a command's wait is its answer.
+    void replyMatchingRule()
+    {
+        QFETCH(QByteArrayList, earlier);
+        QFETCH(QByteArray, command);
+        QFETCH(QByteArray, answer);
+        QFETCH(bool, accepted);
+        ReplyMatcher matcher;
+        for (const QByteArray& sent : qAsConst(earlier))
+            matcher.commandSent(sent);
+        matcher.commandSent(command);
+        QCOMPARE(matcher.accepts(command, answer), accepted);
+    }
+
+    void lateReplyLandingInTheNextWaitIsPassedOver()
+    {
+        // The first read's answer comes 25 ms after its wait ended, inside the second's.
+        sensor->setCorners(sim::Corners{{111, 0, 0, 0}, {222, 0, 0, 0}});
+        sensor->setLateReplyDelay(std::chrono::milliseconds(TessaroLink::CommandTimeoutMs + 25));
+        sensor->injectFault(1, sim::Fault::LateReply);
+        QCOMPARE(send("cal:read:x1;"), QString());
+        QCOMPARE(send("cal:read:y1;"), QStringLiteral("cal:read:y1:222:ok;"));
+        QCOMPARE(send("app:id;"), QStringLiteral("app:id:TS-000123;"));
+    }
+
+    void removalProbeTakesAWaitingReplyWithoutBlocking()
+    {
+        sensor->setLateReplyDelay(std::chrono::milliseconds(60));
+        sensor->injectFault(1, sim::Fault::LateReply);
+        QCOMPARE(send("app:id;"), QString());
+        QTest::qWait(100);
+        // Should the probe block, only the sensor leaving would end it.
+        const std::shared_ptr<sim::SimSensor> unit = sensor;
+        sim::SimBus::instance().schedule(std::chrono::milliseconds(3000), [unit] { sim::SimBus::instance().unplug(unit.get()); });
+        device->hotplugWorker();
+        QVERIFY(unit->plugged());
+        QVERIFY(device->isConnected);
+        QCOMPARE(send("app:version;"), QStringLiteral("app:version:HW 1.1:SW 2.4:2026:11:20;"));
     }
 
     void lateReplyNeverAnswersLaterCommand()

@@ -1,5 +1,7 @@
 // Every flow that talks to the sensor, with the sensor failing at each exchange in turn:
-// unplugged, a failing write or read, no reply, or 64 bytes of garbage. Each run must end
+// unplugged, a failing write or read, no reply, 64 bytes of garbage, or a reply that comes
+// after its wait, inside the next exchange's (it must not be taken for that one's, and the
+// removal probe that finds it waiting must not block). Each run must end
 // in a consistent state (sensor view over an open link, or the connect page over a closed
 // one), and the sensor must connect normally when plugged in again.
 //
@@ -46,7 +48,7 @@ const QList<QPair<const char*, Flow>> Flows = {
 const QList<QPair<const char*, sim::Fault>> Faults = {
     {"unplug", sim::Fault::Unplug},       {"write fails", sim::Fault::WriteFails},
     {"read fails", sim::Fault::ReadFails}, {"no reply", sim::Fault::NoReply},
-    {"garbage", sim::Fault::Garbage},
+    {"garbage", sim::Fault::Garbage},     {"late reply (lands in the next exchange)", sim::Fault::LateReply},
 };
 
 constexpr int PollTicks = 30;
@@ -60,6 +62,8 @@ constexpr int FlashReplyLimitMs = 150;
 constexpr auto RestartDelay = std::chrono::milliseconds(1);
 // Far above what any run takes; reaching it means the flow hung.
 constexpr int FlowLimitMs = 15000;
+// How far past its exchange's time limit a late reply comes.
+constexpr int LateByMs = 25;
 
 } // namespace
 
@@ -314,6 +318,14 @@ private:
         return count;
     }
 
+    // Once the late reply is surely in, a removal probe must take it and return at once.
+    void probeWithLateReplyWaiting(int lateMs)
+    {
+        QTest::qWait(lateMs);
+        if (window && window->device->isConnected)
+            window->device->hotplugWorker();
+    }
+
     bool consistent() const
     {
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -360,8 +372,12 @@ private slots:
         QFETCH(int, fault);
         QFETCH(int, exchange);
         start(Flow(flow));
+        const int replyLimitMs = Flow(flow) == Flow::Flashing ? FlashReplyLimitMs : TessaroLink::CommandTimeoutMs;
+        target(Flow(flow)).setLateReplyDelay(std::chrono::milliseconds(replyLimitMs + LateByMs));
         target(Flow(flow)).injectFault(exchange, sim::Fault(fault));
         runFlow(Flow(flow));
+        if (sim::Fault(fault) == sim::Fault::LateReply)
+            probeWithLateReplyWaiting(replyLimitMs + LateByMs);
         if (Flow(flow) == Flow::Flashing) {
             settleHotPlug();
             QVERIFY(showsDeviceOnBus());

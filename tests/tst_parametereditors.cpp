@@ -900,7 +900,7 @@ private slots:
         const QString regname = QStringLiteral("gr\u00f6\u00dfe\u20ac");
         auto* e = place(new view_tessaroParameter_int(nullptr, device, module, regname, 0, 100));
         const std::string read = "m\xc3\xb6" "d:read:gr\xc3\xb6\xc3\x9f" "e\xe2\x82\xac;";
-        sensor->setReply(read, "m:read:r:33:;");
+        sensor->setReply(read, read.substr(0, read.size() - 1) + ":33:ok;");
         emit device->connectedLoad();
         QCOMPARE(e->slider->value(), 33);
         emit e->slider->sliderReleased();

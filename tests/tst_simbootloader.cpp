@@ -49,10 +49,10 @@ private:
         QVERIFY(handle);
     }
 
-    // One request as the tool sends it: 37 bytes, report ID first.
+    // One request as the tool sends it: a whole report, report ID first.
     int request(unsigned char command, std::uint32_t address, const unsigned char* data = nullptr)
     {
-        unsigned char buffer[37] = {};
+        unsigned char buffer[65] = {};
         buffer[1] = command;
         buffer[2] = static_cast<unsigned char>(address >> 16);
         buffer[3] = static_cast<unsigned char>(address >> 8);
@@ -73,7 +73,7 @@ private:
 
     Reply exchange(unsigned char command, std::uint32_t address, const unsigned char* data = nullptr)
     {
-        if (request(command, address, data) != 37)
+        if (request(command, address, data) != 65)
             return Reply{};
         return reply();
     }
@@ -242,7 +242,7 @@ private slots:
     {
         plug();
         loader->injectFault(1, sim::Fault::NoReply);
-        QCOMPARE(request(SimBootloader::GetInfo, 0), 37);
+        QCOMPARE(request(SimBootloader::GetInfo, 0), 65);
         int n = -2;
         reply(&n);
         QCOMPARE(n, 0);
@@ -258,7 +258,7 @@ private slots:
         plug();
         constexpr auto Frame = std::chrono::milliseconds(3);
         loader->setLatency(Frame);
-        QCOMPARE(request(SimBootloader::GetInfo, 0), 37);
+        QCOMPARE(request(SimBootloader::GetInfo, 0), 65);
         Reply early{};
         QCOMPARE(hid_read_timeout(handle, early.data(), early.size(), 0), 0);
         QCOMPARE(reply()[0], static_cast<unsigned char>(0x01));
@@ -276,7 +276,7 @@ private slots:
         plug();
         loader->loadApplication(sim::makeFirmwareImage(4096, "SW 2.5"));
         QCOMPARE(loader->applicationVersion(), std::string("SW 2.5"));
-        QCOMPARE(request(SimBootloader::RunApplication, 0), 37);
+        QCOMPARE(request(SimBootloader::RunApplication, 0), 65);
         int n = -2;
         reply(&n);
         QVERIFY(n <= 0);  // no reply: the device leaves the bus
@@ -290,7 +290,7 @@ private slots:
         hid_device* app = hid_open_path(sim::SimSensor::defaultInfo().path.c_str());
         QVERIFY(app);
         unsigned char command[65] = {0, 'a', 'p', 'p', ':', 'v', 'e', 'r', 's', 'i', 'o', 'n', ';'};
-        QCOMPARE(hid_write(app, command, 13), 13);
+        QCOMPARE(hid_write(app, command, sizeof command), 65);
         Reply r{};
         QVERIFY(hid_read_timeout(app, r.data(), r.size(), ReadWaitMs) > 0);
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.data())), QByteArray("app:version:HW 1.1:SW 2.5:2026:11:20;"));
@@ -302,7 +302,7 @@ private slots:
         plug();
         loader->loadApplication({});
         QCOMPARE(loader->applicationVersion(), std::string());
-        QCOMPARE(request(SimBootloader::RunApplication, 0), 37);
+        QCOMPARE(request(SimBootloader::RunApplication, 0), 65);
         // Plugged in again: a new generation on the bus.
         QTRY_COMPARE(loader->generation(), 2u);
         QVERIFY(loader->plugged());
@@ -316,7 +316,7 @@ private slots:
         hid_device* app = hid_open_path(sim::SimSensor::defaultInfo().path.c_str());
         QVERIFY(app);
         unsigned char command[65] = {0, 'a', 'p', 'p', ':', 'b', 'o', 'o', 't', 'l', 'o', 'a', 'd', 'e', 'r', ';'};
-        QCOMPARE(hid_write(app, command, 16), 16);
+        QCOMPARE(hid_write(app, command, sizeof command), 65);
         Reply r{};
         QVERIFY(hid_read_timeout(app, r.data(), r.size(), ReadWaitMs) > 0);
         QTest::qWait(200);
@@ -327,7 +327,7 @@ private slots:
 
         sensor->setVersionReply("app:version:HW 1.0:SW 2.5:2026:11:20;");
         sensor->setReenumerates(true, std::chrono::milliseconds(30));
-        QCOMPARE(hid_write(app, command, 16), 16);
+        QCOMPARE(hid_write(app, command, sizeof command), 65);
         r = Reply{};
         QVERIFY(hid_read_timeout(app, r.data(), r.size(), ReadWaitMs) > 0);
         QCOMPARE(QByteArray(reinterpret_cast<const char*>(r.data())), QByteArray("app:bootloader:ok;"));
@@ -345,7 +345,7 @@ private slots:
         bootDevice->setRestartDelay(std::chrono::milliseconds(30));
         handle = hid_open_path(SimBootloader::defaultInfo().path.c_str());
         QVERIFY(handle);
-        QCOMPARE(request(SimBootloader::RunApplication, 0), 37);
+        QCOMPARE(request(SimBootloader::RunApplication, 0), 65);
         QTRY_VERIFY(sensor->plugged());
         QVERIFY(!onBus(sim::BootloaderProductId));
         QCOMPARE(sensor->versionReply(), std::string("app:version:HW 1.0:SW 2.5:2026:11:20;"));

@@ -239,6 +239,17 @@ private slots:
         fixture.reset();
     }
 
+    void reportLogKeepsOnlyTheNewest()
+    {
+        // A long demo run must not grow without end.
+        unsigned char reply[TessaroLink::ReportBufferSize];
+        for (std::size_t i = 0; i < sim::MaxLoggedReports; ++i)
+            QVERIFY(device->sendCommand("sens:point;", reply));
+        QVERIFY(device->sendCommand("app:id;", reply));
+        QCOMPARE(sensor->receivedReports().size(), sim::MaxLoggedReports);
+        QCOMPARE(SimFixture::commands(*sensor).constLast(), QStringLiteral("app:id;"));
+    }
+
     void catalogueNamesTheSampleFile()
     {
         const QJsonArray devlist = readSourceFile(QStringLiteral("data/sensors/supported.json"))

@@ -100,14 +100,30 @@ private slots:
     {
         QFETCH(QString, reply);
         device->SetHotPlugTimerState(false);
+        device->setVersionRetryMs(200);
         auto sensor = fixture->plugSensor();
         sensor->setVersionReply(reply.toStdString());
         device->hotplugWorker();
         QVERIFY(events.isEmpty());
         QVERIFY(!device->isConnected);
-        // Retried at every tick while plugged in.
+        const auto versionRequests = [&] { return SimFixture::commands(*sensor).count(QStringLiteral("app:version;")); };
+        QCOMPARE(versionRequests(), 1);
+        // Left alone for a while: a device that fails its check is not asked at every tick...
         device->hotplugWorker();
-        QCOMPARE(SimFixture::commands(*sensor).count(QStringLiteral("app:version;")), 2);
+        QCOMPARE(versionRequests(), 1);
+        // ...but again once the back-off has passed, and at once when it is plugged in again.
+        const auto tickUntilAskedAgain = [&] {
+            if (versionRequests() < 2)
+                device->hotplugWorker();
+            return versionRequests() >= 2;
+        };
+        QTRY_VERIFY(tickUntilAskedAgain());
+        QCOMPARE(versionRequests(), 2);
+        sim::SimBus::instance().unplug(sensor.get());
+        device->hotplugWorker();
+        sim::SimBus::instance().plug(sensor);
+        device->hotplugWorker();
+        QCOMPARE(versionRequests(), 3);
         QVERIFY(events.isEmpty());
     }
 
@@ -115,7 +131,7 @@ private slots:
     {
         device->SetHotPlugTimerState(false);
         auto sensor = fixture->plugSensor();
-        sensor->setVersionReply("x:y:HW 1.1:SW 2.4:a:b:c:d;tail:more");
+        sensor->setVersionReply("app:version:HW 1.1:SW 2.4:a:b:c:d;tail:more");
         device->hotplugWorker();
         QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
     }

@@ -594,6 +594,29 @@ private slots:
         QVERIFY(!device->isConnected);
     }
 
+    void tickWithoutReplyEndsThere_data()
+    {
+        QTest::addColumn<int>("silent");
+        QTest::addColumn<QStringList>("commands");
+        QTest::newRow("point") << 1 << QStringList({"sens:point;"});
+        QTest::newRow("pen state") << 2 << QStringList({"sens:point;", "pen:state;"});
+        QTest::newRow("calibration state") << 4 << QStringList({"sens:point;", "pen:state;", "pen:id;", "cal:state;"});
+    }
+
+    // A mute sensor costs one time limit a tick, not one for every exchange.
+    void tickWithoutReplyEndsThere()
+    {
+        QFETCH(int, silent);
+        QFETCH(QStringList, commands);
+        view = new view_tessaro(nullptr, device);
+        view->pollTimer->stop();
+        sensor->clearLog();
+        sensor->injectFault(silent, sim::Fault::NoReply);
+        view->dataPollWorker();
+        QCOMPARE(sent().mid(0, commands.size() + 1), commands);
+        QVERIFY(device->isConnected);
+    }
+
     void pollWhileDisconnectedOnlyRefreshesStatus()
     {
         view = new view_tessaro(nullptr, device);

@@ -8,6 +8,9 @@
 #include <QtConcurrent>
 
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace BootloaderLink;
 
@@ -38,10 +41,7 @@ bootloader::bootloader(QObject* parent, tessaro* connectionDevice)
     connect(&updateWatcher, &QFutureWatcher<void>::finished, this, &bootloader::finishUpdate);
 }
 
-bootloader::~bootloader()
-{
-    delete file;
-}
+bootloader::~bootloader() = default;
 
 void bootloader::emitStatus(const QString& line)
 {
@@ -64,14 +64,16 @@ QString bootloader::geometryProblem() const
 
 bool bootloader::sendRequest(unsigned char command, unsigned int address, const unsigned char* data)
 {
-    unsigned char request[RequestSize] = {};
+    // The request fills the first 37 bytes of a whole report: hidraw sends what it is
+    // given, unpadded, so the zeros after it are written too.
+    unsigned char request[TessaroLink::ReportBufferSize] = {};
     request[1] = command;
     request[2] = static_cast<unsigned char>(address >> 16);
     request[3] = static_cast<unsigned char>(address >> 8);
     request[4] = static_cast<unsigned char>(address);
     if (data)
         std::memcpy(request + 5, data, BlockSize);
-    if (hid_write(device, request, RequestSize) < 0) {
+    if (hid_write(device, request, sizeof request) < 0) {
         qDebug() << "error can't write";
         emitStatus(QStringLiteral("Could not write to bootloader"));
         linkOk = false;
@@ -199,16 +201,12 @@ bool bootloader::eraseflash()
     return true;
 }
 
-bool bootloader::readImageBlock(qint64 address, unsigned char* block)
+void bootloader::imageBlock(int address, unsigned char* block) const
 {
     std::memset(block, 0, BlockSize);
-    // A short read at the end of the file leaves the rest of the block 0x00.
-    if (!file->seek(address) || file->read(reinterpret_cast<char*>(block), BlockSize) < 0) {
-        // Zeros in place of unreadable data would be written and verified as if right.
-        emitStatus(QStringLiteral("Could not read file"));
-        return false;
-    }
-    return true;
+    // The last block of an image that does not fill it is completed with 0x00.
+    const int length = qMin(BlockSize, image.size() - address);
+    std::memcpy(block, image.constData() + address, static_cast<size_t>(length));
 }
 
 bool bootloader::writeflash()
@@ -231,21 +229,15 @@ bool bootloader::readflash()
 
 bool bootloader::passOverImage(bool (bootloader::*worker)(unsigned int, unsigned char*), const char* errorLine)
 {
-    const qint64 size = file->size();
-    if (size > static_cast<qint64>(applicationSize())) {
-        emitStatus(QStringLiteral("Image size too large"));
-        return false;
-    }
-    file->seek(0);
-    for (qint64 address = 0; address < size; address += BlockSize) {
+    const int size = image.size();
+    for (int address = 0; address < size; address += BlockSize) {
         unsigned char block[BlockSize];
-        if (!readImageBlock(address, block))
-            return false;
+        imageBlock(address, block);
         if (!(this->*worker)(static_cast<unsigned>(address), block)) {
             emitStatus(QLatin1String(errorLine) + QString::number(address));
             return false;
         }
-        emit eraseflashStatus(static_cast<int>(address * 100 / size));
+        emit eraseflashStatus(static_cast<int>(qint64{address} * 100 / size));
     }
     return true;
 }
@@ -296,13 +288,13 @@ void bootloader::updateFromFile(QString path)
     emit hotplugtimer(false);
 
     fileName = path;
-    delete file;
-    file = new QFile(fileName);
+    image.clear();
     if (fileName.isEmpty()) {
         refuseUpdate(QStringLiteral("no file selected!"));
         return;
     }
-    if (!file->open(QIODevice::ReadOnly)) {
+    QFile file;
+    if (!openRegularFile(fileName, &file)) {
         refuseUpdate(QStringLiteral("Could not open file"));
         return;
     }
@@ -318,14 +310,46 @@ void bootloader::updateFromFile(QString path)
         refuseUpdate(QStringLiteral("Abort"));
         return;
     }
-    if (file->size() > static_cast<qint64>(applicationSize())) {
-        emitStatus(QStringLiteral("Image size too large"));
+    // Read once: what is checked here is exactly what is written and verified, whatever
+    // happens to the file during the wait before erasing.
+    const QString imageProblem = readImage(&file);
+    if (!imageProblem.isEmpty()) {
+        emitStatus(imageProblem);
         refuseUpdate(QStringLiteral("Abort"));
         return;
     }
 
     sequenceOk = false;
     updateWatcher.setFuture(QtConcurrent::run([this] { updateInvoke(); }));
+}
+
+bool bootloader::openRegularFile(const QString& path, QFile* file)
+{
+    // Opened without blocking and checked before reading: a named pipe or a device node
+    // would otherwise hang the window in open() or read().
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return false;
+    }
+    return file->open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+}
+
+QString bootloader::readImage(QFile* file)
+{
+    // One byte more than fits tells a file that is too large without reading all of it.
+    const qint64 limit = qint64{applicationSize()} + 1;
+    image = file->read(limit);
+    if (file->error() != QFileDevice::NoError)
+        return QStringLiteral("Could not read file");
+    if (image.size() > static_cast<int>(applicationSize()))
+        return QStringLiteral("Image size too large");
+    if (image.isEmpty())
+        return QStringLiteral("Image is empty");
+    return QString();
 }
 
 void bootloader::refuseUpdate(const QString& line)
@@ -345,8 +369,7 @@ void bootloader::finishUpdate()
 
 void bootloader::endUpdate(bool ok)
 {
-    delete file;
-    file = nullptr;
+    image.clear();
     busy = false;
     emit hotplugtimer(true);
     emit updateFinished(ok);

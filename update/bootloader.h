@@ -48,16 +48,18 @@ enum Command : unsigned char {
 //   disconnected()) cannot free it under the pool threads; the last reference deletes it
 //   with deleteLater() on the GUI thread.
 // - Every requested update ends on the GUI thread (finishUpdate or a refusal): the image
-//   file is closed and deleted, the link is closed after a successful run (disconnectDevice,
+//   image is released, the link is closed after a successful run (disconnectDevice,
 //   whose disconnected() reaches GUI objects, so never from a pool thread), hot-plug polling
 //   is restarted with hotplugtimer(true), and updateFinished() is emitted.
 // - While busy, a second update and getinfo() are refused: two sequences never share the
-//   link. linkOk and the busy flag are atomic; the geometry, the file and its name are
+//   link. linkOk and the busy flag are atomic; the geometry, the image and its file name are
 //   written on the GUI thread before the sequence starts and read only by it.
 // - Replies are awaited at most replyTimeoutMs(); the reply that never comes is reported as
 //   "Could not read from bootloader" and takes the link down.
-// - The geometry (page size > 0, bootloader not above the flash size) and the image size
-//   are checked before anything is erased.
+// - The image file is read once, whole, into memory when the update starts; only a
+//   regular file is read. The geometry (page size > 0, bootloader not above the flash size)
+//   and the image (not empty, not above the application area) are checked before anything
+//   is erased, and exactly the bytes checked are written and verified.
 // The sequence waits for each pass on a local QFuture rather than a shared watcher object:
 // a watcher living in the GUI thread must not be driven from the sequence thread.
 class bootloader : public QObject, public QEnableSharedFromThis<bootloader>
@@ -93,7 +95,8 @@ public:
     std::atomic<bool> linkOk{true};
     unsigned productId = 0;
     QPointer<tessaro> connection;     // read on the GUI thread only
-    QFile* file = nullptr;
+    // The image being flashed, read whole when the update starts.
+    QByteArray image;
     hid_device* device = nullptr;
     quint32 flashSize = 0;
     quint32 pageSize = 0;
@@ -118,7 +121,10 @@ private:
     QString geometryProblem() const;
     bool sendRequest(unsigned char command, unsigned int address, const unsigned char* data);
     bool readReply(unsigned char* reply, int* count);
-    bool readImageBlock(qint64 address, unsigned char* block);
+    void imageBlock(int address, unsigned char* block) const;
+    static bool openRegularFile(const QString& path, QFile* file);
+    // Reads the image into memory; the status line of the problem, or empty when it fits.
+    QString readImage(QFile* file);
     // Hands every 32-byte block of the image to worker (write or verify), with progress.
     bool passOverImage(bool (bootloader::*worker)(unsigned int, unsigned char*), const char* errorLine);
     bool runPass(bool (bootloader::*pass)(), const QString& startLine);
