@@ -6,6 +6,7 @@
 #include "view_about.h"
 #include "device/tessaro.h"
 #include "sensor/view_tessaro.h"
+#include "update/flashlog.h"
 #include "update/view_dialogupdate.h"
 #include "update/view_legacy.h"
 #include "update/view_update.h"
@@ -15,9 +16,12 @@
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFrame>
+#include <QGroupBox>
 #include <QIcon>
 #include <QLabel>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
@@ -53,6 +57,7 @@ viewMain::viewMain(QWidget* parent)
     prompt = new QLabel(tr("[tsro_connect]"));
     connectLayout = new QVBoxLayout;
     connectLayout->addWidget(prompt, 0, Qt::AlignHCenter | Qt::AlignVCenter);
+    connectLayout->addWidget(buildFlashReport());
     connectPage = new QFrame;
     connectPage->setLayout(connectLayout);
     viewStack->addWidget(connectPage);
@@ -126,6 +131,32 @@ void viewMain::restoreGeometryFromSettings()
     settings.endGroup();
 }
 
+QGroupBox* viewMain::buildFlashReport()
+{
+    flashReport = new QGroupBox(tr("[flashreport:title]"));
+    auto* layout = new QVBoxLayout(flashReport);
+    flashReportList = new QListWidget;
+    layout->addWidget(flashReportList);
+    layout->addWidget(new QLabel(tr("[flashreport:log]")));
+    auto* logPath = new QLabel(QDir::toNativeSeparators(FlashLog::filePath()));
+    logPath->setWordWrap(true);
+    logPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(logPath);
+    auto* dismiss = new QPushButton(tr("[flashreport:dismiss]"));
+    layout->addWidget(dismiss, 0, Qt::AlignRight);
+    connect(dismiss, &QPushButton::clicked, flashReport, &QWidget::hide);
+    flashReport->hide();
+    return flashReport;
+}
+
+void viewMain::showFlashReport(const QStringList& lines)
+{
+    flashReportList->clear();
+    flashReportList->addItems(lines);
+    flashReportList->scrollToBottom();
+    flashReport->show();
+}
+
 void viewMain::showDeviceView(QWidget* view)
 {
     viewStack->addWidget(view);
@@ -160,6 +191,7 @@ void viewMain::connected()
         flashingView = view;
         showDeviceView(view);
         connect(dialogUpdate.get(), &view_dialogupdate::updateFile, view->updateButton, &QPushButton::click);
+        connect(view, &view_update::updateEnded, dialogUpdate.get(), &view_dialogupdate::flashingEnded);
         emit dialogUpdate->bootloaderStage();
     }
 }
@@ -175,6 +207,9 @@ void viewMain::disconnected()
     // (a failed read while the sensor view loads).
     QWidget* view = deviceView;
     deviceView = nullptr;
+    // The run's report must outlive its view: after an abort the bootloader often leaves.
+    if (view && view == flashingView && !flashingView->lastRunLines().isEmpty())
+        showFlashReport(flashingView->lastRunLines());
     if (view && view != connectPage) {
         viewStack->removeWidget(view);
         // Until it is gone, neither the view nor its editors may answer the connection of

@@ -9,7 +9,9 @@
 class QAction;
 class QActionGroup;
 class QFrame;
+class QGroupBox;
 class QLabel;
+class QListWidget;
 class QStackedWidget;
 class QVBoxLayout;
 class tessaro;
@@ -60,6 +62,8 @@ private:
     void buildLanguageEntries(QMenu* languageMenu);
     void restoreGeometryFromSettings();
     void showDeviceView(QWidget* view);
+    QGroupBox* buildFlashReport();
+    void showFlashReport(const QStringList& lines);
     void detachFromDevice(QWidget* view);
     void openServicePage(const char* pathAndQuery);
     QString serviceQuery() const;
@@ -67,6 +71,9 @@ private:
 
     QVBoxLayout* connectLayout = nullptr;
     QLabel* prompt = nullptr;
+    // The last flashing run's lines, kept on the connect page once its view has gone.
+    QGroupBox* flashReport = nullptr;
+    QListWidget* flashReportList = nullptr;
     QPointer<view_tessaro> sensorView;
     QPointer<view_update> flashingView;
     QPointer<view_legacy> legacyView;

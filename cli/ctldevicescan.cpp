@@ -90,6 +90,7 @@ QVector<ctlDevice> ctlDeviceScan::scan(int options)
         }
         ctlDevice device;
         device.path = QString::fromLocal8Bit(info->path);
+        device.key = tessaro::deviceIdentity(info);
         device.type = connection->deviceType;
         device.vendorId = info->vendor_id;
         device.productId = info->product_id;

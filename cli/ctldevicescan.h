@@ -13,6 +13,7 @@ struct ctlDevice {
     enum State { Ready, NotOpenable, NotAccepted };
 
     QString path;
+    QString key;   // node and serial number (tessaro::deviceIdentity): who the device is
     QString type;  // catalogue type: "tessaro", "bootloader" or "update"
     int vendorId = 0;
     int productId = 0;

@@ -82,13 +82,13 @@ bool ctlFlash::confirm(const ctlDevice& device, int* status)
     return false;
 }
 
-QSet<QString> ctlFlash::presentPaths(const QString& type) const
+QSet<QString> ctlFlash::presentKeys(const QString& type) const
 {
     QSet<QString> paths;
     const QVector<ctlDevice> devices = ctlDeviceScan::scan(ctlDeviceScan::Plain);
     for (const ctlDevice& device : devices) {
         if (device.type == type)
-            paths.insert(device.path);
+            paths.insert(device.key);
     }
     return paths;
 }
@@ -100,14 +100,14 @@ bool ctlFlash::waitForNew(const QString& type, QSet<QString> before, ctlDevice* 
     clock.start();
     while (true) {
         QVector<ctlDevice> fresh;
-        QSet<QString> present;
+        QSet<QString> present;  // identities
         const QVector<ctlDevice> devices =
             ctlDeviceScan::scan(ctlDeviceScan::ReadIdentity | ctlDeviceScan::KeepOpen);
         for (const ctlDevice& device : devices) {
             if (device.type != type)
                 continue;
-            present.insert(device.path);
-            if (!before.contains(device.path) && device.state == ctlDevice::Ready)
+            present.insert(device.key);
+            if (!before.contains(device.key) && device.state == ctlDevice::Ready)
                 fresh << device;
         }
         // One that was there before and has left is no longer "there before".
@@ -147,7 +147,8 @@ int ctlFlash::exec()
         return runBootloader(device);
 
     // Only a bootloader that was not on the bus when the request went out is this unit.
-    const QSet<QString> loadersBefore = presentPaths(QLatin1String(TessaroLink::TypeBootloader));
+    const QStringList present = device.connection->bootloadersPresent();
+    const QSet<QString> loadersBefore(present.cbegin(), present.cend());
     ctl->message(QStringLiteral("sending %1 to its bootloader").arg(device.path));
     device.connection->startUpgrade();
     device.connection.reset();
@@ -160,7 +161,7 @@ int ctlFlash::exec()
 
 int ctlFlash::runBootloader(ctlDevice loaderDevice)
 {
-    const QSet<QString> sensorsBefore = presentPaths(QLatin1String(TessaroLink::TypeSensor));
+    const QSet<QString> sensorsBefore = presentKeys(QLatin1String(TessaroLink::TypeSensor));
     const QSharedPointer<bootloader> loader = bootloader::create(loaderDevice.connection.data());
     if (ctl->settleMs >= 0)
         loader->setSettleTimeMs(ctl->settleMs);

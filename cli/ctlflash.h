@@ -23,10 +23,12 @@ public:
 private:
     bool checkImage(int* status);
     bool confirm(const ctlDevice& device, int* status);
-    // Scans until exactly one ready device of the type appears whose path is not in before
-    // (a device of before that leaves meanwhile counts as new when it returns).
+    // Scans until exactly one ready device of the type appears that is not in before, by
+    // node and serial number (a device of before that leaves meanwhile counts as new when
+    // it returns): the kernel may give a re-enumerated unit the node another one just freed.
     bool waitForNew(const QString& type, QSet<QString> before, ctlDevice* found, int* status, const QString& what);
-    QSet<QString> presentPaths(const QString& type) const;
+    // Identities (tessaro::deviceIdentity) of the devices of that type on the bus.
+    QSet<QString> presentKeys(const QString& type) const;
     int runBootloader(ctlDevice loaderDevice);
     void showStatusLine(const QString& line);
     void showProgress(int percent);

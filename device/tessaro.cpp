@@ -132,6 +132,7 @@ void tessaro::hotplugWorker()
                 continue;
             printDeviceinfo(device);
             if (searchForDevices(list, device)) {
+                connectedIdentity = deviceIdentity(device);
                 emit connected();
                 emit connectedLoad();
                 found = true;
@@ -141,6 +142,32 @@ void tessaro::hotplugWorker()
             break;
     }
     hid_free_enumeration(list);
+}
+
+QString tessaro::deviceIdentity(const hid_device_info* device)
+{
+    const QString serial = device->serial_number ? QString::fromWCharArray(device->serial_number) : QString();
+    return QString::fromLocal8Bit(device->path ? device->path : "") + QLatin1Char('\n') + serial;
+}
+
+QStringList tessaro::bootloadersPresent() const
+{
+    bool ok = false;
+    const QJsonArray entries = readCatalogue(&ok);
+    QStringList present;
+    hid_device_info* list = hid_enumerate(0, 0);
+    for (hid_device_info* device = list; device; device = device->next) {
+        for (const QJsonValue& value : entries) {
+            const QJsonObject entry = value.toObject();
+            if (entry.value(QLatin1String("type")).toString() == QLatin1String(TypeBootloader)
+                && entryMatches(entry, device)) {
+                present << deviceIdentity(device);
+                break;
+            }
+        }
+    }
+    hid_free_enumeration(list);
+    return present;
 }
 
 bool tessaro::searchForDevices(hid_device_info* list, hid_device_info* device)

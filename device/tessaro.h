@@ -55,11 +55,19 @@ public:
     bool disconnectDevice();
     void startUpgrade();
 
+    // Who an enumerated device is, as far as the bus tells: its node and serial number.
+    static QString deviceIdentity(const hid_device_info* device);
+    // The identities of every device on the bus that a "bootloader" entry of the catalogue
+    // accepts, in enumeration order.
+    QStringList bootloadersPresent() const;
+
     // Sends a NUL-terminated command of at most 64 bytes; reply must hold 65 bytes.
     bool sendCommand(const char* command, unsigned char* reply);
 
     QString configFile;
     QString deviceType;
+    // deviceIdentity of the device last connected.
+    QString connectedIdentity;
     hid_device* handle = nullptr;
     QTimer* hotplugTimer = nullptr;
     int productId = 0;

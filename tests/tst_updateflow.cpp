@@ -15,6 +15,7 @@
 #include "serviceaddress.h"
 #include "testmain.h"
 #include "update/bootloader.h"
+#include "update/flashlog.h"
 #include "update/view_dialogupdate.h"
 #include "update/view_update.h"
 
@@ -42,6 +43,8 @@ const QString Ok = QStringLiteral("[updatedialog:firmware:ok]");
 const QString New = QStringLiteral("[updatedialog:firmware:new]");
 const QString Updating = QStringLiteral("[updatedialog:firmware:updating]");
 const QString Updated = QStringLiteral("[updatedialog:firmware:updated]");
+const QString Failed = QStringLiteral("[updatedialog:firmware:failed]");
+const QString Cancelled = QStringLiteral("[updatedialog:firmware:cancelled]");
 
 
 // What happened at the moment the flashing view asked for a file.
@@ -70,6 +73,8 @@ private:
     QList<QPointer<view_update>> flashingViews;
     QStringList flashingLines;
     std::shared_ptr<SimBootloader> loader;
+    // Makes the next bootloader asked for a file alter what it reads back.
+    bool corruptNextLoader = false;
 
     QWidget* currentPage() const { return window->findChild<QStackedWidget*>()->currentWidget(); }
 
@@ -158,6 +163,9 @@ private slots:
                 if (auto found = std::dynamic_pointer_cast<SimBootloader>(device))
                     loader = found;
             }
+            if (loader && corruptNextLoader)
+                loader->setReadCorruption(0x10);
+            corruptNextLoader = false;
             return nextFiles.isEmpty() ? QString() : nextFiles.takeFirst();
         };
     }
@@ -240,7 +248,6 @@ private slots:
         QCOMPARE(flashingViews.size(), 1);
         QPointer<view_update> flashing = flashingViews[0];
         QVERIFY(flashing);
-        QVERIFY(dialog->updatePending);
         QVERIFY(!dialog->upgradeRequested);
         QVERIFY(loader);
 
@@ -302,7 +309,7 @@ private slots:
         QVERIFY(flashing);
         QCOMPARE(flashingLines, FlashingLines::geometry() + QStringList({QStringLiteral("no file selected!")}));
         QVERIFY(flashing->updateButton->isEnabled());
-        QCOMPARE(dialog->statusLabel->text(), Updating);
+        QCOMPARE(dialog->statusLabel->text(), Cancelled);
         QTest::qWait(200);
         QCOMPARE(currentPage(), flashing.data());
         QCOMPARE(loader->requestCount(SimBootloader::ErasePage), 0);
@@ -329,8 +336,95 @@ private slots:
         QVERIFY(!flashing->updateButton->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(sensorShownWith(QStringLiteral("SW 2.5")), FlowTimeoutMs);
         QCOMPARE(flashingLines.mid(flashingLines.size() - 8), FlashingLines::success(image));
-        // The update counted as pending from the dialog's file choice on.
+        // A verified run, from whichever button, is reported once the sensor is back.
         QTRY_COMPARE(dialog->statusLabel->text(), Updated);
+        dialog->close();
+    }
+
+    void failedRunIsReportedAndKept_data()
+    {
+        QTest::addColumn<int>("imageSize");
+        QTest::addColumn<bool>("corruptReadBack");
+        QTest::addColumn<QString>("lastLine");
+        QTest::newRow("verification fails") << 2048 << true << "Abort";
+        QTest::newRow("empty image") << 0 << false << "Abort";
+    }
+
+    // Never "updated" for a run that did not verify; its lines outlive the flashing view
+    // and are written to the log.
+    void failedRunIsReportedAndKept()
+    {
+        QFETCH(int, imageSize);
+        QFETCH(bool, corruptReadBack);
+        QFETCH(QString, lastLine);
+        auto sensor = fixture->plugSensor();
+        sensor->setReenumerates(true, std::chrono::milliseconds(30));
+        startWindow();
+        watchFlashingViews();
+        view_dialogupdate* dialog = window->updateDialog();
+        const QString image = imageSize > 0 ? writeImage(QStringLiteral("bad.0002.bin"), "SW 2.5", imageSize)
+                                            : images->filePath(QStringLiteral("empty.0002.bin"));
+        if (imageSize == 0) {
+            QFile empty(image);
+            QVERIFY(empty.open(QIODevice::WriteOnly));
+        }
+        nextFiles << image;
+        corruptNextLoader = corruptReadBack;
+        dialog->useFileButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->statusLabel->text(), Failed, FlowTimeoutMs);
+        QCOMPARE(flashingLines.constLast(), lastLine);
+
+        // The bootloader goes: its lines stay on the connect page until dismissed.
+        const QStringList runLines = flashingLines.mid(FlashingLines::geometry().size());
+        sim::SimBus::instance().unplug(loader.get());
+        QTRY_VERIFY(flashingViews.value(0).isNull());
+        auto* report = window->findChild<QListWidget*>();
+        QVERIFY(report && report->isVisible());
+        QStringList shown;
+        for (int i = 0; i < report->count(); ++i)
+            shown << report->item(i)->text();
+        QCOMPARE(shown, runLines);
+        QFile log(FlashLog::filePath());
+        QVERIFY(log.open(QIODevice::ReadOnly));
+        const QString logged = QString::fromUtf8(log.readAll());
+        QVERIFY(logged.contains(image + QStringLiteral(" (%1 bytes): failed").arg(imageSize)));
+        QVERIFY(logged.trimmed().endsWith(lastLine));
+
+        // The next sensor to connect was not updated, and the dialog does not say so.
+        sim::SimBus::instance().plug(sensor);
+        QTRY_VERIFY(qobject_cast<view_tessaro*>(currentPage()));
+        QTRY_COMPARE(dialog->pendingRequests(), 0);
+        QVERIFY(dialog->statusLabel->text() != Updated);
+        for (QPushButton* button : window->findChildren<QPushButton*>()) {
+            if (button->text() == QLatin1String("[flashreport:dismiss]"))
+                button->click();
+        }
+        QVERIFY(!report->isVisible());
+        dialog->close();
+    }
+
+    void otherUnitInItsBootloaderIsNotFlashed()
+    {
+        // Unit B waits in its bootloader; unit A, shown, is asked to update.
+        sim::DeviceInfo otherInfo = SimBootloader::defaultInfo();
+        otherInfo.path = "sim/bench-unit-b";
+        otherInfo.serial = L"B";
+        auto other = std::make_shared<SimBootloader>(sim::FlashGeometry{}, otherInfo);
+        sim::SimBus::instance().plug(other);
+        auto sensor = fixture->plugSensor();
+        sensor->setReenumerates(true, std::chrono::milliseconds(30));
+        startWindow();
+        QVERIFY(sensorShownWith(QStringLiteral("SW 2.4")));
+        watchFlashingViews();
+        view_dialogupdate* dialog = window->updateDialog();
+        nextFiles << writeImage(QStringLiteral("tessaro.0002.bin"), "SW 2.5", 2048);
+        dialog->useFileButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:otherunit]"),
+                                  FlowTimeoutMs);
+        QTest::qWait(200);
+        QVERIFY(choices.isEmpty());
+        QCOMPARE(other->requestCount(SimBootloader::ErasePage), 0);
+        QCOMPARE(other->applicationVersion(), std::string("SW 2.4"));
         dialog->close();
     }
 

@@ -227,14 +227,12 @@ private slots:
         QFETCH(int, httpStatus);
         service->setReply(Firmware, "true", httpStatus);
         service->setReply(Internet, "true", httpStatus);
-        dialog->updatePending = true;
         QSignalSpy statuses(dialog.get(), &view_dialogupdate::firmwareStatus);
         dialog->show();
         waitUntilAnswered();
         QCOMPARE(service->requests().size(), 2);
         QCOMPARE(statuses.count(), 0);
         QCOMPARE(dialog->statusLabel->text(), QStringLiteral("none"));
-        QVERIFY(dialog->updatePending);
         QVERIFY(!dialog->internetOk);
     }
 
@@ -389,16 +387,14 @@ private slots:
         dialog->useFileButton->click();
         QVERIFY(dialog->upgradeRequested);
 
-        // The file dialog runs inside updateFile; the update counts as pending after it.
+        // The file dialog runs inside updateFile; the update counts as pending only once
+        // the run has verified.
         int fileDialogs = 0;
-        bool pendingDuringFileDialog = true;
-        connect(dialog.get(), &view_dialogupdate::updateFile, this, [&] {
-            ++fileDialogs;
-            pendingDuringFileDialog = dialog->updatePending;
-        });
+        connect(dialog.get(), &view_dialogupdate::updateFile, this, [&] { ++fileDialogs; });
         emit dialog->bootloaderStage();
         QCOMPARE(fileDialogs, 1);
-        QVERIFY(!pendingDuringFileDialog);
+        QVERIFY(!dialog->updatePending);
+        dialog->flashingEnded(true, false);
         QVERIFY(dialog->updatePending);
         QVERIFY(!dialog->upgradeRequested);
         QCOMPARE(dialog->statusLabel->text(), Updating);

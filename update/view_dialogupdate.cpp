@@ -113,9 +113,24 @@ void view_dialogupdate::onTessaroStage()
 
 void view_dialogupdate::onUseFile()
 {
-    if (device)
+    if (device) {
+        // Taken before the request: only a unit that appears after it is the one asked.
+        bootloadersBefore = device->bootloadersPresent();
         device->startUpgrade();
+    }
     upgradeRequested = true;
+    updatePending = false;
+}
+
+QString view_dialogupdate::reasonNotToFlash() const
+{
+    if (!device || !device->isConnected)
+        return tr("[updatedialog:firmware:failed]");
+    if (bootloadersBefore.contains(device->connectedIdentity))
+        return tr("[updatedialog:firmware:otherunit]");
+    if (device->bootloadersPresent().size() > 1)
+        return tr("[updatedialog:firmware:severalunits]");
+    return QString();
 }
 
 void view_dialogupdate::onBootloaderStage()
@@ -124,11 +139,34 @@ void view_dialogupdate::onBootloaderStage()
     if (!upgradeRequested)
         return;
     upgradeRequested = false;
+    // Never the wrong unit: with another one in its bootloader on the bench, the user
+    // starts the flashing by hand on the unit the window shows.
+    const QString reason = reasonNotToFlash();
+    if (!reason.isEmpty()) {
+        qDebug() << "not flashing by itself:" << reason;
+        emit firmwareStatus(reason);
+        return;
+    }
     emit firmwareStatus(tr("[updatedialog:firmware:updating]"));
     qDebug() << "updating";
-    // Presses the flashing view's "Update" button: returns once its file dialog has closed.
+    flashStarted = true;
+    // Presses the flashing view's "Update" button: returns once its file dialog has closed
+    // (and the run, when it was refused at once, has ended).
     emit updateFile();
-    updatePending = true;
+}
+
+void view_dialogupdate::flashingEnded(bool ok, bool cancelled)
+{
+    const bool startedHere = flashStarted;
+    flashStarted = false;
+    if (ok) {
+        // A verified run, from whichever button: "updated" once the sensor is back.
+        updatePending = true;
+        return;
+    }
+    // Runs started from the flashing view's own button report there.
+    if (startedHere)
+        emit firmwareStatus(cancelled ? tr("[updatedialog:firmware:cancelled]") : tr("[updatedialog:firmware:failed]"));
 }
 
 void view_dialogupdate::sendRequest(const QUrl& url, ReplyHandler handler)
@@ -159,7 +197,8 @@ void view_dialogupdate::checkInternet()
 
 void view_dialogupdate::firmwareCheckFinished(QNetworkReply* reply)
 {
-    if (reply->error() != QNetworkReply::NoError)
+    // A verified run needs no service to be reported, so the report comes offline too.
+    if (reply->error() != QNetworkReply::NoError && !updatePending)
         return;
     if (updatePending) {
         // The first answer after a flash from this dialog reports it done, whatever it says.

@@ -36,6 +36,12 @@ public:
     bool updatePending = false;
     bool internetOk = false;
 
+public slots:
+    // The flashing view's run has ended (view_update::updateEnded).
+    void flashingEnded(bool ok, bool cancelled);
+
+public:
+
     QGridLayout* grid = nullptr;
     QLabel* infoLabel = nullptr;
     QLabel* swCaption = nullptr;
@@ -68,7 +74,14 @@ private:
     void firmwareCheckFinished(QNetworkReply* reply);
     void internetProbeFinished(QNetworkReply* reply);
 
+    // Why the bootloader that just connected must not be flashed on its own; empty if it may.
+    QString reasonNotToFlash() const;
+
     QPointer<tessaro> device;
+    // The bootloaders on the bus when the sensor was asked to restart into its own.
+    QStringList bootloadersBefore;
+    // A run was started from this dialog and has not ended yet.
+    bool flashStarted = false;
     // Requests not yet answered, each with a manager of its own (the reply's parent).
     QList<QPointer<QNetworkReply>> inFlight;
 };

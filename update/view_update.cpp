@@ -1,11 +1,13 @@
 #include "view_update.h"
 
 #include "bootloader.h"
+#include "flashlog.h"
 #include "device/tessaro.h"
 
 #include <QCoreApplication>
 #include <QDebug>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QListWidget>
 #include <QProgressBar>
@@ -89,6 +91,8 @@ QString view_update::imageFilter() const
 
 void view_update::status(QString line, bool clear)
 {
+    if (runActive)
+        runLines << line;
     if (clear)
         statusList->clear();
     statusList->addItem(line);
@@ -98,7 +102,12 @@ void view_update::status(QString line, bool clear)
 void view_update::Update()
 {
     if (!loader->linkOk) {
-        statusList->addItem(QStringLiteral("Bootloader not connected"));
+        const QString line = QStringLiteral("Bootloader not connected");
+        beginRun(QString());
+        runLines << line;
+        statusList->addItem(line);
+        runActive = false;
+        emit updateEnded(false, false);
         return;
     }
     // Two sequences must never share the link: no second request until this one ends.
@@ -121,12 +130,29 @@ void view_update::Update()
         return;
     }
     qDebug() << fileName;
+    beginRun(fileName);
     loader->updateFromFile(fileName);
     // A refused request has already ended (updateFinished came before this line).
     updateButton->setEnabled(!loader->isBusy());
 }
 
-void view_update::sequenceFinished()
+void view_update::beginRun(const QString& imagePath)
+{
+    runActive = true;
+    runImage = imagePath;
+    runImageSize = imagePath.isEmpty() ? 0 : QFileInfo(imagePath).size();
+    runLines.clear();
+}
+
+void view_update::sequenceFinished(bool ok)
 {
     updateButton->setEnabled(true);
+    if (!runActive)
+        return;
+    runActive = false;
+    const bool cancelled = runImage.isEmpty();
+    // A cancelled file dialog flashed nothing: there is no run to record.
+    if (!cancelled && !FlashLog::append(runImage, runImageSize, ok, runLines))
+        qDebug() << "Could not write" << FlashLog::filePath();
+    emit updateEnded(ok, cancelled);
 }

@@ -35,6 +35,10 @@ public:
     // The file filter offered for the connected device, "Binary files (*.xxxx.bin)".
     QString imageFilter() const;
 
+    // The status lines of the last run started here (empty before any), for showing after
+    // this page has gone.
+    QStringList lastRunLines() const { return runLines; }
+
     QWidget* container = nullptr;
     QVBoxLayout* containerLayout = nullptr;
     QHBoxLayout* buttonLayout = nullptr;
@@ -44,12 +48,22 @@ public:
     // Shared: a running sequence keeps the object alive after this page is gone.
     QSharedPointer<bootloader> loader;
 
+signals:
+    // A run asked for with Update() has ended: ok only after a verified run that started
+    // the application; cancelled when no image file was chosen.
+    void updateEnded(bool ok, bool cancelled);
+
 public slots:
     void Update();
     void status(QString line, bool clear);
 
 private:
-    void sequenceFinished();
+    void sequenceFinished(bool ok);
+    void beginRun(const QString& imagePath);
 
     QPointer<tessaro> device;
+    bool runActive = false;
+    QString runImage;
+    qint64 runImageSize = 0;
+    QStringList runLines;
 };

@@ -12,8 +12,8 @@ namespace TestSupport {
 void installPlatformNoiseFilter();
 }
 
-// Runs a Qt Test class headless, with the user's settings kept in a private folder that
-// disappears afterwards.
+// Runs a Qt Test class headless, with the user's settings and data kept in private folders
+// that disappear afterwards.
 #define TESSARO_TEST_MAIN(TestClass)                                                     \
     int main(int argc, char* argv[])                                                     \
     {                                                                                    \
@@ -21,6 +21,8 @@ void installPlatformNoiseFilter();
             qputenv("QT_QPA_PLATFORM", "offscreen");                                     \
         QTemporaryDir configHome;                                                        \
         qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());                     \
+        QTemporaryDir dataHome;                                                          \
+        qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());                         \
         installLogFormat();                                                              \
         QApplication application(argc, argv);                                            \
         TestClass test;                                                                  \
