@@ -69,10 +69,10 @@ int main(int argc, char* argv[])
     hid_device* handle = connection.handle;
 
     unsigned char reply[TessaroLink::ReportBufferSize];
-    // What the channel writes: report ID 0, then the command; the bus pads the rest.
+    // What the channel writes: report ID 0, then the command and zeros, a whole report.
     unsigned char report[TessaroLink::ReportBufferSize] = {};
     std::memcpy(report + 1, command.data(), command.size());
-    const size_t reportLength = command.size() + 1;
+    const size_t reportLength = sizeof report;
 
     auto bare = [&] {
         if (hid_write(handle, report, reportLength) < 0)

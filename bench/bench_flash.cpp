@@ -121,7 +121,8 @@ double bareSequence(const QByteArray& image, std::chrono::microseconds latency, 
     }
     const sim::FlashGeometry geometry = benchGeometry();
     const quint32 area = geometry.applicationSize();
-    unsigned char request[BootloaderLink::RequestSize];
+    // A whole report, as the bootloader class writes it.
+    unsigned char request[TessaroLink::ReportBufferSize];
     unsigned char reply[BootloaderLink::ReplySize];
     auto exchange = [&](unsigned char command, quint32 address, const char* data, bool answered) {
         std::memset(request, 0, sizeof request);

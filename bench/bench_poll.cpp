@@ -35,7 +35,7 @@ bool bareExchange(hid_device* handle, const char* command)
     unsigned char reply[TessaroLink::ReportBufferSize];
     const size_t length = std::strlen(command);
     std::memcpy(report + 1, command, length);
-    if (hid_write(handle, report, length + 1) < 0)
+    if (hid_write(handle, report, sizeof report) < 0)
         return false;
     return hid_read_timeout(handle, reply, TessaroLink::ReportSize, TessaroLink::CommandTimeoutMs) > 0;
 }

@@ -335,6 +335,18 @@ def main():
         figures.append(figure("2", "poll tick, corner read, p99", poll["corner_p99_us"] / 1000.0, "ms",
                               poll["bare_corner_p99_us"] / 1000.0, "12 bare exchanges"))
 
+        # 2b. The window's longest stall when the sensor stops answering.
+        step("event-loop stall, answering and mute sensor")
+        stall_seconds = "2" if args.quick else "4"
+        stalls = {mode: runner.json_of(["bench_stall", "--mode", mode, "--seconds", stall_seconds], "stall")
+                  for mode in ("answering", "mute-new", "mute-open")}
+        raw["stall"] = stalls
+        figures.append(figure("2", "longest event-loop stall, mute sensor found", stalls["mute-new"]["longest_ms"], "ms",
+                              stalls["answering"]["longest_ms"], "answering sensor", target=100, op="<"))
+        figures.append(figure("2", "longest event-loop stall, open sensor falls mute",
+                              stalls["mute-open"]["longest_ms"], "ms", stalls["answering"]["longest_ms"],
+                              "answering sensor", target=100, op="<"))
+
         # 3b. Hot-plug tick with no device: native time and callgrind instructions.
         step("hot-plug tick (native)")
         tick = runner.json_of(["bench_hotplug", "--mode", "tick", "--ticks", "200"], "hotplug")
@@ -441,6 +453,7 @@ def main():
                                        "" if not missed else " (missed: %s)" % ", ".join(
                                            "%s %s" % (f["id"], f["figure"].strip()) for f in missed)))
     failed = [k for k in ("command", "poll", "flash") if not raw[k].get("ok", False)]
+    failed += ["stall " + m for m, r in raw.get("stall", {}).items() if not r.get("ok", False)]
     if failed:
         print("benchmarks that saw a failed exchange: %s" % ", ".join(failed))
     return 1 if failed else 0

@@ -1,5 +1,7 @@
 #include "tessaro.h"
 
+#include "hidrawwatch.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QJsonArray>
@@ -84,6 +86,7 @@ tessaro::tessaro(QObject* parent)
     : QObject(parent)
 {
     hid_init();
+    hidrawWatch = new HidrawWatch(QString::fromLatin1(CataloguePath), this);
     hotplugTimer = new QTimer(this);
     connect(hotplugTimer, &QTimer::timeout, this, &tessaro::hotplugWorker);
     hotplugTimer->start(HotPlugPeriodMs);
@@ -112,6 +115,8 @@ void tessaro::hotplugWorker()
             disconnectDevice();
         return;
     }
+    if (!hidrawWatch->scanDue())
+        return;
 
     bool ok = false;
     const QJsonArray entries = readCatalogue(&ok);
@@ -123,6 +128,7 @@ void tessaro::hotplugWorker()
     hid_device_info* list = hid_enumerate(0, 0);
     forgetUnpluggedDevices(list);
     bool found = false;
+    bool listed = false;
     for (const QJsonValue& value : entries) {
         const QJsonObject entry = value.toObject();
         const unsigned entryVendor = hexValue(entry, "vendorId");
@@ -130,6 +136,7 @@ void tessaro::hotplugWorker()
         for (hid_device_info* device = list; device && !found; device = device->next) {
             if (!idsMatch(device, entryVendor, entryProduct))
                 continue;
+            listed = true;
             printDeviceinfo(device);
             if (searchForDevices(list, device)) {
                 connectedIdentity = deviceIdentity(device);
@@ -141,6 +148,7 @@ void tessaro::hotplugWorker()
         if (found)
             break;
     }
+    hidrawWatch->scanned(list, listed);
     hid_free_enumeration(list);
 }
 

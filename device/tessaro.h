@@ -13,6 +13,7 @@
 
 #include <hidapi/hidapi.h>
 
+class HidrawWatch;
 class QJsonArray;
 class QTimer;
 
@@ -106,4 +107,5 @@ private:
     int versionRetryMs = TessaroLink::VersionRetryMs;
     // Sensors whose version check failed, by path, with the time until which they rest.
     QHash<QByteArray, QDeadlineTimer> restingDevices;
+    HidrawWatch* hidrawWatch = nullptr;
 };

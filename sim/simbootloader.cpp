@@ -302,16 +302,17 @@ void SimBootloader::startApplicationLocked()
     });
 }
 
-void SimBootloader::enterFromSensor(const std::string& sensorPath, std::chrono::milliseconds delay)
+void SimBootloader::enterFromSensor(const std::string& sensorPath, std::chrono::milliseconds delay,
+                                    const FlashGeometry& geometry)
 {
-    SimBus::instance().schedule(SensorResetTime, [sensorPath, delay] {
+    SimBus::instance().schedule(SensorResetTime, [sensorPath, delay, geometry] {
         SimBus& bus = SimBus::instance();
         const auto sensor = std::dynamic_pointer_cast<SimSensor>(bus.findByPath(sensorPath));
         if (!sensor)
             return;
         bus.unplug(sensor.get());
         const std::string reply = sensor->versionReply();
-        auto loader = std::make_shared<SimBootloader>();
+        auto loader = std::make_shared<SimBootloader>(geometry);
         loader->loadApplication(makeFirmwareImage(loader->geometry().applicationSize(), replyField(reply, 3)));
         loader->setHardwareVersion(replyField(reply, 2));
         loader->setApplication(sensor);

@@ -110,7 +110,8 @@ public:
     // sensor leaves the bus at once. The new device starts with an application carrying
     // the sensor's current firmware version and comes back as that same sensor. Runs on
     // the bus thread, so it may be called with a device lock held.
-    static void enterFromSensor(const std::string& sensorPath, std::chrono::milliseconds delay);
+    static void enterFromSensor(const std::string& sensorPath, std::chrono::milliseconds delay,
+                                const FlashGeometry& geometry = {});
 
 protected:
     std::vector<Report> handleReport(const Report& report) override;

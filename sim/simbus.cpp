@@ -27,11 +27,14 @@ void SimBus::plug(const std::shared_ptr<SimDevice>& device)
 {
     if (!device)
         return;
-    std::lock_guard<std::mutex> guard(m_mutex);
-    if (std::find(m_devices.begin(), m_devices.end(), device) != m_devices.end())
-        return;
-    device->attach();
-    m_devices.push_back(device);
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (std::find(m_devices.begin(), m_devices.end(), device) != m_devices.end())
+            return;
+        device->attach();
+        m_devices.push_back(device);
+    }
+    notifyChange();
 }
 
 void SimBus::unplug(const SimDevice* device)
@@ -47,6 +50,7 @@ void SimBus::unplug(const SimDevice* device)
         m_devices.erase(it);
     }
     gone->detach();
+    notifyChange();
 }
 
 void SimBus::unplugAll()
@@ -58,6 +62,25 @@ void SimBus::unplugAll()
     }
     for (const auto& device : gone)
         device->detach();
+    if (!gone.empty())
+        notifyChange();
+}
+
+void SimBus::setChangeListener(std::function<void()> listener)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    m_listener = std::move(listener);
+}
+
+void SimBus::notifyChange()
+{
+    std::function<void()> listener;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        listener = m_listener;
+    }
+    if (listener)
+        listener();
 }
 
 void SimBus::reset()

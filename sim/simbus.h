@@ -29,6 +29,11 @@ public:
     std::vector<std::shared_ptr<SimDevice>> devices() const;
     std::shared_ptr<SimDevice> findByPath(const std::string& path) const;
 
+    // Called after every plug and unplug, from the thread that made it (a test, the bus
+    // thread, or a device's write), with no lock held. A second transport mirrors the bus
+    // through it. An empty function removes it.
+    void setChangeListener(std::function<void()> listener);
+
     // Runs action on the bus's own thread after delay.
     void schedule(std::chrono::milliseconds delay, std::function<void()> action);
     int pendingActions() const;
@@ -42,6 +47,7 @@ public:
 private:
     SimBus() = default;
     void runScheduler();
+    void notifyChange();
 
     struct Action {
         std::chrono::steady_clock::time_point at;
@@ -55,6 +61,7 @@ private:
     mutable std::mutex m_actionMutex;
     std::condition_variable m_wake;
     std::vector<std::shared_ptr<SimDevice>> m_devices;
+    std::function<void()> m_listener;
     std::vector<Action> m_actions;
     std::thread m_scheduler;
     unsigned long long m_epoch = 0;

@@ -130,6 +130,12 @@ void SimSensor::setReenumerates(bool on, std::chrono::milliseconds delay)
     m_reenumerateDelay = delay;
 }
 
+void SimSensor::setBootloaderGeometry(const FlashGeometry& geometry)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    m_bootloaderGeometry = geometry;
+}
+
 std::string SimSensor::versionReply() const
 {
     std::lock_guard<std::mutex> guard(lock());
@@ -401,7 +407,7 @@ std::string SimSensor::bootloader(const std::string& command, const Fields& fiel
         return refuse(command);
     ++m_bootloaderRequests;
     if (m_reenumerates)
-        SimBootloader::enterFromSensor(info().path, m_reenumerateDelay);
+        SimBootloader::enterFromSensor(info().path, m_reenumerateDelay, m_bootloaderGeometry);
     return "app:bootloader:ok;";
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "simbootloader.h"
 #include "simdevice.h"
 #include "simpen.h"
 #include "simregisters.h"
@@ -76,6 +77,8 @@ public:
     // On: "app:bootloader;" also makes the sensor leave the bus and come back after delay
     // as the bootloader device (SimBootloader). Off by default: the request is only recorded.
     void setReenumerates(bool on, std::chrono::milliseconds delay = std::chrono::milliseconds(50));
+    // Flash geometry of the bootloader device it comes back as (FlashGeometry's default).
+    void setBootloaderGeometry(const FlashGeometry& geometry);
     std::string versionReply() const;
 
     // --- live data; every call first brings the model up to the present ---
@@ -159,6 +162,7 @@ private:
     int m_bootloaderRequests = 0;
     bool m_reenumerates = false;
     std::chrono::milliseconds m_reenumerateDelay{50};
+    FlashGeometry m_bootloaderGeometry;
     // Lazily brought up to date, also by const readers.
     mutable PenModel m_pen;
     mutable Clock::time_point m_lastCatchUp = Clock::now();

@@ -96,7 +96,7 @@ private:
     static QSet<QString> rulePairs(QStringList* malformed = nullptr)
     {
         static const QRegularExpression rule(QStringLiteral(
-            R"re(^KERNEL=="hidraw\*", ATTRS\{idVendor\}=="([0-9a-f]{4})", ATTRS\{idProduct\}=="([0-9a-f]{4})", TAG\+="uaccess"$)re"));
+            R"re(^KERNEL=="hidraw\*", KERNELS=="0003:([0-9A-F]{4}):([0-9A-F]{4})\.\*", TAG\+="uaccess"$)re"));
         QSet<QString> pairs;
         const QStringList files = QDir(udevFolder()).entryList({QStringLiteral("*.rules")}, QDir::Files);
         for (const QString& name : files) {
@@ -110,7 +110,7 @@ private:
                     if (malformed)
                         malformed->append(name + QLatin1String(": ") + line);
                 } else {
-                    pairs.insert(match.captured(1) + QLatin1Char(':') + match.captured(2));
+                    pairs.insert((match.captured(1) + QLatin1Char(':') + match.captured(2)).toLower());
                 }
             }
         }
@@ -150,7 +150,8 @@ private slots:
 
     void ruleLinesHaveTheHidrawUaccessForm()
     {
-        // One hidraw line per device, IDs as four lower-case hex digits (udev compares text).
+        // One hidraw line per device on its HID parent's name, USB bus, IDs as four upper-case
+        // hex digits as the kernel writes them (udev compares text).
         QStringList malformed;
         QVERIFY(!rulePairs(&malformed).isEmpty());
         QVERIFY2(malformed.isEmpty(), qPrintable(malformed.join(QLatin1Char('\n'))));
