@@ -16,11 +16,13 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QFrame>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
 #include <QThreadPool>
 #include <QVBoxLayout>
@@ -28,6 +30,10 @@
 namespace {
 const QSize DefaultSize(700, 400);
 const QPoint DefaultPos(200, 200);
+// A stored size below this is no window anyone chose: the default is used instead.
+const QSize SmallestRestoredSize(200, 100);
+// So much of a restored window stays on its screen that it can be reached and moved.
+const QSize VisiblePart(100, 50);
 const char* const IconPath = "rc/tessaro_icon.png";
 }
 
@@ -121,9 +127,29 @@ void viewMain::restoreGeometryFromSettings()
 {
     appSettings settings;
     settings.beginGroup(QLatin1String(appSettings::WindowGroup));
-    resize(settings.value(QLatin1String(appSettings::SizeKey), DefaultSize).toSize());
-    move(settings.value(QLatin1String(appSettings::PosKey), DefaultPos).toPoint());
+    const QVariant storedSize = settings.value(QLatin1String(appSettings::SizeKey));
+    const QVariant storedPos = settings.value(QLatin1String(appSettings::PosKey));
     settings.endGroup();
+
+    // The file is anybody's to edit, and the screens may have changed since: a stored
+    // value must never make the window huge, tiny or unreachable.
+    QSize size = storedSize.userType() == QMetaType::QSize ? storedSize.toSize() : DefaultSize;
+    if (size.width() < SmallestRestoredSize.width() || size.height() < SmallestRestoredSize.height())
+        size = DefaultSize;
+    QPoint pos = storedPos.userType() == QMetaType::QPoint ? storedPos.toPoint() : DefaultPos;
+    const QScreen* screen = QGuiApplication::screenAt(pos);
+    if (!screen) {
+        pos = DefaultPos;
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (screen) {
+        const QRect available = screen->availableGeometry();
+        size = size.boundedTo(available.size());
+        pos.setX(qBound(available.left(), pos.x(), available.right() + 1 - qMin(size.width(), VisiblePart.width())));
+        pos.setY(qBound(available.top(), pos.y(), available.bottom() + 1 - qMin(size.height(), VisiblePart.height())));
+    }
+    resize(size);
+    move(pos);
 }
 
 void viewMain::showDeviceView(QWidget* view)

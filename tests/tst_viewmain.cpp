@@ -18,6 +18,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QLabel>
+#include <QScreen>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSlider>
@@ -138,6 +139,41 @@ private slots:
         viewMain again;
         QCOMPARE(again.size(), QSize(800, 500));
         QCOMPARE(again.pos(), QPoint(50, 60));
+    }
+
+    void storedGeometryStaysOnScreen_data()
+    {
+        QTest::addColumn<QVariant>("size");
+        QTest::addColumn<QVariant>("pos");
+        QTest::addColumn<QRect>("expected");
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QVariant size(QSize(400, 300));
+        const QVariant pos(QPoint(50, 60));
+        QTest::newRow("kept") << size << pos << QRect(50, 60, 400, 300);
+        QTest::newRow("huge") << QVariant(QSize(100000, 100000)) << pos << QRect(QPoint(50, 60), screen.size());
+        QTest::newRow("largest int") << QVariant(QSize(INT_MAX, INT_MAX)) << pos << QRect(QPoint(50, 60), screen.size());
+        QTest::newRow("garbage size") << QVariant(QStringLiteral("garbage")) << pos << QRect(50, 60, 700, 400);
+        QTest::newRow("tiny size") << QVariant(QSize(1, 1)) << pos << QRect(50, 60, 700, 400);
+        QTest::newRow("negative size") << QVariant(QSize(-500, -500)) << pos << QRect(50, 60, 700, 400);
+        QTest::newRow("off every screen") << size << QVariant(QPoint(-30000, -30000)) << QRect(200, 200, 400, 300);
+        QTest::newRow("garbage pos") << size << QVariant(QStringLiteral("garbage")) << QRect(200, 200, 400, 300);
+        QTest::newRow("over the right edge") << size << QVariant(QPoint(screen.right() - 10, 60))
+                                             << QRect(screen.right() + 1 - 100, 60, 400, 300);
+    }
+
+    void storedGeometryStaysOnScreen()
+    {
+        QFETCH(QVariant, size);
+        QFETCH(QVariant, pos);
+        QFETCH(QRect, expected);
+        appSettings settings;
+        settings.setValue(QStringLiteral("mainwindow/size"), size);
+        settings.setValue(QStringLiteral("mainwindow/pos"), pos);
+        settings.sync();
+        viewMain window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(QRect(window.pos(), window.size()), expected);
     }
 
     void sensorPluggedAtStartIsShownAtOnce()
