@@ -6,6 +6,7 @@
 #include "view_about.h"
 #include "device/tessaro.h"
 #include "sensor/view_tessaro.h"
+#include "update/bootloader.h"
 #include "update/view_dialogupdate.h"
 #include "update/view_legacy.h"
 #include "update/view_update.h"
@@ -24,6 +25,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
@@ -86,7 +88,7 @@ void viewMain::buildMenus()
     updateAction = fileMenu->addAction(tr("[menu:file:update]"));
     updateAction->setEnabled(false);
     fileMenu->addSeparator();
-    QAction* exitAction = fileMenu->addAction(tr("[menu:file:exit]"));
+    exitAction = fileMenu->addAction(tr("[menu:file:exit]"));
 
     buildLanguageEntries(languageMenu);
 
@@ -184,6 +186,7 @@ void viewMain::connected()
     } else if (type == QLatin1String(TessaroLink::TypeBootloader)) {
         auto* view = new view_update(connectPage, device);
         flashingView = view;
+        watchFlashing(view->loader.data());
         showDeviceView(view);
         connect(dialogUpdate.get(), &view_dialogupdate::updateFile, view->updateButton, &QPushButton::click);
         emit dialogUpdate->bootloaderStage();
@@ -224,12 +227,42 @@ void viewMain::detachFromDevice(QWidget* view)
         detach(child);
 }
 
+void viewMain::watchFlashing(bootloader* loader)
+{
+    flashLoader = loader;
+    // Both come on the GUI thread, right after the busy flag has changed.
+    connect(loader, &bootloader::hotplugtimer, this, &viewMain::followFlashing);
+    connect(loader, &bootloader::updateFinished, this, &viewMain::followFlashing);
+}
+
+bool viewMain::flashing() const
+{
+    return flashLoader && flashLoader->isBusy();
+}
+
+void viewMain::followFlashing()
+{
+    // A new copy of the program would open the bootloader that this one is erasing and
+    // writing, and the end of this one would close it: neither while a sequence runs.
+    const bool idle = !flashing();
+    languageGroup->setEnabled(idle);
+    exitAction->setEnabled(idle);
+}
+
 void viewMain::changeLang(QAction* action)
 {
+    if (flashing())
+        return;
     const QString code = action->data().toString();
     appSettings().setValue(QLatin1String(appSettings::LangKey), code);
     qDebug() << code;
-    restartProgram(QCoreApplication::applicationFilePath());
+    // The new copy opens where this one is now.
+    saveGeometryToSettings();
+    if (!restartProgram(QCoreApplication::applicationFilePath())) {
+        qDebug() << "Could not start" << QCoreApplication::applicationFilePath();
+        statusBar()->showMessage(tr("[menu:file:lang:restartfailed]"));
+        return;
+    }
     QCoreApplication::exit(RestartExitCode);
 }
 
@@ -284,12 +317,21 @@ void viewMain::updateFirmware()
     dialogUpdate->show();
 }
 
-void viewMain::closeEvent(QCloseEvent* event)
+void viewMain::saveGeometryToSettings()
 {
     appSettings settings;
     settings.beginGroup(QLatin1String(appSettings::WindowGroup));
     settings.setValue(QLatin1String(appSettings::SizeKey), size());
     settings.setValue(QLatin1String(appSettings::PosKey), pos());
     settings.endGroup();
+}
+
+void viewMain::closeEvent(QCloseEvent* event)
+{
+    if (flashing()) {
+        event->ignore();
+        return;
+    }
+    saveGeometryToSettings();
     event->accept();
 }

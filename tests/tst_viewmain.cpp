@@ -9,6 +9,8 @@
 #include "live/view_tessarocenter.h"
 #include "sensor/view_tessaro.h"
 #include "sim/simbootloader.h"
+#include "update/bootloader.h"
+#include "update/view_update.h"
 #include "simfixture.h"
 #include "serviceaddress.h"
 #include "testmain.h"
@@ -23,6 +25,7 @@
 #include <QMenuBar>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QStatusBar>
 
 #include <optional>
 
@@ -43,6 +46,7 @@ class tst_viewmain : public QObject
 private:
     std::optional<SimFixture> fixture;
     QStringList restarts;
+    bool restartStarts = true;
     UrlRecorder browser;
 
     static QAction* findAction(QWidget* window, const QString& text)
@@ -89,7 +93,7 @@ private slots:
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
         viewMain::restartProgram = [this](const QString& program) {
             restarts << program;
-            return true;
+            return restartStarts;
         };
     }
 
@@ -107,6 +111,7 @@ private slots:
         writeLanguages();
         appSettings().clear();
         restarts.clear();
+        restartStarts = true;
         browser.urls.clear();
         sensorId.clear();
         sensorHw.clear();
@@ -292,14 +297,20 @@ private slots:
     void languageChangeRestarts_data()
     {
         QTest::addColumn<QString>("code");
-        QTest::newRow("other language") << "de";
-        QTest::newRow("already checked") << "nl";
+        QTest::addColumn<bool>("started");
+        QTest::newRow("other language") << "de" << true;
+        QTest::newRow("already checked") << "nl" << true;
+        QTest::newRow("new copy does not start") << "de" << false;
     }
 
     void languageChangeRestarts()
     {
         QFETCH(QString, code);
+        QFETCH(bool, started);
+        restartStarts = started;
         viewMain window;
+        window.show();
+        window.move(70, 80);
         QAction* entry = nullptr;
         const auto actions = window.findChild<QActionGroup*>()->actions();
         for (QAction* action : actions) {
@@ -308,9 +319,46 @@ private slots:
         }
         QVERIFY(entry);
         QTimer::singleShot(0, entry, &QAction::trigger);
-        QCOMPARE(QCoreApplication::exec(), viewMain::RestartExitCode);
+        // A copy that did not start leaves this one running.
+        QTimer::singleShot(200, [] { QCoreApplication::exit(0); });
+        QCOMPARE(QCoreApplication::exec(), started ? viewMain::RestartExitCode : 0);
         QCOMPARE(restarts, QStringList({QCoreApplication::applicationFilePath()}));
         QCOMPARE(appSettings().language(), code);
+        QCOMPARE(appSettings().value(QStringLiteral("mainwindow/pos")).toPoint(), QPoint(70, 80));
+        QCOMPARE(window.statusBar()->currentMessage(),
+                 started ? QString() : QStringLiteral("[menu:file:lang:restartfailed]"));
+    }
+
+    // Neither a new copy of the program nor the end of this one may take the link from
+    // a sequence that is erasing and writing the sensor's flash.
+    void flashingKeepsTheLink()
+    {
+        sim::SimBus::instance().plug(std::make_shared<sim::SimBootloader>());
+        viewMain window;
+        window.show();
+        auto* view = qobject_cast<view_update*>(currentPage(window));
+        QVERIFY(view);
+        view->setSettleTimeMs(100);
+        const auto image = sim::makeFirmwareImage(512, "SW 2.5");
+        fixture->writeFile(QStringLiteral("image.bin"),
+                           QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size())));
+        const QSharedPointer<bootloader> sequence = view->loader;
+        sequence->updateFromFile(QStringLiteral("image.bin"));
+        QVERIFY(sequence->isBusy());
+
+        QList<QAction*> entries = window.findChild<QActionGroup*>()->actions();
+        entries << findAction(&window, QStringLiteral("[menu:file:exit]"));
+        for (QAction* entry : qAsConst(entries)) {
+            QVERIFY(!entry->isEnabled());
+            entry->trigger();
+        }
+        window.close();
+        QVERIFY(restarts.isEmpty());
+        QVERIFY(window.isVisible());
+
+        QTRY_VERIFY_WITH_TIMEOUT(!sequence->isBusy(), 30000);
+        for (QAction* entry : qAsConst(entries))
+            QVERIFY(entry->isEnabled());
     }
 
     void webLinks_data()
