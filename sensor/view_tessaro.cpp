@@ -30,6 +30,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
@@ -485,6 +486,9 @@ void view_tessaro::updateEasy()
             bestDistance = distance;
         }
     }
+    // Only shows what the sensor holds: the slider's own notification would write the
+    // nearest entry over it as if the user had moved the slider.
+    const QSignalBlocker showOnly(easySlider);
     easySlider->setMaximum(easyTable.size() - 1);
     easySlider->setMinimum(0);
     easySlider->setValue(bestIndex);

@@ -15,6 +15,7 @@
 #include <QGroupBox>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTabWidget>
@@ -408,6 +409,8 @@ private slots:
         QCOMPARE(view->easyRegister, easyRegister);
         QCOMPARE(view->easySlider->value(), position);
         QCOMPARE(view->easySlider->maximum(), maximum);
+        // Showing is all: a threshold set elsewhere stays as it is.
+        QCOMPARE(sent().filter(QRegularExpression(":write:|commit|reset")), QStringList());
     }
 
     void conf1thrWithFourFieldsMeansAuto()
@@ -417,16 +420,19 @@ private slots:
         QCOMPARE(view->easyRegister, QStringLiteral("thrauto"));
     }
 
-    void easyRefreshWritesOnlyWhenTheSliderMoves()
+    void easyRefreshOnlyShowsAndUserMovesWrite()
     {
-        sensor->setReply("sens:read:thrauto;", "sens:read:thrauto:290:;");
         buildView();
-        // The first refresh moved the slider to position 2 and wrote that entry.
-        QVERIFY(sent().contains(QStringLiteral("sens:write:thrauto:300;")));
         sensor->clearLog();
+        // Set on the advanced tab to a value between two entries.
+        sensor->setReply("sens:read:thrauto;", "sens:read:thrauto:290:;");
         view->tabs->setCurrentIndex(1);
         view->tabs->setCurrentIndex(0);
+        QCOMPARE(view->easySlider->value(), 2);
         QCOMPARE(sent(), QStringList({"sens:read:conf1thr;", "sens:read:thrauto;"}));
+        sensor->clearLog();
+        QTest::keyClick(view->easySlider, Qt::Key_Left);
+        QCOMPARE(sent(), QStringList({"sens:write:thrauto:200;", "sens:commit;", "sens:reset;"}));
     }
 
     void easySliderWritesCommitsResets()
