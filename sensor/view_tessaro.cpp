@@ -370,6 +370,8 @@ void view_tessaro::buildAdvancedTab(const QJsonObject& file)
     buttonLayout->addWidget(reloadButton);
     buttonLayout->addWidget(saveButton);
     connect(reloadButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
+    // After the button's reset (connected before this): every editor reads its register again.
+    connect(reloadButton, &QPushButton::pressed, this, &view_tessaro::updateAdv);
     connect(saveButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
     advancedLayout->addWidget(buttonBar, r + 1, 0, 1, 3);
 }

@@ -348,9 +348,13 @@ private slots:
         sensor->clearLog();
         buttons.at(1)->click();
         QCOMPARE(sent(), QStringList({"sens:reset;", "sens:commit;"}));
+        // Reload: the reset, then every editor shows what the sensor holds again.
         sensor->clearLog();
+        sensor->setReply("sens:read:thr;", "sens:read:thr:77:;");
         buttons.at(0)->click();
-        QCOMPARE(sent(), QStringList({"sens:reset;"}));
+        QCOMPARE(sent(), QStringList({"sens:reset;", "sens:read:gain;", "sens:read:conf1thr;", "sens:read:filter;",
+                                      "pen:read:power;", "pen:read:beep;", "sens:read:thr;", "sens:read:level;"}));
+        QCOMPARE(view->advancedTab->findChild<QSlider*>()->value(), 77);
     }
 
     void presetSave()
