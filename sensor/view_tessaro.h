@@ -20,9 +20,9 @@ class QGridLayout;
 class QJsonObject;
 class QLabel;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QPushButton;
 class QSlider;
+class ServiceRequest;
 class QTabWidget;
 class QTimer;
 class QVBoxLayout;
@@ -87,6 +87,7 @@ public:
     QPushButton* centerButton = nullptr;
 
     QPointer<QNetworkAccessManager> networkManager;
+    ServiceRequest* checkRequest = nullptr;
 
 signals:
     void updateAdv();
@@ -119,7 +120,7 @@ private:
     bool addParameterRow(QGridLayout* grid, const QJsonObject& parameter);
     bool readIdentity();
     void sendCheckRequest();
-    void checkReplyFinished(QNetworkReply* reply);
+    void checkReplyFinished(bool answered, const QByteArray& body);
     void commitAndReset();
 
     // One exchange with the sensor; logs and returns false when it cannot be made.

@@ -1,6 +1,7 @@
 // The sensor view: tabs built from the parameter file, identity, web check, presets,
 // easy slider and the data poll, asserted on what the simulated sensor receives.
 #include "app/serviceidentity.h"
+#include "app/servicerequest.h"
 #include "device/tessaro.h"
 #include "live/tessaropushbutton.h"
 #include "sensor/view_tessaro.h"
@@ -223,7 +224,7 @@ private slots:
         QCOMPARE(thisViews().at(0).path, QStringLiteral("/utility/check.php"));
         QCOMPARE(thisViews().at(0).identity, QStringList({"TS-7", "HW 1.1", "SW 2.4", "UTIL 2.2"}));
         QTRY_VERIFY(!view->firmwareStatusText.isEmpty());
-        QTRY_VERIFY(view->networkManager.isNull());
+        QTRY_VERIFY(!view->checkRequest->isPending());
     }
 
     void versionReplyParts_data()
@@ -262,11 +263,14 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<QString>("software");
-        QTest::newRow("current, newer tool") << QByteArray("true;false") << "[info:sensor:uptodate]" << "[menu:info:about:newsoft]";
-        QTest::newRow("newer firmware only") << QByteArray("false") << "[info:sensor:newfirm]" << "";
-        QTest::newRow("both current") << QByteArray("true;true") << "[info:sensor:uptodate]" << "[menu:info:about:uptodate]";
-        QTest::newRow("unexpected") << QByteArray("yes;TRUE") << "" << "";
-        QTest::newRow("zero byte") << QByteArray("true\0;false", 11) << "[info:sensor:uptodate]" << "";
+        QTest::addColumn<bool>("endless");
+        QTest::newRow("current, newer tool") << QByteArray("true;false") << "[info:sensor:uptodate]" << "[menu:info:about:newsoft]" << false;
+        QTest::newRow("newer firmware only") << QByteArray("false") << "[info:sensor:newfirm]" << "" << false;
+        QTest::newRow("both current") << QByteArray("true;true") << "[info:sensor:uptodate]" << "[menu:info:about:uptodate]" << false;
+        QTest::newRow("unexpected") << QByteArray("yes;TRUE") << "" << "" << false;
+        QTest::newRow("zero byte") << QByteArray("true\0;false", 11) << "[info:sensor:uptodate]" << "" << false;
+        // Read only as far as it matters, then dropped.
+        QTest::newRow("endless") << QByteArray("true;false") << "[info:sensor:uptodate]" << "[menu:info:about:newsoft]" << true;
     }
 
     void checkReplies()
@@ -274,9 +278,11 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QString, firmware);
         QFETCH(QString, software);
+        QFETCH(bool, endless);
         service->setReply(StandInService::CheckPath, body);
+        service->setEndless(StandInService::CheckPath, endless);
         buildView();
-        QTRY_VERIFY(view->networkManager.isNull());
+        QTRY_VERIFY(!view->checkRequest->isPending());
         QCOMPARE(view->firmwareStatusText, firmware);
         QCOMPARE(view->softwareStatusText, software);
         view->dataPollWorker();
@@ -287,7 +293,7 @@ private slots:
     {
         service->setReply(StandInService::CheckPath, "true;true", 500);
         buildView();
-        QTRY_VERIFY(view->networkManager.isNull());
+        QTRY_VERIFY(!view->checkRequest->isPending());
         QVERIFY(view->firmwareStatusText.isEmpty());
         QVERIFY(view->softwareStatusText.isEmpty());
     }
