@@ -479,10 +479,11 @@ void view_tessaro::updateEasy()
     for (int i = 0; i < table.size(); ++i)
         easyTable[i] = ParameterFile::integer(table.at(i));
 
-    int bestDistance = FarAway;
+    qint64 bestDistance = FarAway;
     int bestIndex = 0;
     for (int i = 0; i < easyTable.size(); ++i) {
-        const int distance = std::abs(current - easyTable.at(i));
+        // Reply and entry may each be any int: their distance needs the wider type.
+        const qint64 distance = std::abs(qint64{current} - easyTable.at(i));
         if (distance < bestDistance) {
             bestIndex = i;
             bestDistance = distance;

@@ -403,6 +403,8 @@ private slots:
         QTest::newRow("manual, far away") << "8" << "5000" << "thrman" << 0 << 3;
         QTest::newRow("auto 136") << "136" << "290" << "thrauto" << 2 << 2;
         QTest::newRow("auto unreadable") << "x" << "200" << "thrauto" << 1 << 2;
+        QTest::newRow("smallest int") << "136" << "-2147483648" << "thrauto" << 0 << 2;
+        QTest::newRow("largest int") << "136" << "2147483647" << "thrauto" << 0 << 2;
     }
 
     void easyModeAndNearestEntry()
