@@ -45,6 +45,8 @@ public:
 
     void reloadUi();
     void updateEasy();
+    // Reads "app:id;" and "app:version;" into the information tab; false when the link failed.
+    bool readIdentity();
 
     tessaro* connection = nullptr;
     QString checkData;
@@ -118,7 +120,6 @@ private:
     void fillPresets(const QJsonObject& file);
     void buildAdvancedTab(const QJsonObject& file);
     bool addParameterRow(QGridLayout* grid, const QJsonObject& parameter);
-    bool readIdentity();
     void sendCheckRequest();
     void checkReplyFinished(bool answered, const QByteArray& body);
     void commitAndReset();
