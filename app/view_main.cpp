@@ -7,6 +7,7 @@
 #include "device/tessaro.h"
 #include "sensor/view_tessaro.h"
 #include "update/flashlog.h"
+#include "update/bootloader.h"
 #include "update/view_dialogupdate.h"
 #include "update/view_legacy.h"
 #include "update/view_update.h"
@@ -19,19 +20,26 @@
 #include <QDir>
 #include <QFrame>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
 #include <QProcess>
 #include <QPushButton>
+#include <QScreen>
 #include <QStackedWidget>
+#include <QStatusBar>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
 namespace {
 const QSize DefaultSize(700, 400);
 const QPoint DefaultPos(200, 200);
+// A stored size below this is no window anyone chose: the default is used instead.
+const QSize SmallestRestoredSize(200, 100);
+// So much of a restored window stays on its screen that it can be reached and moved.
+const QSize VisiblePart(100, 50);
 const char* const IconPath = "rc/tessaro_icon.png";
 }
 
@@ -85,7 +93,7 @@ void viewMain::buildMenus()
     updateAction = fileMenu->addAction(tr("[menu:file:update]"));
     updateAction->setEnabled(false);
     fileMenu->addSeparator();
-    QAction* exitAction = fileMenu->addAction(tr("[menu:file:exit]"));
+    exitAction = fileMenu->addAction(tr("[menu:file:exit]"));
 
     buildLanguageEntries(languageMenu);
 
@@ -126,9 +134,29 @@ void viewMain::restoreGeometryFromSettings()
 {
     appSettings settings;
     settings.beginGroup(QLatin1String(appSettings::WindowGroup));
-    resize(settings.value(QLatin1String(appSettings::SizeKey), DefaultSize).toSize());
-    move(settings.value(QLatin1String(appSettings::PosKey), DefaultPos).toPoint());
+    const QVariant storedSize = settings.value(QLatin1String(appSettings::SizeKey));
+    const QVariant storedPos = settings.value(QLatin1String(appSettings::PosKey));
     settings.endGroup();
+
+    // The file is anybody's to edit, and the screens may have changed since: a stored
+    // value must never make the window huge, tiny or unreachable.
+    QSize size = storedSize.userType() == QMetaType::QSize ? storedSize.toSize() : DefaultSize;
+    if (size.width() < SmallestRestoredSize.width() || size.height() < SmallestRestoredSize.height())
+        size = DefaultSize;
+    QPoint pos = storedPos.userType() == QMetaType::QPoint ? storedPos.toPoint() : DefaultPos;
+    const QScreen* screen = QGuiApplication::screenAt(pos);
+    if (!screen) {
+        pos = DefaultPos;
+        screen = QGuiApplication::primaryScreen();
+    }
+    if (screen) {
+        const QRect available = screen->availableGeometry();
+        size = size.boundedTo(available.size());
+        pos.setX(qBound(available.left(), pos.x(), available.right() + 1 - qMin(size.width(), VisiblePart.width())));
+        pos.setY(qBound(available.top(), pos.y(), available.bottom() + 1 - qMin(size.height(), VisiblePart.height())));
+    }
+    resize(size);
+    move(pos);
 }
 
 QGroupBox* viewMain::buildFlashReport()
@@ -189,6 +217,7 @@ void viewMain::connected()
     } else if (type == QLatin1String(TessaroLink::TypeBootloader)) {
         auto* view = new view_update(connectPage, device);
         flashingView = view;
+        watchFlashing(view->loader.data());
         showDeviceView(view);
         connect(dialogUpdate.get(), &view_dialogupdate::updateFile, view->updateButton, &QPushButton::click);
         connect(view, &view_update::updateEnded, dialogUpdate.get(), &view_dialogupdate::flashingEnded);
@@ -233,12 +262,42 @@ void viewMain::detachFromDevice(QWidget* view)
         detach(child);
 }
 
+void viewMain::watchFlashing(bootloader* loader)
+{
+    flashLoader = loader;
+    // Both come on the GUI thread, right after the busy flag has changed.
+    connect(loader, &bootloader::hotplugtimer, this, &viewMain::followFlashing);
+    connect(loader, &bootloader::updateFinished, this, &viewMain::followFlashing);
+}
+
+bool viewMain::flashing() const
+{
+    return flashLoader && flashLoader->isBusy();
+}
+
+void viewMain::followFlashing()
+{
+    // A new copy of the program would open the bootloader that this one is erasing and
+    // writing, and the end of this one would close it: neither while a sequence runs.
+    const bool idle = !flashing();
+    languageGroup->setEnabled(idle);
+    exitAction->setEnabled(idle);
+}
+
 void viewMain::changeLang(QAction* action)
 {
+    if (flashing())
+        return;
     const QString code = action->data().toString();
     appSettings().setValue(QLatin1String(appSettings::LangKey), code);
     qDebug() << code;
-    restartProgram(QCoreApplication::applicationFilePath());
+    // The new copy opens where this one is now.
+    saveGeometryToSettings();
+    if (!restartProgram(QCoreApplication::applicationFilePath())) {
+        qDebug() << "Could not start" << QCoreApplication::applicationFilePath();
+        statusBar()->showMessage(tr("[menu:file:lang:restartfailed]"));
+        return;
+    }
     QCoreApplication::exit(RestartExitCode);
 }
 
@@ -293,12 +352,21 @@ void viewMain::updateFirmware()
     dialogUpdate->show();
 }
 
-void viewMain::closeEvent(QCloseEvent* event)
+void viewMain::saveGeometryToSettings()
 {
     appSettings settings;
     settings.beginGroup(QLatin1String(appSettings::WindowGroup));
     settings.setValue(QLatin1String(appSettings::SizeKey), size());
     settings.setValue(QLatin1String(appSettings::PosKey), pos());
     settings.endGroup();
+}
+
+void viewMain::closeEvent(QCloseEvent* event)
+{
+    if (flashing()) {
+        event->ignore();
+        return;
+    }
+    saveGeometryToSettings();
     event->accept();
 }

@@ -14,6 +14,7 @@ class QLabel;
 class QListWidget;
 class QStackedWidget;
 class QVBoxLayout;
+class bootloader;
 class tessaro;
 class view_dialogupdate;
 class view_legacy;
@@ -61,6 +62,10 @@ private:
     void buildMenus();
     void buildLanguageEntries(QMenu* languageMenu);
     void restoreGeometryFromSettings();
+    void saveGeometryToSettings();
+    void watchFlashing(bootloader* loader);
+    bool flashing() const;
+    void followFlashing();
     void showDeviceView(QWidget* view);
     QGroupBox* buildFlashReport();
     void showFlashReport(const QStringList& lines);
@@ -83,6 +88,9 @@ private:
     QStackedWidget* viewStack = nullptr;
     QActionGroup* languageGroup = nullptr;
     QAction* updateAction = nullptr;
+    QAction* exitAction = nullptr;
+    // The sequence of the last flashing view; it may run on after that view has gone.
+    QPointer<bootloader> flashLoader;
     bool deviceViewPresent = false;
     // The view that connected() put into the stack; it need not be the current page yet.
     QPointer<QWidget> deviceView;

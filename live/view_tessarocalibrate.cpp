@@ -10,6 +10,7 @@
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QShowEvent>
 #include <QStringList>
 #include <QTimer>
 
@@ -102,6 +103,10 @@ view_tessarocalibrate::view_tessarocalibrate(tessaro* deviceConnection, QWidget*
     }
     connect(abortButton, &QPushButton::clicked, this, &view_tessarocalibrate::close);
 
+    m_closeTimer = new QTimer(this);
+    m_closeTimer->setSingleShot(true);
+    connect(m_closeTimer, &QTimer::timeout, this, &view_tessarocalibrate::close);
+
     for (QGraphicsView* view : cornerViews) {
         view->setStyleSheet(QLatin1String(PictureStyle));
         // Exactly the scene: the arrows sit in the screen corners, never behind scroll bars.
@@ -128,6 +133,8 @@ void view_tessarocalibrate::showPicture(Corner corner, Picture picture)
 void view_tessarocalibrate::CalibrationState(int state, int point)
 {
     if (state != 0) {
+        // A report of "not running" in between (one reply lost) was no end.
+        m_closeTimer->stop();
         finishShown = false;
         const int row = point >= 1 && point <= 4 ? point : 0;
         for (int corner = 0; corner < CornerCount; ++corner)
@@ -139,8 +146,8 @@ void view_tessarocalibrate::CalibrationState(int state, int point)
     finishShown = true;
     for (int corner = 0; corner < CornerCount; ++corner)
         showPicture(static_cast<Corner>(corner), Done);
-    // Leaves the finished picture on screen for a moment; the context drops it with the screen.
-    QTimer::singleShot(m_finishCloseMs, this, &view_tessarocalibrate::close);
+    // Leaves the finished picture on screen for a moment.
+    m_closeTimer->start(m_finishCloseMs);
 }
 
 void view_tessarocalibrate::LivePoint(QString text)
@@ -150,6 +157,13 @@ void view_tessarocalibrate::LivePoint(QString text)
     xLabel->setText(QStringLiteral("X: ") + fields.value(2));
     yLabel->setText(QStringLiteral("Y: ") + fields.value(3));
     sizeLabel->setText(QStringLiteral("Size: ") + fields.value(4));
+}
+
+void view_tessarocalibrate::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Shown for a new run: the close of the last one must not end it.
+    m_closeTimer->stop();
 }
 
 void view_tessarocalibrate::keyPressEvent(QKeyEvent* event)

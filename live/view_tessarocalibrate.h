@@ -10,6 +10,8 @@ class QGraphicsScene;
 class QGraphicsView;
 class QKeyEvent;
 class QLabel;
+class QShowEvent;
+class QTimer;
 class tessaro;
 class tessaroPushButton;
 
@@ -60,6 +62,7 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void showPicture(Corner corner, Picture picture);
@@ -68,4 +71,7 @@ private:
     QPixmap m_pictures[CornerCount][PictureCount];
     Picture m_shown[CornerCount] = {Todo, Todo, Todo, Todo};
     int m_finishCloseMs = DefaultFinishCloseMs;
+    // The close after the finished picture; stopped by anything that says the sensor
+    // calibrates (again): a running state, or the screen shown for a new run.
+    QTimer* m_closeTimer = nullptr;
 };

@@ -247,8 +247,10 @@ void view_tessarocenter::pointData(QString text)
     xValueLabel->setText(fields.value(2));
     yValueLabel->setText(fields.value(3));
     sizeValueLabel->setText(fields.value(4));
-    int x = fields.value(2).toInt();
-    int y = fields.value(3).toInt();
+    // Outside the sensor's range a value is garbage that keeps its rows as they are. Held
+    // just outside, it stays outside through the mirroring below, which then cannot overflow.
+    int x = qBound(-1, fields.value(2).toInt(), SensorMaxX + 1);
+    int y = qBound(-1, fields.value(3).toInt(), SensorMaxY + 1);
 
     if (x == 0)
         axisOff(leftItems, m_left, rightItems, m_right);

@@ -151,6 +151,11 @@ void view_tessarolive::updateCalPoints(QList<int> x, QList<int> y)
         cy[i] = y.value(i);
         if (cx[i] == 0 || cy[i] == 0)
             return;
+        // A corner beyond the sensor's range is drawn at its edge, so the drawing's
+        // arithmetic never leaves the sensor's numbers. Either list may hold x values (a
+        // turned mount is swapped below): both are held to the wider range.
+        cx[i] = qBound(0, cx[i], SensorWidth - 1);
+        cy[i] = qBound(0, cy[i], SensorWidth - 1);
     }
     if (areaDrawn && std::equal(cx, cx + CornerCount, drawnX) && std::equal(cy, cy + CornerCount, drawnY))
         return;

@@ -51,10 +51,11 @@ bool tessaroEasyTable::writePosition(tessaro* connection, int position) const
 
 int tessaroEasyTable::nearestIndex(const QVector<int>& table, int value)
 {
-    int bestDistance = FarAway;
+    qint64 bestDistance = FarAway;
     int bestIndex = 0;
     for (int i = 0; i < table.size(); ++i) {
-        const int distance = std::abs(value - table.at(i));
+        // Reply and entry may each be any int: their distance needs the wider type.
+        const qint64 distance = std::abs(qint64{value} - table.at(i));
         if (distance < bestDistance) {
             bestIndex = i;
             bestDistance = distance;

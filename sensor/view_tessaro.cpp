@@ -9,6 +9,7 @@
 #include "view_tessaroparameter_enum.h"
 #include "view_tessaroparameter_int.h"
 #include "app/serviceidentity.h"
+#include "app/servicerequest.h"
 #include "device/tessaro.h"
 #include "live/tessaropoll.h"
 #include "live/tessaropushbutton.h"
@@ -31,9 +32,8 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QSlider>
 #include <QTabWidget>
 #include <QTimer>
@@ -126,7 +126,11 @@ view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
     easySlider->setPageStep(1);
 }
 
-view_tessaro::~view_tessaro() = default;
+view_tessaro::~view_tessaro()
+{
+    // A check still out is dropped before the view's members go.
+    delete networkManager;
+}
 
 void view_tessaro::buildSimpleTab()
 {
@@ -355,6 +359,8 @@ void view_tessaro::buildAdvancedTab(const QJsonObject& file)
     buttonLayout->addWidget(reloadButton);
     buttonLayout->addWidget(saveButton);
     connect(reloadButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
+    // After the button's reset (connected before this): every editor reads its register again.
+    connect(reloadButton, &QPushButton::pressed, this, &view_tessaro::updateAdv);
     connect(saveButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
     advancedLayout->addWidget(buttonBar, r + 1, 0, 1, 3);
 }
@@ -383,19 +389,19 @@ bool view_tessaro::readIdentity()
 void view_tessaro::sendCheckRequest()
 {
     checkData = serviceQueryText(idLabel->text(), hwLabel->text(), swLabel->text());
-    // A child of the view: a reply that comes after the view is gone is dropped with it.
-    networkManager = new QNetworkAccessManager(this);
-    QNetworkReply* reply = networkManager->get(QNetworkRequest(serviceUrl("/utility/check.php?data=", checkData)));
-    connect(reply, &QNetworkReply::finished, this, [this, reply] { checkReplyFinished(reply); });
+    // One manager for the view, a child of it: a reply that comes after the view is gone
+    // is dropped with it. A newer check replaces one still out.
+    if (!networkManager) {
+        networkManager = new QNetworkAccessManager(this);
+        checkRequest = new ServiceRequest(networkManager, networkManager);
+        connect(checkRequest, &ServiceRequest::finished, this, &view_tessaro::checkReplyFinished);
+    }
+    checkRequest->get(serviceUrl("/utility/check.php?data=", checkData));
 }
 
-void view_tessaro::checkReplyFinished(QNetworkReply* reply)
+void view_tessaro::checkReplyFinished(bool answered, const QByteArray& body)
 {
-    if (reply->error() == QNetworkReply::NoError) {
-        QByteArray body = reply->readAll();
-        const int nul = body.indexOf('\0');
-        if (nul >= 0)
-            body.truncate(nul);
+    if (answered) {
         const QStringList parts = QString::fromLatin1(body).split(QLatin1Char(';'));
         if (parts.at(0) == QLatin1String("true"))
             firmwareStatusText = tr("[info:sensor:uptodate]");
@@ -406,9 +412,6 @@ void view_tessaro::checkReplyFinished(QNetworkReply* reply)
         else if (parts.size() > 1 && parts.at(1) == QLatin1String("false"))
             softwareStatusText = tr("[menu:info:about:newsoft]");
     }
-    reply->deleteLater();
-    if (networkManager)
-        networkManager->deleteLater();
 }
 
 void view_tessaro::tabChanged(int index)
@@ -435,6 +438,9 @@ void view_tessaro::updateEasy()
         return;
     easyTable = easy.table;
 
+    // Only shows what the sensor holds: the slider's own notification would write the
+    // nearest entry over it as if the user had moved the slider.
+    const QSignalBlocker showOnly(easySlider);
     easySlider->setMaximum(easyTable.size() - 1);
     easySlider->setMinimum(0);
     easySlider->setValue(tessaroEasyTable::nearestIndex(easyTable, easy.current));

@@ -21,9 +21,9 @@ class QGridLayout;
 class QJsonObject;
 class QLabel;
 class QNetworkAccessManager;
-class QNetworkReply;
 class QPushButton;
 class QSlider;
+class ServiceRequest;
 class QTabWidget;
 class QTimer;
 class QVBoxLayout;
@@ -46,6 +46,8 @@ public:
 
     void reloadUi();
     void updateEasy();
+    // Reads "app:id;" and "app:version;" into the information tab; false when the link failed.
+    bool readIdentity();
 
     tessaro* connection = nullptr;
     QString checkData;
@@ -89,6 +91,7 @@ public:
     QPushButton* centerButton = nullptr;
 
     QPointer<QNetworkAccessManager> networkManager;
+    ServiceRequest* checkRequest = nullptr;
 
 signals:
     void updateAdv();
@@ -119,9 +122,8 @@ private:
     void fillPresets(const QJsonObject& file);
     void buildAdvancedTab(const QJsonObject& file);
     bool addParameterRow(QGridLayout* grid, const QJsonObject& parameter);
-    bool readIdentity();
     void sendCheckRequest();
-    void checkReplyFinished(QNetworkReply* reply);
+    void checkReplyFinished(bool answered, const QByteArray& body);
     void commitAndReset();
 
     void showPenState(const tessaroPenState& state);

@@ -7,6 +7,7 @@
 #include <QHBoxLayout>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTimer>
 
 namespace {
 constexpr int SpinBoxMinimumWidth = 50;
@@ -37,18 +38,29 @@ view_tessaroParameter_int::view_tessaroParameter_int(QWidget* parent, tessaro* d
     connect(spinBox, qOverload<int>(&QSpinBox::valueChanged), slider, &QSlider::setValue);
     connect(slider, &QSlider::valueChanged, spinBox, &QSpinBox::setValue);
 
+    settleTimer = new QTimer(this);
+    settleTimer->setSingleShot(true);
+    settleTimer->setInterval(SettleMs);
+    connect(settleTimer, &QTimer::timeout, this, &view_tessaroParameter_int::updateValue);
+
     if (device)
         connect(device, &tessaro::connectedLoad, this, &view_tessaroParameter_int::connected);
 }
 
 void view_tessaroParameter_int::connected()
 {
+    // A change still settling is the user's: it goes out before the register is read again.
+    if (settleTimer->isActive())
+        updateValue();
     std::optional<int> value;
     if (!TessaroRegister::read(connection, module, regname, &value))
         return;
     // The slider clamps the value into its range; the spin box follows.
-    if (value)
+    if (value) {
+        showingRead = true;
         slider->setValue(*value);
+        showingRead = false;
+    }
     // Only now, so that showing the value read is never written back.
     connectCommit();
 }
@@ -59,7 +71,16 @@ void view_tessaroParameter_int::disconnected()
 
 void view_tessaroParameter_int::updateValue()
 {
+    settleTimer->stop();
     TessaroRegister::write(connection, module, regname, slider->sliderPosition());
+}
+
+void view_tessaroParameter_int::scheduleWrite()
+{
+    // A drag is written when the mouse lets go of the handle.
+    if (showingRead || slider->isSliderDown())
+        return;
+    settleTimer->start();
 }
 
 void view_tessaroParameter_int::connectCommit()
@@ -68,8 +89,10 @@ void view_tessaroParameter_int::connectCommit()
     if (commitConnected)
         return;
     commitConnected = true;
-    // Mouse release and finished editing only: keyboard, wheel and page steps move the
-    // slider without writing.
+    // Mouse release and finished editing write at once; keyboard, wheel and page steps
+    // (of either widget: the spin box moves the slider) come step by step and are written
+    // once they settle, so a held key does not flood the sensor.
     connect(slider, &QSlider::sliderReleased, this, &view_tessaroParameter_int::updateValue);
     connect(spinBox, &QSpinBox::editingFinished, this, &view_tessaroParameter_int::updateValue);
+    connect(slider, &QSlider::valueChanged, this, &view_tessaroParameter_int::scheduleWrite);
 }

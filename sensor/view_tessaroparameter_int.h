@@ -5,15 +5,19 @@
 
 class QSlider;
 class QSpinBox;
+class QTimer;
 class tessaro;
 
 // Slider and spin box bound to one integer register of the connected sensor: reads it on
 // every connectedLoad()/updateAdv(), writes it when the user lets go of the slider or
-// finishes editing the spin box.
+// finishes editing the spin box, and a change by keyboard or wheel once it has settled.
 class view_tessaroParameter_int : public QWidget
 {
     Q_OBJECT
 public:
+    // A keyboard or wheel change is written when no further change has come for this long.
+    static constexpr int SettleMs = 400;
+
     view_tessaroParameter_int(QWidget* parent, tessaro* device, const QString& moduleName,
                               const QString& registerName, int minimum, int maximum);
 
@@ -30,6 +34,10 @@ public slots:
 
 private:
     void connectCommit();
+    void scheduleWrite();
 
     bool commitConnected = false;
+    // Set while a value read from the sensor is shown: that is no change to write.
+    bool showingRead = false;
+    QTimer* settleTimer = nullptr;
 };

@@ -70,6 +70,12 @@ void SimSensor::queueReply(const std::string& reply)
     m_nextReplies.push_back(reply);
 }
 
+void SimSensor::clearQueuedReplies()
+{
+    std::lock_guard<std::mutex> guard(lock());
+    m_nextReplies.clear();
+}
+
 void SimSensor::setRegister(const std::string& module, const std::string& name, const std::string& value)
 {
     std::lock_guard<std::mutex> guard(lock());

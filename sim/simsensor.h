@@ -59,6 +59,7 @@ public:
     void clearReply(const std::string& command);
     // Replies used for the next commands, whatever they are, one each; the model still acts.
     void queueReply(const std::string& reply);
+    void clearQueuedReplies();
 
     // Registers: a register not yet known is added by setRegister, a removed one is
     // refused like any unknown register.

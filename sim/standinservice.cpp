@@ -12,6 +12,9 @@
 namespace {
 
 constexpr int DefaultHeaderTimeoutMs = 30000;
+// An endless answer adds this much whenever the client has taken the last of it.
+constexpr int EndlessChunkBytes = 16 * 1024;
+constexpr int EndlessTickMs = 2;
 
 const QByteArray PlainText = QByteArrayLiteral("text/plain");
 const QByteArray Html = QByteArrayLiteral("text/html; charset=utf-8");
@@ -182,11 +185,29 @@ void StandInService::setDelay(const QString& path, int milliseconds)
         m_delay.remove(path);
 }
 
+void StandInService::setEndless(const QString& path, bool endless)
+{
+    if (endless)
+        m_endless.insert(path, true);
+    else
+        m_endless.remove(path);
+}
+
+void StandInService::setRedirect(const QString& path, const QByteArray& location)
+{
+    if (location.isEmpty())
+        m_redirect.remove(path);
+    else
+        m_redirect.insert(path, location);
+}
+
 void StandInService::resetReplies()
 {
     m_replies.clear();
     m_hang.clear();
     m_delay.clear();
+    m_endless.clear();
+    m_redirect.clear();
     setVerdicts(true, true);
     setReply(QString::fromLatin1(InternetPath), QByteArrayLiteral("true"));
 
@@ -381,6 +402,10 @@ void StandInService::handle(QTcpSocket* socket, const Connection& connection)
     } else if (!known) {
         request.status = 404;
         answer = response(404, PlainText, QByteArrayLiteral("No such page.\n"), bodyWanted);
+    } else if (m_redirect.contains(request.path)) {
+        request.status = 302;
+        answer = response(302, PlainText, QByteArrayLiteral("Moved.\n"), bodyWanted,
+                          "Location: " + m_redirect.value(request.path) + "\r\n");
     } else {
         const Reply& reply = m_replies[request.path];
         request.status = reply.status;
@@ -406,6 +431,10 @@ void StandInService::handle(QTcpSocket* socket, const Connection& connection)
 
     if (hang)
         return;
+    if (known && m_endless.value(request.path, false) && !m_redirect.contains(request.path)) {
+        sendEndless(socket, m_replies[request.path].body);
+        return;
+    }
     if (delay > 0) {
         // The socket as context: a client that leaves in the meantime cancels the answer.
         QTimer::singleShot(delay, socket, [socket, answer] { send(socket, answer); });
@@ -429,6 +458,23 @@ void StandInService::send(QTcpSocket* socket, const QByteArray& response)
         return;
     socket->write(response);
     socket->disconnectFromHost();
+}
+
+void StandInService::sendEndless(QTcpSocket* socket, const QByteArray& body)
+{
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    // No length and no end: only the client can stop it, by leaving.
+    socket->write("HTTP/1.1 200 OK\r\nServer: tessaro-service\r\nContent-Type: text/plain\r\n"
+                  "Connection: close\r\n\r\n" + body);
+    // Owned by the socket, so it stops when the client leaves. Only what the client has
+    // taken is topped up: this side never buffers without bound itself.
+    auto* more = new QTimer(socket);
+    connect(more, &QTimer::timeout, socket, [socket] {
+        if (socket->state() == QAbstractSocket::ConnectedState && socket->bytesToWrite() < EndlessChunkBytes)
+            socket->write(QByteArray(EndlessChunkBytes, ';'));
+    });
+    more->start(EndlessTickMs);
 }
 
 QByteArray StandInService::response(int status, const QByteArray& contentType, const QByteArray& body,

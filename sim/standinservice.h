@@ -63,6 +63,11 @@ public:
     void setHang(const QString& path, bool hang);
     // Answers a path only after the given time.
     void setDelay(const QString& path, int milliseconds);
+    // Answers a path with its body and then ";" without end, as fast as the client reads
+    // (bounded-body tests). The answer has no length and never finishes.
+    void setEndless(const QString& path, bool endless);
+    // Answers a path with 302 and this Location (an address or a path); empty: no redirect.
+    void setRedirect(const QString& path, const QByteArray& location);
     // Back to the default replies, nothing held or delayed.
     void resetReplies();
     // A client that has not completed its request header within this time gets 408.
@@ -108,6 +113,7 @@ private:
     void handle(QTcpSocket* socket, const Connection& connection);
     void refuse(QTcpSocket* socket, Connection& connection, int status, const char* why);
     static void send(QTcpSocket* socket, const QByteArray& response);
+    static void sendEndless(QTcpSocket* socket, const QByteArray& body);
     static QByteArray response(int status, const QByteArray& contentType, const QByteArray& body,
                                bool withBody, const QByteArray& extraHeaders = {});
     static QByteArray page(const QString& title, const Request& request);
@@ -116,6 +122,8 @@ private:
     QHash<QString, Reply> m_replies;
     QHash<QString, bool> m_hang;
     QHash<QString, int> m_delay;
+    QHash<QString, bool> m_endless;
+    QHash<QString, QByteArray> m_redirect;
     QHash<QTcpSocket*, Connection> m_connections;
     QVector<Request> m_requests;
     int m_headerTimeout;

@@ -29,6 +29,8 @@ const char* const ExchangeFailed = "Error reading Tessaro, ABORT!";
 const QString Module = QStringLiteral("sens");
 const QString Register = QStringLiteral("conf1thr");
 const QString ReadCommand = QStringLiteral("sens:read:conf1thr;");
+// Longer than an integer editor waits for a keyboard or wheel change to settle.
+constexpr int SettledMs = 1000;
 
 enum class Kind { Int, Enum, Bool };
 
@@ -439,10 +441,11 @@ private slots:
         QVERIFY(duringDrag.isEmpty());
         QVERIFY(e->slider->value() > 40);
         QCOMPARE(e->spinBox->value(), e->slider->value());
+        QTest::qWait(SettledMs);
         QCOMPARE(sent(), QStringList({writeCommand(e->slider->value())}));
     }
 
-    void movesWithoutCommitWriteNothing_data()
+    void keyboardAndWheelWriteOnceSettled_data()
     {
         QTest::addColumn<QString>("action");
         QTest::newRow("slider arrow key") << "sliderKey";
@@ -454,7 +457,7 @@ private slots:
         QTest::newRow("spin box wheel") << "spinWheel";
     }
 
-    void movesWithoutCommitWriteNothing()
+    void keyboardAndWheelWriteOnceSettled()
     {
         QFETCH(QString, action);
         auto* e = intEditor(0, 255);
@@ -496,7 +499,11 @@ private slots:
         }
         QCOMPARE(e->slider->value(), expected);
         QCOMPARE(e->spinBox->value(), expected);
+        // Not at once: a held key or a turned wheel must not flood the sensor.
         QVERIFY(sent().isEmpty());
+        QTRY_COMPARE(sent(), QStringList({writeCommand(expected)}));
+        QTest::qWait(SettledMs);
+        QCOMPARE(sent(), QStringList({writeCommand(expected)}));
     }
 
     void spinBoxWritesWhenEditingFinishes_data()
@@ -510,7 +517,7 @@ private slots:
         QTest::newRow("Tab without change") << QString() << 0 << int(Qt::Key_Tab) << QStringList({writeCommand(40)});
         QTest::newRow("typed value, then Enter") << "123" << 0 << int(Qt::Key_Enter) << QStringList({writeCommand(123)});
         QTest::newRow("typed above range, then Tab") << "999" << 0 << int(Qt::Key_Tab) << QStringList({writeCommand(99)});
-        QTest::newRow("arrows only") << QString() << 2 << 0 << QStringList();
+        QTest::newRow("arrows only, settled") << QString() << 2 << 0 << QStringList({writeCommand(42)});
     }
 
     void spinBoxWritesWhenEditingFinishes()
@@ -538,6 +545,8 @@ private slots:
         QVERIFY(sent().isEmpty());
         if (finishKey)
             QTest::keyClick(e->spinBox, static_cast<Qt::Key>(finishKey));
+        // Once, also after the change has settled.
+        QTest::qWait(SettledMs);
         QCOMPARE(sent(), writes);
         if (finishKey == Qt::Key_Tab)
             QVERIFY(next->hasFocus());
@@ -723,6 +732,7 @@ private slots:
         emit device->connectedLoad();
         QCOMPARE(e->slider->value(), 99);
         QCOMPARE(e->spinBox->value(), 99);
+        QTest::qWait(SettledMs);
         QCOMPARE(sent(), QStringList({ReadCommand, ReadCommand}));
     }
 

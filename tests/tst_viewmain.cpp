@@ -9,6 +9,8 @@
 #include "live/view_tessarocenter.h"
 #include "sensor/view_tessaro.h"
 #include "sim/simbootloader.h"
+#include "update/bootloader.h"
+#include "update/view_update.h"
 #include "simfixture.h"
 #include "serviceaddress.h"
 #include "testmain.h"
@@ -18,10 +20,12 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QLabel>
+#include <QScreen>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSlider>
 #include <QStackedWidget>
+#include <QStatusBar>
 
 #include <optional>
 
@@ -42,6 +46,7 @@ class tst_viewmain : public QObject
 private:
     std::optional<SimFixture> fixture;
     QStringList restarts;
+    bool restartStarts = true;
     UrlRecorder browser;
 
     static QAction* findAction(QWidget* window, const QString& text)
@@ -88,7 +93,7 @@ private slots:
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
         viewMain::restartProgram = [this](const QString& program) {
             restarts << program;
-            return true;
+            return restartStarts;
         };
     }
 
@@ -106,6 +111,7 @@ private slots:
         writeLanguages();
         appSettings().clear();
         restarts.clear();
+        restartStarts = true;
         browser.urls.clear();
         sensorId.clear();
         sensorHw.clear();
@@ -138,6 +144,41 @@ private slots:
         viewMain again;
         QCOMPARE(again.size(), QSize(800, 500));
         QCOMPARE(again.pos(), QPoint(50, 60));
+    }
+
+    void storedGeometryStaysOnScreen_data()
+    {
+        QTest::addColumn<QVariant>("size");
+        QTest::addColumn<QVariant>("pos");
+        QTest::addColumn<QRect>("expected");
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QVariant size(QSize(400, 300));
+        const QVariant pos(QPoint(50, 60));
+        QTest::newRow("kept") << size << pos << QRect(50, 60, 400, 300);
+        QTest::newRow("huge") << QVariant(QSize(100000, 100000)) << pos << QRect(QPoint(50, 60), screen.size());
+        QTest::newRow("largest int") << QVariant(QSize(INT_MAX, INT_MAX)) << pos << QRect(QPoint(50, 60), screen.size());
+        QTest::newRow("garbage size") << QVariant(QStringLiteral("garbage")) << pos << QRect(50, 60, 700, 400);
+        QTest::newRow("tiny size") << QVariant(QSize(1, 1)) << pos << QRect(50, 60, 700, 400);
+        QTest::newRow("negative size") << QVariant(QSize(-500, -500)) << pos << QRect(50, 60, 700, 400);
+        QTest::newRow("off every screen") << size << QVariant(QPoint(-30000, -30000)) << QRect(200, 200, 400, 300);
+        QTest::newRow("garbage pos") << size << QVariant(QStringLiteral("garbage")) << QRect(200, 200, 400, 300);
+        QTest::newRow("over the right edge") << size << QVariant(QPoint(screen.right() - 10, 60))
+                                             << QRect(screen.right() + 1 - 100, 60, 400, 300);
+    }
+
+    void storedGeometryStaysOnScreen()
+    {
+        QFETCH(QVariant, size);
+        QFETCH(QVariant, pos);
+        QFETCH(QRect, expected);
+        appSettings settings;
+        settings.setValue(QStringLiteral("mainwindow/size"), size);
+        settings.setValue(QStringLiteral("mainwindow/pos"), pos);
+        settings.sync();
+        viewMain window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        QCOMPARE(QRect(window.pos(), window.size()), expected);
     }
 
     void sensorPluggedAtStartIsShownAtOnce()
@@ -256,14 +297,20 @@ private slots:
     void languageChangeRestarts_data()
     {
         QTest::addColumn<QString>("code");
-        QTest::newRow("other language") << "de";
-        QTest::newRow("already checked") << "nl";
+        QTest::addColumn<bool>("started");
+        QTest::newRow("other language") << "de" << true;
+        QTest::newRow("already checked") << "nl" << true;
+        QTest::newRow("new copy does not start") << "de" << false;
     }
 
     void languageChangeRestarts()
     {
         QFETCH(QString, code);
+        QFETCH(bool, started);
+        restartStarts = started;
         viewMain window;
+        window.show();
+        window.move(70, 80);
         QAction* entry = nullptr;
         const auto actions = window.findChild<QActionGroup*>()->actions();
         for (QAction* action : actions) {
@@ -272,9 +319,46 @@ private slots:
         }
         QVERIFY(entry);
         QTimer::singleShot(0, entry, &QAction::trigger);
-        QCOMPARE(QCoreApplication::exec(), viewMain::RestartExitCode);
+        // A copy that did not start leaves this one running.
+        QTimer::singleShot(200, [] { QCoreApplication::exit(0); });
+        QCOMPARE(QCoreApplication::exec(), started ? viewMain::RestartExitCode : 0);
         QCOMPARE(restarts, QStringList({QCoreApplication::applicationFilePath()}));
         QCOMPARE(appSettings().language(), code);
+        QCOMPARE(appSettings().value(QStringLiteral("mainwindow/pos")).toPoint(), QPoint(70, 80));
+        QCOMPARE(window.statusBar()->currentMessage(),
+                 started ? QString() : QStringLiteral("[menu:file:lang:restartfailed]"));
+    }
+
+    // Neither a new copy of the program nor the end of this one may take the link from
+    // a sequence that is erasing and writing the sensor's flash.
+    void flashingKeepsTheLink()
+    {
+        sim::SimBus::instance().plug(std::make_shared<sim::SimBootloader>());
+        viewMain window;
+        window.show();
+        auto* view = qobject_cast<view_update*>(currentPage(window));
+        QVERIFY(view);
+        view->setSettleTimeMs(100);
+        const auto image = sim::makeFirmwareImage(512, "SW 2.5");
+        fixture->writeFile(QStringLiteral("image.bin"),
+                           QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size())));
+        const QSharedPointer<bootloader> sequence = view->loader;
+        sequence->updateFromFile(QStringLiteral("image.bin"));
+        QVERIFY(sequence->isBusy());
+
+        QList<QAction*> entries = window.findChild<QActionGroup*>()->actions();
+        entries << findAction(&window, QStringLiteral("[menu:file:exit]"));
+        for (QAction* entry : qAsConst(entries)) {
+            QVERIFY(!entry->isEnabled());
+            entry->trigger();
+        }
+        window.close();
+        QVERIFY(restarts.isEmpty());
+        QVERIFY(window.isVisible());
+
+        QTRY_VERIFY_WITH_TIMEOUT(!sequence->isBusy(), 30000);
+        for (QAction* entry : qAsConst(entries))
+            QVERIFY(entry->isEnabled());
     }
 
     void webLinks_data()

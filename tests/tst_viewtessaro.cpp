@@ -1,6 +1,7 @@
 // The sensor view: tabs built from the parameter file, identity, web check, presets,
 // easy slider and the data poll, asserted on what the simulated sensor receives.
 #include "app/serviceidentity.h"
+#include "app/servicerequest.h"
 #include "device/tessaro.h"
 #include "live/tessaropushbutton.h"
 #include "sensor/view_tessaro.h"
@@ -15,6 +16,7 @@
 #include <QGroupBox>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTabWidget>
@@ -222,7 +224,7 @@ private slots:
         QCOMPARE(thisViews().at(0).path, QStringLiteral("/utility/check.php"));
         QCOMPARE(thisViews().at(0).identity, QStringList({"TS-7", "HW 1.1", "SW 2.4", "UTIL 2.2"}));
         QTRY_VERIFY(!view->firmwareStatusText.isEmpty());
-        QTRY_VERIFY(view->networkManager.isNull());
+        QTRY_VERIFY(!view->checkRequest->isPending());
     }
 
     void versionReplyParts_data()
@@ -261,11 +263,14 @@ private slots:
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<QString>("software");
-        QTest::newRow("current, newer tool") << QByteArray("true;false") << "[info:sensor:uptodate]" << "[menu:info:about:newsoft]";
-        QTest::newRow("newer firmware only") << QByteArray("false") << "[info:sensor:newfirm]" << "";
-        QTest::newRow("both current") << QByteArray("true;true") << "[info:sensor:uptodate]" << "[menu:info:about:uptodate]";
-        QTest::newRow("unexpected") << QByteArray("yes;TRUE") << "" << "";
-        QTest::newRow("zero byte") << QByteArray("true\0;false", 11) << "[info:sensor:uptodate]" << "";
+        QTest::addColumn<bool>("endless");
+        QTest::newRow("current, newer tool") << QByteArray("true;false") << "[info:sensor:uptodate]" << "[menu:info:about:newsoft]" << false;
+        QTest::newRow("newer firmware only") << QByteArray("false") << "[info:sensor:newfirm]" << "" << false;
+        QTest::newRow("both current") << QByteArray("true;true") << "[info:sensor:uptodate]" << "[menu:info:about:uptodate]" << false;
+        QTest::newRow("unexpected") << QByteArray("yes;TRUE") << "" << "" << false;
+        QTest::newRow("zero byte") << QByteArray("true\0;false", 11) << "[info:sensor:uptodate]" << "" << false;
+        // Read only as far as it matters, then dropped.
+        QTest::newRow("endless") << QByteArray("true;false") << "[info:sensor:uptodate]" << "[menu:info:about:newsoft]" << true;
     }
 
     void checkReplies()
@@ -273,9 +278,11 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QString, firmware);
         QFETCH(QString, software);
+        QFETCH(bool, endless);
         service->setReply(StandInService::CheckPath, body);
+        service->setEndless(StandInService::CheckPath, endless);
         buildView();
-        QTRY_VERIFY(view->networkManager.isNull());
+        QTRY_VERIFY(!view->checkRequest->isPending());
         QCOMPARE(view->firmwareStatusText, firmware);
         QCOMPARE(view->softwareStatusText, software);
         view->dataPollWorker();
@@ -286,7 +293,7 @@ private slots:
     {
         service->setReply(StandInService::CheckPath, "true;true", 500);
         buildView();
-        QTRY_VERIFY(view->networkManager.isNull());
+        QTRY_VERIFY(!view->checkRequest->isPending());
         QVERIFY(view->firmwareStatusText.isEmpty());
         QVERIFY(view->softwareStatusText.isEmpty());
     }
@@ -347,9 +354,13 @@ private slots:
         sensor->clearLog();
         buttons.at(1)->click();
         QCOMPARE(sent(), QStringList({"sens:reset;", "sens:commit;"}));
+        // Reload: the reset, then every editor shows what the sensor holds again.
         sensor->clearLog();
+        sensor->setReply("sens:read:thr;", "sens:read:thr:77:;");
         buttons.at(0)->click();
-        QCOMPARE(sent(), QStringList({"sens:reset;"}));
+        QCOMPARE(sent(), QStringList({"sens:reset;", "sens:read:gain;", "sens:read:conf1thr;", "sens:read:filter;",
+                                      "pen:read:power;", "pen:read:beep;", "sens:read:thr;", "sens:read:level;"}));
+        QCOMPARE(view->advancedTab->findChild<QSlider*>()->value(), 77);
     }
 
     void presetSave()
@@ -392,6 +403,8 @@ private slots:
         QTest::newRow("manual, far away") << "8" << "5000" << "thrman" << 0 << 3;
         QTest::newRow("auto 136") << "136" << "290" << "thrauto" << 2 << 2;
         QTest::newRow("auto unreadable") << "x" << "200" << "thrauto" << 1 << 2;
+        QTest::newRow("smallest int") << "136" << "-2147483648" << "thrauto" << 0 << 2;
+        QTest::newRow("largest int") << "136" << "2147483647" << "thrauto" << 0 << 2;
     }
 
     void easyModeAndNearestEntry()
@@ -408,6 +421,8 @@ private slots:
         QCOMPARE(view->easyRegister, easyRegister);
         QCOMPARE(view->easySlider->value(), position);
         QCOMPARE(view->easySlider->maximum(), maximum);
+        // Showing is all: a threshold set elsewhere stays as it is.
+        QCOMPARE(sent().filter(QRegularExpression(":write:|commit|reset")), QStringList());
     }
 
     void conf1thrWithFourFieldsMeansAuto()
@@ -417,16 +432,19 @@ private slots:
         QCOMPARE(view->easyRegister, QStringLiteral("thrauto"));
     }
 
-    void easyRefreshWritesOnlyWhenTheSliderMoves()
+    void easyRefreshOnlyShowsAndUserMovesWrite()
     {
-        sensor->setReply("sens:read:thrauto;", "sens:read:thrauto:290:;");
         buildView();
-        // The first refresh moved the slider to position 2 and wrote that entry.
-        QVERIFY(sent().contains(QStringLiteral("sens:write:thrauto:300;")));
         sensor->clearLog();
+        // Set on the advanced tab to a value between two entries.
+        sensor->setReply("sens:read:thrauto;", "sens:read:thrauto:290:;");
         view->tabs->setCurrentIndex(1);
         view->tabs->setCurrentIndex(0);
+        QCOMPARE(view->easySlider->value(), 2);
         QCOMPARE(sent(), QStringList({"sens:read:conf1thr;", "sens:read:thrauto;"}));
+        sensor->clearLog();
+        QTest::keyClick(view->easySlider, Qt::Key_Left);
+        QCOMPARE(sent(), QStringList({"sens:write:thrauto:200;", "sens:commit;", "sens:reset;"}));
     }
 
     void easySliderWritesCommitsResets()

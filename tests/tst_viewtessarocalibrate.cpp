@@ -287,6 +287,33 @@ private slots:
         QTRY_COMPARE(closes.count, 2);
     }
 
+    void closeCancelledWhenCalibrationGoesOn_data()
+    {
+        QTest::addColumn<bool>("showAgain");
+        QTest::newRow("running reported again") << false;
+        QTest::newRow("shown again for a new run") << true;
+    }
+
+    void closeCancelledWhenCalibrationGoesOn()
+    {
+        QFETCH(bool, showAgain);
+        screen->show();
+        CloseCounter closes;
+        screen->installEventFilter(&closes);
+        screen->CalibrationState(1, 2);
+        // One reply lost mid-calibration reads as "not running", or the user aborted.
+        screen->CalibrationState(0, 0);
+        if (showAgain) {
+            screen->hide();
+            screen->show();
+        } else {
+            screen->CalibrationState(1, 2);
+        }
+        QTest::qWait(3 * screen->finishCloseMs());
+        QCOMPARE(closes.count, 0);
+        QVERIFY(screen->isVisible());
+    }
+
     void notRunningBeforeAnyCalibration()
     {
         // The sensor reports no calibration while the screen waits hidden: nothing to finish.

@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 
+#include <climits>
 #include <memory>
 #include <optional>
 
@@ -308,6 +309,10 @@ private slots:
         QTest::newRow("x 0 turns the rows off") << false << tripod << x(0) << xRows("---", "---");
         QTest::newRow("x above range keeps") << false << tripod << x(2000) << xRows("kkk", "kkk");
         QTest::newRow("x below range keeps") << false << tripod << x(-5) << xRows("kkk", "kkk");
+        QTest::newRow("ceiling, smallest int x keeps") << true << tripod << x(INT_MIN) << xRows("kkk", "kkk");
+        QTest::newRow("largest int x keeps") << false << tripod << x(INT_MAX) << xRows("kkk", "kkk");
+        QTest::newRow("smallest int y keeps") << false << tripod << QStringLiteral("sens:point:512:%1:9:1").arg(INT_MIN)
+                                               << yRows("kkk", "kkk");
 
         QTest::newRow("y used 1") << false << tripod << y(1) << yRows("BBB", "---");
         QTest::newRow("y used 183") << false << tripod << y(183) << yRows("BBB", "---");

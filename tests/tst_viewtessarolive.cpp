@@ -14,6 +14,7 @@
 #include <QSignalSpy>
 #include <QVBoxLayout>
 
+#include <climits>
 #include <memory>
 
 using Points = QList<QPoint>;
@@ -276,6 +277,9 @@ private slots:
                                            << Points{{10, 10}, {409, 10}, {409, 309}, {10, 309}};
         QTest::newRow("skewed") << QList<int>{200, 800, 850, 150} << QList<int>{150, 120, 650, 700}
                                 << Points{{88, 68}, {322, 56}, {342, 263}, {68, 283}};
+        QTest::newRow("beyond the range, at its edges")
+            << QList<int>{INT_MIN, 6000001, INT_MAX, -1} << QList<int>{1, 1, 767, 767}
+            << Points{{10, 10}, {409, 10}, {409, 309}, {10, 309}};
         QTest::newRow("extra entries ignored")
             << QList<int>{100, 900, 900, 100, 5} << QList<int>{100, 100, 700, 700, 5} << upright;
     }

@@ -1,6 +1,7 @@
 #include "view_dialogupdate.h"
 
 #include "app/serviceidentity.h"
+#include "app/servicerequest.h"
 #include "device/tessaro.h"
 
 #include <QDebug>
@@ -8,7 +9,6 @@
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QPushButton>
 #include <QShowEvent>
 
@@ -19,16 +19,6 @@ const char* const InternetProbePath = "/utility/internet.php";
 const Qt::Alignment InfoAlignment = Qt::AlignHCenter | Qt::AlignTop | Qt::AlignVCenter;
 constexpr int StretchRow = 4;
 constexpr int RowStretch = 100;
-
-// The body as 8-bit text up to its first zero byte.
-QByteArray replyBody(QNetworkReply* reply)
-{
-    QByteArray body = reply->readAll();
-    const int nul = body.indexOf('\0');
-    if (nul >= 0)
-        body.truncate(nul);
-    return body;
-}
 }
 
 view_dialogupdate::view_dialogupdate(tessaro* connection, QWidget* parent)
@@ -62,26 +52,34 @@ view_dialogupdate::view_dialogupdate(tessaro* connection, QWidget* parent)
     connect(this, &view_dialogupdate::tessaroStage, this, &view_dialogupdate::onTessaroStage);
     connect(this, &view_dialogupdate::shown, this, &view_dialogupdate::onShown);
     connect(this, &view_dialogupdate::firmwareStatus, statusLabel, &QLabel::setText);
+
+    network = new QNetworkAccessManager(this);
+    firmwareCheck = new ServiceRequest(network, network);
+    internetProbe = new ServiceRequest(network, network);
+    connect(firmwareCheck, &ServiceRequest::finished, this, &view_dialogupdate::firmwareCheckFinished);
+    connect(internetProbe, &ServiceRequest::finished, this, &view_dialogupdate::internetProbeFinished);
 }
 
 view_dialogupdate::~view_dialogupdate()
 {
     // Answers still on their way are dropped unseen, and their objects released now:
     // the event loop that would run a deferred deletion may already have ended.
-    for (const QPointer<QNetworkReply>& reply : qAsConst(inFlight)) {
-        if (!reply)
-            continue;
-        disconnect(reply, nullptr, this, nullptr);
-        delete reply->manager();
-    }
+    delete network;
 }
 
 int view_dialogupdate::pendingRequests() const
 {
-    int count = 0;
-    for (const QPointer<QNetworkReply>& reply : inFlight)
-        count += reply ? 1 : 0;
-    return count;
+    return requestsInFlight().size();
+}
+
+QList<QPointer<QNetworkReply>> view_dialogupdate::requestsInFlight() const
+{
+    QList<QPointer<QNetworkReply>> replies;
+    for (const ServiceRequest* request : {firmwareCheck, internetProbe}) {
+        if (request->isPending())
+            replies << request->reply();
+    }
+    return replies;
 }
 
 void view_dialogupdate::showEvent(QShowEvent* event)
@@ -169,36 +167,20 @@ void view_dialogupdate::flashingEnded(bool ok, bool cancelled)
         emit firmwareStatus(cancelled ? tr("[updatedialog:firmware:cancelled]") : tr("[updatedialog:firmware:failed]"));
 }
 
-void view_dialogupdate::sendRequest(const QUrl& url, ReplyHandler handler)
-{
-    auto* manager = new QNetworkAccessManager;
-    QNetworkReply* reply = manager->get(QNetworkRequest(url));
-    inFlight.append(reply);
-    // Context this: once the dialog is gone the answer reaches nobody (its destructor
-    // has released the request).
-    connect(reply, &QNetworkReply::finished, this, [this, manager, reply, handler] {
-        inFlight.removeAll(reply);
-        (this->*handler)(reply);
-        reply->deleteLater();
-        manager->deleteLater();
-    });
-}
-
 void view_dialogupdate::getFirmwareCheck()
 {
-    sendRequest(serviceUrl(FirmwareCheckPath, serviceQueryText(sensorId, sensorHw, sensorSw)),
-                &view_dialogupdate::firmwareCheckFinished);
+    firmwareCheck->get(serviceUrl(FirmwareCheckPath, serviceQueryText(sensorId, sensorHw, sensorSw)));
 }
 
 void view_dialogupdate::checkInternet()
 {
-    sendRequest(serviceUrl(InternetProbePath), &view_dialogupdate::internetProbeFinished);
+    internetProbe->get(serviceUrl(InternetProbePath));
 }
 
-void view_dialogupdate::firmwareCheckFinished(QNetworkReply* reply)
+void view_dialogupdate::firmwareCheckFinished(bool answered, const QByteArray& body)
 {
     // A verified run needs no service to be reported, so the report comes offline too.
-    if (reply->error() != QNetworkReply::NoError && !updatePending)
+    if (!answered && !updatePending)
         return;
     if (updatePending) {
         // The first answer after a flash from this dialog reports it done, whatever it says.
@@ -207,12 +189,12 @@ void view_dialogupdate::firmwareCheckFinished(QNetworkReply* reply)
         emit firmwareStatus(tr("[updatedialog:firmware:updated]"));
         return;
     }
-    const QByteArray first = replyBody(reply).split(';').constFirst();
+    const QByteArray first = body.split(';').constFirst();
     emit firmwareStatus(first == "true" ? tr("[updatedialog:firmware:ok]") : tr("[updatedialog:firmware:new]"));
 }
 
-void view_dialogupdate::internetProbeFinished(QNetworkReply* reply)
+void view_dialogupdate::internetProbeFinished(bool answered, const QByteArray& body)
 {
-    if (reply->error() == QNetworkReply::NoError && replyBody(reply) == "true")
+    if (answered && body == "true")
         internetOk = true;
 }

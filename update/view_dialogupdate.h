@@ -10,7 +10,7 @@ class QNetworkAccessManager;
 class QNetworkReply;
 class QPushButton;
 class QShowEvent;
-class QUrl;
+class ServiceRequest;
 class tessaro;
 
 // Small top-level window: asks the maker's web service whether the connected sensor's
@@ -30,7 +30,7 @@ public:
 
     // Requests sent whose answer has not been handled yet.
     int pendingRequests() const;
-    QList<QPointer<QNetworkReply>> requestsInFlight() const { return inFlight; }
+    QList<QPointer<QNetworkReply>> requestsInFlight() const;
 
     bool upgradeRequested = false;
     bool updatePending = false;
@@ -63,16 +63,13 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    using ReplyHandler = void (view_dialogupdate::*)(QNetworkReply* reply);
-
     void onShown();
     void onTessaroStage();
     void onUseFile();
     void onBootloaderStage();
     void showIdentity();
-    void sendRequest(const QUrl& url, ReplyHandler handler);
-    void firmwareCheckFinished(QNetworkReply* reply);
-    void internetProbeFinished(QNetworkReply* reply);
+    void firmwareCheckFinished(bool answered, const QByteArray& body);
+    void internetProbeFinished(bool answered, const QByteArray& body);
 
     // Why the bootloader that just connected must not be flashed on its own; empty if it may.
     QString reasonNotToFlash() const;
@@ -82,6 +79,8 @@ private:
     QStringList bootloadersBefore;
     // A run was started from this dialog and has not ended yet.
     bool flashStarted = false;
-    // Requests not yet answered, each with a manager of its own (the reply's parent).
-    QList<QPointer<QNetworkReply>> inFlight;
+    // One manager for the dialog's requests (their parent), one request of each kind at a time.
+    QNetworkAccessManager* network = nullptr;
+    ServiceRequest* firmwareCheck = nullptr;
+    ServiceRequest* internetProbe = nullptr;
 };
