@@ -56,11 +56,7 @@ bool bareTick(hid_device* handle, bool corners)
 
 int main(int argc, char* argv[])
 {
-    bench::quietDebug();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("TESSARO_SERVICE_URL"))
-        qputenv("TESSARO_SERVICE_URL", "http://127.0.0.1:1");
+    bench::headlessWindows();
     QApplication application(argc, argv);
     const int runs = bench::intArg(argc, argv, "--runs", 5);
     const int ticksPerRun = bench::intArg(argc, argv, "--ticks", 440);

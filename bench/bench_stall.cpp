@@ -25,11 +25,7 @@
 
 int main(int argc, char* argv[])
 {
-    bench::quietDebug();
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("TESSARO_SERVICE_URL"))
-        qputenv("TESSARO_SERVICE_URL", "http://127.0.0.1:1");
+    bench::headlessWindows();
     QApplication application(argc, argv);
     const std::string mode = bench::stringArg(argc, argv, "--mode", "answering");
     const int seconds = bench::intArg(argc, argv, "--seconds", 3);

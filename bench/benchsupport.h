@@ -76,6 +76,17 @@ inline void quietDebug()
     });
 }
 
+// Programs that build windows run offscreen, and their web checks go to a closed local port
+// unless the caller chose an address.
+inline void headlessWindows()
+{
+    quietDebug();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("TESSARO_SERVICE_URL"))
+        qputenv("TESSARO_SERVICE_URL", "http://127.0.0.1:1");
+}
+
 // Collects name/value pairs and prints them as one JSON object on one line of stdout.
 class JsonLine
 {
