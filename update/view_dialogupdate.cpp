@@ -19,6 +19,7 @@ const char* const InternetProbePath = "/utility/internet.php";
 const Qt::Alignment InfoAlignment = Qt::AlignHCenter | Qt::AlignTop | Qt::AlignVCenter;
 constexpr int StretchRow = 4;
 constexpr int RowStretch = 100;
+constexpr int StatusMinimumWidth = 420;
 }
 
 view_dialogupdate::view_dialogupdate(tessaro* connection, QWidget* parent)
@@ -39,6 +40,11 @@ view_dialogupdate::view_dialogupdate(tessaro* connection, QWidget* parent)
     hwLabel = new QLabel(QStringLiteral("none"), this);
     grid->addWidget(hwLabel, 2, 1, 1, 3);
     statusLabel = new QLabel(QStringLiteral("none"), this);
+    // Messages that say what to do run to several lines rather than widen the window,
+    // and the window grows to show them whole.
+    statusLabel->setWordWrap(true);
+    statusLabel->setMinimumWidth(StatusMinimumWidth);
+    grid->setSizeConstraint(QLayout::SetMinimumSize);
     grid->addWidget(statusLabel, 3, 0, 1, 4);
     grid->setRowStretch(StretchRow, RowStretch);
     useFileButton = new QPushButton(tr("[updatedialog:usefile]"), this);
@@ -51,7 +57,7 @@ view_dialogupdate::view_dialogupdate(tessaro* connection, QWidget* parent)
     connect(this, &view_dialogupdate::bootloaderStage, this, &view_dialogupdate::onBootloaderStage);
     connect(this, &view_dialogupdate::tessaroStage, this, &view_dialogupdate::onTessaroStage);
     connect(this, &view_dialogupdate::shown, this, &view_dialogupdate::onShown);
-    connect(this, &view_dialogupdate::firmwareStatus, statusLabel, &QLabel::setText);
+    connect(this, &view_dialogupdate::firmwareStatus, this, &view_dialogupdate::showStatus);
 
     network = new QNetworkAccessManager(this);
     firmwareCheck = new ServiceRequest(network, network);
@@ -88,6 +94,13 @@ void view_dialogupdate::showEvent(QShowEvent* event)
     // Once per show(); a window system's own show (after minimising) is not a new showing.
     if (!event->spontaneous())
         emit shown();
+}
+
+void view_dialogupdate::showStatus(const QString& text)
+{
+    statusLabel->setText(text);
+    // A top-level window does not follow a wrapped label's height by itself.
+    statusLabel->setMinimumHeight(statusLabel->heightForWidth(qMax(statusLabel->width(), StatusMinimumWidth)));
 }
 
 void view_dialogupdate::showIdentity()

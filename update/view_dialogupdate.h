@@ -68,6 +68,7 @@ private:
     void onUseFile();
     void onBootloaderStage();
     void showIdentity();
+    void showStatus(const QString& text);
     void firmwareCheckFinished(bool answered, const QByteArray& body);
     void internetProbeFinished(bool answered, const QByteArray& body);
 
