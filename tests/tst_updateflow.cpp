@@ -124,6 +124,17 @@ private:
         window->show();
     }
 
+    // A sensor that goes into its bootloader when asked, shown in a window whose flashing
+    // views are watched.
+    std::shared_ptr<sim::SimSensor> startWithSensor()
+    {
+        auto sensor = fixture->plugSensor();
+        sensor->setReenumerates(true, std::chrono::milliseconds(30));
+        startWindow();
+        watchFlashingViews();
+        return sensor;
+    }
+
     // Records the flashing views the window builds and the lines of their lists.
     void watchFlashingViews()
     {
@@ -210,11 +221,8 @@ private slots:
     void updateFromFileEndToEnd()
     {
         service->setVerdicts(false);
-        auto sensor = fixture->plugSensor();
-        sensor->setReenumerates(true, std::chrono::milliseconds(30));
-        startWindow();
+        auto sensor = startWithSensor();
         QVERIFY(sensorShownWith(QStringLiteral("SW 2.4")));
-        watchFlashingViews();
         view_dialogupdate* dialog = window->updateDialog();
         QSignalSpy statuses(dialog, &view_dialogupdate::firmwareStatus);
 
@@ -294,10 +302,7 @@ private slots:
 
     void cancelledFileDialogThenUpdateButton()
     {
-        auto sensor = fixture->plugSensor();
-        sensor->setReenumerates(true, std::chrono::milliseconds(30));
-        startWindow();
-        watchFlashingViews();
+        startWithSensor();
         view_dialogupdate* dialog = window->updateDialog();
         updateEntry()->trigger();
         QTRY_COMPARE(dialog->statusLabel->text(), Ok);
@@ -357,10 +362,7 @@ private slots:
         QFETCH(int, imageSize);
         QFETCH(bool, corruptReadBack);
         QFETCH(QString, lastLine);
-        auto sensor = fixture->plugSensor();
-        sensor->setReenumerates(true, std::chrono::milliseconds(30));
-        startWindow();
-        watchFlashingViews();
+        auto sensor = startWithSensor();
         view_dialogupdate* dialog = window->updateDialog();
         const QString image = imageSize > 0 ? writeImage(QStringLiteral("bad.0002.bin"), "SW 2.5", imageSize)
                                             : images->filePath(QStringLiteral("empty.0002.bin"));
@@ -411,11 +413,8 @@ private slots:
         otherInfo.serial = L"B";
         auto other = std::make_shared<SimBootloader>(sim::FlashGeometry{}, otherInfo);
         sim::SimBus::instance().plug(other);
-        auto sensor = fixture->plugSensor();
-        sensor->setReenumerates(true, std::chrono::milliseconds(30));
-        startWindow();
+        startWithSensor();
         QVERIFY(sensorShownWith(QStringLiteral("SW 2.4")));
-        watchFlashingViews();
         view_dialogupdate* dialog = window->updateDialog();
         nextFiles << writeImage(QStringLiteral("tessaro.0002.bin"), "SW 2.5", 2048);
         dialog->useFileButton->click();
