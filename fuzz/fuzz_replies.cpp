@@ -1,5 +1,6 @@
 // The fuzzer input as sensor replies: split at '\n' into at most 16 replies of at most 64
-// bytes. Each reply is also read as big-endian 32-bit numbers, so that every int reaches
+// bytes (after the command's own fields for a read or the version request, as the sensor
+// answers those). Each reply is also read as big-endian 32-bit numbers, so that every int reaches
 // the code, and those numbers are sent once more as a reply of colon fields. The replies
 // answer, one each and in order, whatever the program asks: the version check of a
 // hot-plug search (on a second sensor); then, on the first, the sensor view's identity
@@ -145,6 +146,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     viewEntry.insert(QStringLiteral("configfile"), QStringLiteral("tessaro.json"));
     fuzzsupport::writeCatalogue(QJsonArray{viewEntry});
     rig->sensor = fuzzsupport::plugSensor();
+    // Replies to reads carry the read's own fields, or the channel would pass them over
+    // (and wait out its limit for the real one) before any parser saw them.
+    rig->sensor->setQueuedRepliesEcho(true);
     rig->connection = fuzzsupport::newConnection();
     rig->connection->hotplugWorker();
 
@@ -157,6 +161,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     info.path = "sim/checked";
     rig->checkedSensor = std::make_shared<sim::SimSensor>(info);
     rig->checkedSensor->setLiveMotion(false);
+    rig->checkedSensor->setQueuedRepliesEcho(true);
     sim::SimBus::instance().plug(rig->checkedSensor);
     rig->checkedConnection = fuzzsupport::newConnection();
 

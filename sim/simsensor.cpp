@@ -22,6 +22,17 @@ std::vector<std::string> splitFields(const std::string& text)
     }
 }
 
+// Register reads ("m:read:r;") and the version request, whose replies repeat their fields.
+bool echoesItsFields(const std::string& command)
+{
+    if (command == "app:version;")
+        return true;
+    if (command.empty() || command.back() != ';')
+        return false;
+    const std::vector<std::string> fields = splitFields(command.substr(0, command.size() - 1));
+    return fields.size() == 3 && fields[1] == "read";
+}
+
 } // namespace
 
 DeviceInfo SimSensor::defaultInfo()
@@ -68,6 +79,12 @@ void SimSensor::queueReply(const std::string& reply)
 {
     std::lock_guard<std::mutex> guard(lock());
     m_nextReplies.push_back(reply);
+}
+
+void SimSensor::setQueuedRepliesEcho(bool on)
+{
+    std::lock_guard<std::mutex> guard(lock());
+    m_echoQueued = on;
 }
 
 void SimSensor::clearQueuedReplies()
@@ -341,8 +358,10 @@ std::vector<Report> SimSensor::handleReport(const Report& report)
     // The model acts first, so a replaced reply does not hide a write or a commit.
     const std::string own = answer(command);
     if (!m_nextReplies.empty()) {
-        const std::string reply = m_nextReplies.front();
+        std::string reply = m_nextReplies.front();
         m_nextReplies.pop_front();
+        if (m_echoQueued && echoesItsFields(command))
+            reply = command.substr(0, command.size() - 1) + ':' + reply;
         return {textReport(reply)};
     }
     const auto fixed = m_fixedReplies.find(command);

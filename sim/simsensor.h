@@ -59,6 +59,10 @@ public:
     void clearReply(const std::string& command);
     // Replies used for the next commands, whatever they are, one each; the model still acts.
     void queueReply(const std::string& reply);
+    // On: a queued reply to a register read or "app:version;" comes after the command's own
+    // fields, as the sensor's own replies to them do, so that the queued text is the part
+    // the program parses as the value (off by default).
+    void setQueuedRepliesEcho(bool on);
     void clearQueuedReplies();
 
     // Registers: a register not yet known is added by setRegister, a removed one is
@@ -157,6 +161,7 @@ private:
     std::string m_idReply = "app:id:TS-000123;";
     std::map<std::string, std::string> m_fixedReplies;
     std::deque<std::string> m_nextReplies;
+    bool m_echoQueued = false;
     SensorRegisters m_registers;
     int m_commits = 0;
     int m_resets = 0;
