@@ -164,6 +164,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     rig->checkedSensor->setQueuedRepliesEcho(true);
     sim::SimBus::instance().plug(rig->checkedSensor);
     rig->checkedConnection = fuzzsupport::newConnection();
+    // Every input's version reply is checked, not only one every back-off period.
+    rig->checkedConnection->setVersionRetryMs(0);
 
     rig->view = new view_tessaro(nullptr, rig->connection.get());
     rig->view->pollTimer->stop();
