@@ -2,49 +2,54 @@
 
 namespace {
 
-QStringList fieldsOf(const QByteArray& text)
+// The fields part of a command or reply: its text before the first ";". A view into text,
+// not a copy: the channel asks this for every reply.
+QByteArray fieldsPart(const QByteArray& text)
 {
-    return QString::fromLatin1(text).split(QLatin1Char(';')).constFirst().split(QLatin1Char(':'));
+    const int end = text.indexOf(';');
+    return QByteArray::fromRawData(text.constData(), end < 0 ? text.size() : end);
 }
 
-bool startsWithFields(const QStringList& reply, const QStringList& fields)
+// Whether reply's leading fields are exactly fields (compared as whole fields).
+bool startsWithFields(const QByteArray& reply, const QByteArray& fields)
 {
-    if (reply.size() < fields.size())
-        return false;
-    for (int i = 0; i < fields.size(); ++i) {
-        if (reply.at(i) != fields.at(i))
-            return false;
-    }
-    return true;
+    return reply.startsWith(fields) && (reply.size() == fields.size() || reply.at(fields.size()) == ':');
 }
 
-// Register reads ("sens:read:conf1thr;", "cal:read:x1;") and the version request.
-bool repliesWithOwnFields(const QStringList& command)
+// Register reads ("sens:read:conf1thr", "cal:read:x1") and the version request.
+bool repliesWithOwnFields(const QByteArray& command)
 {
-    return (command.size() == 3 && command.at(1) == QLatin1String("read"))
-        || command == QStringList{QStringLiteral("app"), QStringLiteral("version")};
+    if (command == "app:version")
+        return true;
+    const int first = command.indexOf(':');
+    return first >= 0 && command.count(':') == 2 && command.mid(first + 1).startsWith("read:");
 }
 
 } // namespace
 
 void ReplyMatcher::commandSent(const QByteArray& command)
 {
-    const QStringList fields = fieldsOf(command);
-    recent.removeAll(fields);
-    recent.append(fields);
+    const QByteArray fields = fieldsPart(command);
+    // The poll sends the same few commands over and over: those only move to the end.
+    const int known = recent.indexOf(fields);
+    if (known >= 0) {
+        recent.move(known, recent.size() - 1);
+        return;
+    }
+    recent.append(QByteArray(fields.constData(), fields.size()));
     if (recent.size() > RecentCommands)
         recent.removeFirst();
 }
 
 bool ReplyMatcher::accepts(const QByteArray& command, const QByteArray& reply) const
 {
-    const QStringList own = fieldsOf(command);
-    const QStringList answer = fieldsOf(reply);
+    const QByteArray own = fieldsPart(command);
+    const QByteArray answer = fieldsPart(reply);
     if (startsWithFields(answer, own))
         return true;
     if (repliesWithOwnFields(own))
         return false;
-    for (const QStringList& other : recent) {
+    for (const QByteArray& other : recent) {
         if (other != own && startsWithFields(answer, other))
             return false;
     }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QStringList>
 #include <QVector>
 
 // Decides whether a reply read during a command's wait is that command's answer. A reply
@@ -27,5 +26,5 @@ public:
 private:
     // Enough to cover every command of a poll tick with its corner reads, several times.
     static constexpr int RecentCommands = 32;
-    QVector<QStringList> recent;  // newest last
+    QVector<QByteArray> recent;  // fields parts, newest last
 };

@@ -384,7 +384,8 @@ bool tessaro::readReplyTo(const QByteArray& command, unsigned char* reply, int t
         if (n < 0)
             return false;
         reply[qMin(n, ReportSize)] = 0;
-        const QByteArray text(reinterpret_cast<const char*>(reply));
+        const QByteArray text = QByteArray::fromRawData(reinterpret_cast<const char*>(reply),
+                                                        static_cast<int>(std::strlen(reinterpret_cast<const char*>(reply))));
         if (n == 0 || replies.accepts(command, text))
             return true;
         qDebug() << "Discarded a reply to another command:" << text;
