@@ -1,5 +1,7 @@
 #include "view_tessarocenter.h"
 
+#include "largetext.h"
+
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QGraphicsView>
@@ -18,10 +20,11 @@
 namespace {
 
 const char* const PictureStyle = "border-style: none; background: transparent";
-const char* const ValueStyle = "font-size: 20px;";
 const char* const MountStyle = "QPushButton {border: inset; padding: 0px;}";
 const char* const OldHardware = "HW 1.0"; // sees the screen turned by 180 degrees
 constexpr int ValueWidth = 100;
+// The widest value the sensor reports, for a value label's width in its own type.
+const char* const WidestValue = "1023";
 constexpr int CentreSize = 150;
 constexpr int FillStretch = 100;
 constexpr QSize MountIconSize(160, 120);
@@ -41,17 +44,19 @@ constexpr qreal LowerRotation = 270;
 constexpr qreal RightRotation = 180;
 constexpr qreal UpperRotation = 90;
 
-QLabel* styledLabel(const QString& text = QString())
+QLabel* largeLabel(const QString& text = QString())
 {
     auto* label = new QLabel(text);
-    label->setStyleSheet(QLatin1String(ValueStyle));
+    LargeText::enlarge(label, LargeText::ValueScale);
     return label;
 }
 
 QLabel* valueLabel()
 {
-    QLabel* label = styledLabel();
-    label->setFixedWidth(ValueWidth);
+    QLabel* label = largeLabel();
+    // Fixed, so the row does not jump with each value; wider where large type needs it.
+    const int widest = label->fontMetrics().horizontalAdvance(QLatin1String(WidestValue)) + 2 * label->margin();
+    label->setFixedWidth(qMax(ValueWidth, widest));
     return label;
 }
 
@@ -107,11 +112,11 @@ view_tessarocenter::view_tessarocenter(tessaro* connection, QWidget* parent)
     sizeValueLabel = valueLabel();
     auto* values = new QWidget;
     auto* valuesLayout = new QHBoxLayout(values);
-    valuesLayout->addWidget(styledLabel(QStringLiteral("X:")));
+    valuesLayout->addWidget(largeLabel(QStringLiteral("X:")));
     valuesLayout->addWidget(xValueLabel);
-    valuesLayout->addWidget(styledLabel(QStringLiteral("Y:")));
+    valuesLayout->addWidget(largeLabel(QStringLiteral("Y:")));
     valuesLayout->addWidget(yValueLabel);
-    valuesLayout->addWidget(styledLabel(QStringLiteral("Size:")));
+    valuesLayout->addWidget(largeLabel(QStringLiteral("Size:")));
     valuesLayout->addWidget(sizeValueLabel);
     valuesLayout->addStretch(FillStretch);
 

@@ -1,5 +1,8 @@
 #include "view_tessarolive.h"
 
+#include "largetext.h"
+#include "pentrailitem.h"
+
 #include <QBrush>
 #include <QColor>
 #include <QGraphicsPixmapItem>
@@ -19,7 +22,6 @@
 
 namespace {
 
-const char* const ValueStyle = "font-size: 20px;";
 const char* const PictureStyle = "border-style: none; background: transparent";
 constexpr int SceneWidth = 420;
 constexpr int SceneHeight = 320;
@@ -28,7 +30,7 @@ constexpr int GroupStretch = 100;
 QLabel* valueLabel()
 {
     auto* label = new QLabel;
-    label->setStyleSheet(QLatin1String(ValueStyle));
+    LargeText::enlarge(label, LargeText::ValueScale);
     return label;
 }
 
@@ -106,6 +108,56 @@ void view_tessarolive::updatePoints(QString text)
     yLabel->setText(fields.value(3));
     sizeLabel->setText(fields.value(4));
     numberLabel->setText(fields.value(5));
+    addPenPoint(fields);
+}
+
+void view_tessarolive::addPenPoint(const QStringList& fields)
+{
+    bool xOk = false;
+    bool yOk = false;
+    const int x = fields.value(2).toInt(&xOk);
+    const int y = fields.value(3).toInt(&yOk);
+    // 0 is the sensor's "no value"; anything that is no coordinate counts the same.
+    if (!xOk || !yOk || x <= 0 || y <= 0) {
+        penPoints.clear();
+    } else {
+        // Held to the range the corners are held to, so the mapping stays in the drawing.
+        penPoints << QPoint(qMin(x, SensorWidth - 1), qMin(y, SensorWidth - 1));
+        if (penPoints.size() > PenTrailItem::MaxPoints)
+            penPoints.remove(0, penPoints.size() - PenTrailItem::MaxPoints);
+    }
+    showPenTrail();
+}
+
+QPointF view_tessarolive::areaPoint(const QPoint& sensorPoint) const
+{
+    int x = sensorPoint.x();
+    int y = sensorPoint.y();
+    if (axesSwapped)
+        std::swap(x, y);
+    if (xMirrored)
+        x = SensorWidth - x;
+    if (yMirrored)
+        y = SensorHeight - y;
+    // The corners' factor and truncation, so a pen on a corner sits on its drawn corner;
+    // a point beyond the sensor's range stays on the frame.
+    return QPointF(qBound(AreaMargin, x * AreaWidth / SensorWidth + AreaMargin, AreaMargin + AreaWidth),
+                   qBound(AreaMargin, y * AreaWidth / SensorWidth + AreaMargin, AreaMargin + AreaHeight));
+}
+
+void view_tessarolive::showPenTrail()
+{
+    if (!penTrail) {
+        if (penPoints.isEmpty())
+            return;
+        penTrail = new PenTrailItem;
+        areaScene->addItem(penTrail);
+    }
+    QVector<QPointF> shown;
+    shown.reserve(penPoints.size());
+    for (const QPoint& point : qAsConst(penPoints))
+        shown << areaPoint(point);
+    penTrail->setPoints(shown);
 }
 
 void view_tessarolive::updateCalibration(QString text)
@@ -168,6 +220,7 @@ void view_tessarolive::updateCalPoints(QList<int> x, QList<int> y)
 void view_tessarolive::drawArea(const int* x, const int* y)
 {
     areaScene->clear();
+    penTrail = nullptr;
     areaScene->addRect(AreaMargin, AreaMargin, AreaWidth, AreaHeight, outline(QColor::fromRgbF(0.5, 0, 0, 1)),
                        QBrush(Qt::white, Qt::SolidPattern));
 
@@ -177,15 +230,18 @@ void view_tessarolive::drawArea(const int* x, const int* y)
     std::copy(y, y + CornerCount, sy);
     // The sensor may be mounted turned or upside down: bring corner 2 right of corner 1
     // and corner 4 below it, so the drawing looks like the screen.
-    if (std::abs(sx[0] - sx[1]) < std::abs(sy[0] - sy[1])) {
+    axesSwapped = std::abs(sx[0] - sx[1]) < std::abs(sy[0] - sy[1]);
+    if (axesSwapped) {
         for (int i = 0; i < CornerCount; ++i)
             std::swap(sx[i], sy[i]);
     }
-    if (sx[1] < sx[0]) {
+    xMirrored = sx[1] < sx[0];
+    if (xMirrored) {
         for (int& value : sx)
             value = SensorWidth - value;
     }
-    if (sy[3] < sy[0]) {
+    yMirrored = sy[3] < sy[0];
+    if (yMirrored) {
         for (int& value : sy)
             value = SensorHeight - value;
     }
@@ -195,4 +251,6 @@ void view_tessarolive::drawArea(const int* x, const int* y)
     for (int i = 0; i < CornerCount; ++i)
         polygon << QPointF(sx[i] * AreaWidth / SensorWidth + AreaMargin, sy[i] * AreaWidth / SensorWidth + AreaMargin);
     areaScene->addPolygon(polygon, outline(QColor::fromRgbF(0, 0, 0, 1)), QBrush(Qt::white, Qt::SolidPattern));
+    // The pen, mapped as the new drawing is.
+    showPenTrail();
 }

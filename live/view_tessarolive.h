@@ -4,17 +4,23 @@
 
 #include <QList>
 #include <QPixmap>
+#include <QPoint>
+#include <QPointF>
+#include <QStringList>
 #include <QString>
+#include <QVector>
 #include <QWidget>
 
 class QGraphicsPixmapItem;
 class QGraphicsScene;
 class QGraphicsView;
 class QLabel;
+class PenTrailItem;
 
 // Live data beside the sensor view's tabs: the pen point, the calibration state, the pen
-// battery and a drawing of the calibrated area inside the sensor's field of view. It only
-// shows what the data poll passes on and sends nothing to the sensor.
+// battery and a drawing of the calibrated area inside the sensor's field of view, with the
+// pen point marked in it. It only shows what the data poll passes on and sends nothing to
+// the sensor.
 class view_tessarolive : public QWidget
 {
     Q_OBJECT
@@ -45,6 +51,8 @@ public:
     QGraphicsView* batteryView = nullptr;
     QGraphicsPixmapItem* batteryItem = nullptr;
     QPixmap batteryPixmaps[BatteryPicture::LevelCount];
+    // The pen marker and its trail in the area drawing; made with the first pen point.
+    PenTrailItem* penTrail = nullptr;
 
 signals:
     void CalibrationState(int state, int point);
@@ -56,10 +64,21 @@ public slots:
 
 private:
     void drawArea(const int* x, const int* y);
+    void addPenPoint(const QStringList& fields);
+    void showPenTrail();
+    // A sensor point in the area drawing, turned and mirrored as the corners last drawn.
+    QPointF areaPoint(const QPoint& sensorPoint) const;
 
     BatteryPicture::Level shownBattery = BatteryPicture::Unknown;
     // Corners of the current drawing; the poll repeats them every 1.1 s unchanged.
     bool areaDrawn = false;
     int drawnX[CornerCount] = {};
     int drawnY[CornerCount] = {};
+    // How the last drawing turned the sensor's axes to look like the screen.
+    bool axesSwapped = false;
+    bool xMirrored = false;
+    bool yMirrored = false;
+    // The latest pen points in sensor units, oldest first; empty while the pen reports
+    // no value.
+    QVector<QPoint> penPoints;
 };

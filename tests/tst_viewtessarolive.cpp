@@ -1,8 +1,11 @@
 // The live view: pen point, calibration state and its signal, pen battery and the
 // drawing of the calibrated area.
+#include "live/pentrailitem.h"
 #include "live/view_tessarolive.h"
 #include "testmain.h"
 
+#include <QApplication>
+#include <QFontInfo>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsPolygonItem>
 #include <QGraphicsRectItem>
@@ -18,6 +21,7 @@
 #include <memory>
 
 using Points = QList<QPoint>;
+using Trail = QVector<QPointF>;
 
 namespace {
 
@@ -60,6 +64,8 @@ private:
     {
         return {view->xLabel->text(), view->yLabel->text(), view->sizeLabel->text(), view->numberLabel->text()};
     }
+
+    Trail trail() const { return view->penTrail ? view->penTrail->points() : Trail(); }
 
     Points drawnCorners() const
     {
@@ -114,8 +120,9 @@ private slots:
         QCOMPARE(pointGrid->itemAtPosition(1, 1)->widget(), view->sizeLabel);
         QCOMPARE(caption(1, 2), QStringLiteral("[live:sens:num]:"));
         QCOMPARE(pointGrid->itemAtPosition(1, 3)->widget(), view->numberLabel);
+        const int captionPixels = QFontInfo(pointGrid->itemAtPosition(0, 0)->widget()->font()).pixelSize();
         for (QLabel* label : {view->xLabel, view->yLabel, view->sizeLabel, view->numberLabel})
-            QCOMPARE(label->styleSheet(), QStringLiteral("font-size: 20px;"));
+            QVERIFY(QFontInfo(label->font()).pixelSize() > captionPixels);
 
         auto* row = qobject_cast<QHBoxLayout*>(box->itemAt(2)->layout());
         QVERIFY(row);
@@ -152,22 +159,101 @@ private slots:
     {
         QTest::addColumn<QString>("data");
         QTest::addColumn<QStringList>("labels");
-        QTest::newRow("full") << "sens:point:512:384:3:1" << QStringList({"512", "384", "3", "1"});
-        QTest::newRow("extra fields") << "sens:point:1:2:3:4:5:6" << QStringList({"1", "2", "3", "4"});
-        QTest::newRow("text as is") << "sens:point: 07:x::-1" << QStringList({" 07", "x", "", "-1"});
-        QTest::newRow("x only") << "sens:point:512" << QStringList({"512", "", "", ""});
-        QTest::newRow("no values") << "sens:point" << QStringList({"", "", "", ""});
-        QTest::newRow("empty") << "" << QStringList({"", "", "", ""});
-        QTest::newRow("garbage") << QString(64, QLatin1Char('z')) << QStringList({"", "", "", ""});
+        // The pen trail after "sens:point:9:9:9:9" and the row's text, no corners drawn yet.
+        QTest::addColumn<Trail>("marker");
+        const Trail none;
+        const QPointF first(13, 13);
+        QTest::newRow("full") << "sens:point:512:384:3:1" << QStringList({"512", "384", "3", "1"})
+                              << Trail{first, {210, 160}};
+        QTest::newRow("extra fields") << "sens:point:1:2:3:4:5:6" << QStringList({"1", "2", "3", "4"})
+                                      << Trail{first, {10, 10}};
+        QTest::newRow("text as is") << "sens:point: 07:x::-1" << QStringList({" 07", "x", "", "-1"}) << none;
+        QTest::newRow("x only") << "sens:point:512" << QStringList({"512", "", "", ""}) << none;
+        QTest::newRow("no values") << "sens:point" << QStringList({"", "", "", ""}) << none;
+        QTest::newRow("no pen") << "sens:point:0:0:0:0" << QStringList({"0", "0", "0", "0"}) << none;
+        QTest::newRow("no x") << "sens:point:0:384:3:1" << QStringList({"0", "384", "3", "1"}) << none;
+        QTest::newRow("negative") << "sens:point:-5:384:3:1" << QStringList({"-5", "384", "3", "1"}) << none;
+        QTest::newRow("beyond the range, in the frame")
+            << "sens:point:5000:900:3:1" << QStringList({"5000", "900", "3", "1"}) << Trail{first, {409, 310}};
+        QTest::newRow("empty") << "" << QStringList({"", "", "", ""}) << none;
+        QTest::newRow("garbage") << QString(64, QLatin1Char('z')) << QStringList({"", "", "", ""}) << none;
     }
 
     void points()
     {
         QFETCH(QString, data);
         QFETCH(QStringList, labels);
+        QFETCH(Trail, marker);
         view->updatePoints(QStringLiteral("sens:point:9:9:9:9"));
         view->updatePoints(data);
         QCOMPARE(pointLabels(), labels);
+        QCOMPARE(trail(), marker);
+    }
+
+    void penFollowsTheCorners_data()
+    {
+        QTest::addColumn<QList<int>>("x");
+        QTest::addColumn<QList<int>>("y");
+        QTest::addColumn<QString>("pen");
+        QTest::addColumn<QPointF>("marker");
+        // The pen on corner 3 of each mount lands on corner 3 of the drawing.
+        QTest::newRow("as the screen") << QList<int>{100, 900, 900, 100} << QList<int>{100, 100, 700, 700}
+                                       << "sens:point:900:700:3:1" << QPointF(361, 283);
+        QTest::newRow("x and y exchanged") << QList<int>{100, 100, 700, 700} << QList<int>{100, 900, 900, 100}
+                                           << "sens:point:700:900:3:1" << QPointF(361, 283);
+        QTest::newRow("x mirrored") << QList<int>{900, 100, 100, 900} << QList<int>{100, 100, 700, 700}
+                                    << "sens:point:100:700:3:1" << QPointF(370, 283);
+        QTest::newRow("y mirrored") << QList<int>{100, 900, 900, 100} << QList<int>{700, 700, 100, 100}
+                                    << "sens:point:900:100:3:1" << QPointF(361, 270);
+        QTest::newRow("exchanged and both mirrored")
+            << QList<int>{700, 700, 100, 100} << QList<int>{900, 100, 100, 900} << "sens:point:100:100:3:1"
+            << QPointF(370, 270);
+    }
+
+    void penFollowsTheCorners()
+    {
+        QFETCH(QList<int>, x);
+        QFETCH(QList<int>, y);
+        QFETCH(QString, pen);
+        QFETCH(QPointF, marker);
+        // Seen before the corners: the new drawing maps it again.
+        view->updatePoints(pen);
+        view->updateCalPoints(x, y);
+        QCOMPARE(trail(), Trail{marker});
+        view->updatePoints(pen);
+        QCOMPARE(trail(), Trail({marker, marker}));
+        // Drawn over the calibrated area.
+        QCOMPARE(view->areaScene->items(Qt::AscendingOrder).last(), view->penTrail);
+    }
+
+    void trailKeepsTheLatestPoints()
+    {
+        Trail expected;
+        for (int i = 1; i <= 10; ++i) {
+            view->updatePoints(QStringLiteral("sens:point:%1:256:3:1").arg(i * 64));
+            expected << QPointF(i * 25 + 10, 110);
+        }
+        QCOMPARE(trail(), expected.mid(2));
+        view->updatePoints(QStringLiteral("sens:point:0:0:0:0"));
+        QCOMPARE(trail(), Trail());
+        view->updatePoints(QStringLiteral("sens:point:64:256:3:1"));
+        QCOMPARE(trail(), Trail{QPointF(35, 110)});
+    }
+
+    void largeTypeFollowsTheApplicationFont()
+    {
+        // A desktop at twice the resolution, or a large font: 20 px were smaller than
+        // the captions there.
+        const QFont before = QApplication::font();
+        QFont large = before;
+        large.setPointSize(24);
+        QApplication::setFont(large);
+        view = std::make_unique<view_tessarolive>();
+        QApplication::setFont(before);
+        const auto* box = view->layout();
+        auto* grid = qobject_cast<QGridLayout*>(qobject_cast<QGroupBox*>(box->itemAt(1)->widget())->layout());
+        const int captionPixels = QFontInfo(grid->itemAtPosition(0, 0)->widget()->font()).pixelSize();
+        QVERIFY(QFontInfo(view->xLabel->font()).pixelSize() > captionPixels);
     }
 
     void calibrationState_data()
