@@ -1,5 +1,6 @@
 #include "view_tessarocalibrate.h"
 
+#include "largetext.h"
 #include "device/tessaro.h"
 #include "live/tessaropushbutton.h"
 
@@ -17,7 +18,6 @@
 namespace {
 
 const char* const PictureStyle = "border-style: none; background: transparent";
-const char* const LiveStyle = "font-size: 40px;";
 constexpr int LiveMinimumWidth = 150;
 constexpr int CentreStretch = 1000;
 
@@ -43,7 +43,7 @@ QLabel* liveLabel()
 {
     auto* label = new QLabel;
     label->setMinimumWidth(LiveMinimumWidth);
-    label->setStyleSheet(QLatin1String(LiveStyle));
+    LargeText::enlarge(label, LargeText::DistantScale);
     return label;
 }
 
@@ -77,6 +77,12 @@ view_tessarocalibrate::view_tessarocalibrate(tessaro* deviceConnection, QWidget*
     grid->addWidget(cornerViews[BottomLeft], 2, 0);
     grid->addWidget(cornerViews[BottomRight], 2, 2);
     grid->addWidget(centre, 1, 1);
+    // Between the top corners, where the eye starts; the arrows say which corner.
+    instructionLabel = new QLabel(tr("[cal:instruction]"));
+    instructionLabel->setAlignment(Qt::AlignCenter);
+    instructionLabel->setWordWrap(true);
+    LargeText::enlarge(instructionLabel, LargeText::InstructionScale);
+    grid->addWidget(instructionLabel, 0, 1);
     grid->setRowStretch(1, CentreStretch);
     grid->setColumnStretch(1, CentreStretch);
 

@@ -16,9 +16,10 @@ class tessaro;
 class tessaroPushButton;
 
 // Full-screen calibration: an arrow in each screen corner shows which corner the sensor
-// waits for, which are done and which are still to do; the live pen point in large type;
-// abort and restart buttons. It follows the calibration state that the live view derives
-// from the poll and closes itself shortly after the sensor reports the end.
+// waits for, which are done and which are still to do; a line that says what to do; the
+// live pen point in large type; abort and restart buttons. It follows the calibration
+// state that the live view derives from the poll and closes itself shortly after the
+// sensor reports the end.
 class view_tessarocalibrate : public QWidget
 {
     Q_OBJECT
@@ -52,6 +53,8 @@ public:
     QLabel* xLabel = nullptr;
     QLabel* yLabel = nullptr;
     QLabel* sizeLabel = nullptr;
+    // What to do, in words, above the centre.
+    QLabel* instructionLabel = nullptr;
     QPointer<tessaro> connection;
     tessaroPushButton* abortButton = nullptr;
     tessaroPushButton* restartButton = nullptr;

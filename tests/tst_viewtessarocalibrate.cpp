@@ -8,6 +8,7 @@
 #include "testmain.h"
 
 #include <QElapsedTimer>
+#include <QFontInfo>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QGraphicsView>
@@ -175,10 +176,14 @@ private slots:
         QCOMPARE(convert(screen->arrowActive), pictures.value("active"));
         QCOMPARE(convert(screen->arrowDone), pictures.value("done"));
 
+        // Large type, sized from the application font.
+        const int buttonPixels = QFontInfo(screen->abortButton->font()).pixelSize();
         for (QLabel* label : {screen->xLabel, screen->yLabel, screen->sizeLabel}) {
             QCOMPARE(label->minimumWidth(), 150);
-            QCOMPARE(label->styleSheet(), QStringLiteral("font-size: 40px;"));
+            QVERIFY(QFontInfo(label->font()).pixelSize() > 2 * buttonPixels);
         }
+        QCOMPARE(grid->itemAtPosition(0, 1)->widget(), screen->instructionLabel);
+        QCOMPARE(screen->instructionLabel->text(), QStringLiteral("[cal:instruction]"));
         QCOMPARE(screen->abortButton->text(), QStringLiteral("[cal:abort]"));
         QCOMPARE(screen->abortButton->commands, QStringList({"cal:abort;"}));
         QCOMPARE(screen->restartButton->text(), QStringLiteral("[cal:restart]"));
