@@ -121,6 +121,8 @@ view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
     connect(centerButton, &QPushButton::clicked, centerWindow.get(), &QWidget::showFullScreen);
     connect(liveView, &view_tessarolive::CalibrationState, calibrateWindow.get(),
             &view_tessarocalibrate::CalibrationState);
+    connect(liveView, &view_tessarolive::CalibrationState, calibrateAbortButton,
+            [this](int state) { calibrateAbortButton->setEnabled(state != 0); });
     connect(this, &view_tessaro::execCommand, connection, &tessaro::execCommand);
     connect(easySlider, &QSlider::valueChanged, this, &view_tessaro::easyUpdateSensor);
     easySlider->setPageStep(1);
@@ -166,12 +168,14 @@ void view_tessaro::buildSimpleTab()
 
     centerButton = new QPushButton(tr("[sys:calibrate:center]"));
     calibrateStartButton = new tessaroPushButton(tr("[sys:calibrate:start]"), QStringLiteral("cal:start;"), nullptr);
-    auto* abortButton = new tessaroPushButton(tr("[sys:calibrate:abort]"), QStringLiteral("cal:abort;"), nullptr);
+    calibrateAbortButton = new tessaroPushButton(tr("[sys:calibrate:abort]"), QStringLiteral("cal:abort;"), nullptr);
+    // There is nothing to abort until the sensor reports a calibration running.
+    calibrateAbortButton->setEnabled(false);
     layout->addWidget(centerButton);
     layout->addWidget(calibrateStartButton);
-    layout->addWidget(abortButton);
+    layout->addWidget(calibrateAbortButton);
     connect(calibrateStartButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
-    connect(abortButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
+    connect(calibrateAbortButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
 
     presetCombo->setCurrentIndex(0);
 }

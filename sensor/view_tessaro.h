@@ -88,6 +88,8 @@ public:
     QGraphicsPixmapItem* batteryItem = nullptr;
 
     tessaroPushButton* calibrateStartButton = nullptr;
+    // Enabled only while the sensor reports a calibration running.
+    tessaroPushButton* calibrateAbortButton = nullptr;
     QPushButton* centerButton = nullptr;
 
     QPointer<QNetworkAccessManager> networkManager;

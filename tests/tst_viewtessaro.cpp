@@ -497,6 +497,31 @@ private slots:
         QCOMPARE(calState.takeFirst().at(0).toString(), QStringLiteral("cal:state:1:2"));
     }
 
+    void abortOnlyWhileCalibrating_data()
+    {
+        QTest::addColumn<QByteArray>("state");
+        QTest::addColumn<bool>("enabled");
+        // Before each row the sensor has reported a calibration running.
+        QTest::newRow("running") << QByteArray("cal:state:1:2;") << true;
+        QTest::newRow("running, no point yet") << QByteArray("cal:state:1:0;") << true;
+        QTest::newRow("finished") << QByteArray("cal:state:0:0;") << false;
+        QTest::newRow("reply too short") << QByteArray("cal:state;") << false;
+    }
+
+    void abortOnlyWhileCalibrating()
+    {
+        QFETCH(QByteArray, state);
+        QFETCH(bool, enabled);
+        buildView();
+        QVERIFY(!view->calibrateAbortButton->isEnabled());
+        sensor->setReply("cal:state;", "cal:state:1:3;");
+        view->dataPollWorker();
+        QVERIFY(view->calibrateAbortButton->isEnabled());
+        sensor->setReply("cal:state;", state.toStdString());
+        view->dataPollWorker();
+        QCOMPARE(view->calibrateAbortButton->isEnabled(), enabled);
+    }
+
     void penState_data()
     {
         QTest::addColumn<QString>("reply");
