@@ -1,5 +1,7 @@
 // Linked only into the demo program: plugs in a sensor that matches the sample catalogue
-// before the program starts looking for one.
+// before the program starts looking for one. It goes into its bootloader when asked and
+// comes back after the application starts, so the demo can show a whole firmware update
+// (with the image that the build puts into demo/).
 #include "simbus.h"
 #include "simsensor.h"
 
@@ -8,7 +10,12 @@
 namespace {
 
 struct DemoSensor {
-    DemoSensor() { sim::SimBus::instance().plug(std::make_shared<sim::SimSensor>()); }
+    DemoSensor()
+    {
+        auto sensor = std::make_shared<sim::SimSensor>();
+        sensor->setReenumerates(true);
+        sim::SimBus::instance().plug(sensor);
+    }
 };
 
 const DemoSensor demoSensor;
