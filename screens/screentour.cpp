@@ -1,0 +1,284 @@
+#include "screentour.h"
+
+#include "app/view_main.h"
+#include "live/tessaropushbutton.h"
+#include "live/view_tessarocalibrate.h"
+#include "live/view_tessarocenter.h"
+#include "live/view_tessarolive.h"
+#include "sensor/view_tessaro.h"
+#include "sim/simbus.h"
+#include "sim/simsensor.h"
+#include "sim/standinservice.h"
+#include "update/bootloader.h"
+#include "update/view_dialogupdate.h"
+#include "update/view_update.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QGraphicsPolygonItem>
+#include <QGraphicsScene>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPixmap>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <chrono>
+
+namespace {
+
+using std::chrono::milliseconds;
+
+// Long enough for a connection, a web answer or a layout on a busy machine.
+constexpr int StepTimeoutMs = 15000;
+// A whole update: two 5 s waits of the sequence, the passes and the sensor's return.
+constexpr int FlashTimeoutMs = 90000;
+// Time for posted layout and paint requests before a picture is taken.
+constexpr int SettleMs = 300;
+constexpr int PollSliceMs = 10;
+
+// The poll reads the corners on every eleventh tick.
+constexpr int TicksPerCornerRead = 11;
+// A pen stroke across the lower left of the calibrated area, one point per tick.
+constexpr int TrailLength = 8;
+const QPoint Trail[TrailLength] = {{290, 560}, {330, 515}, {372, 478}, {418, 448},
+                                   {466, 425}, {515, 410}, {562, 402}, {606, 399}};
+// Held on the centre mark a little right of and above the middle, as a user starts.
+const QPoint NearCentre(560, 350);
+// The sensor waits for the third corner: two done, one active, one to do.
+constexpr int CalibrationCorner = 3;
+constexpr milliseconds CalibrationStep(2000);
+// The flashing picture: half way through the write pass (the second pass).
+constexpr int WritePass = 2;
+constexpr int FlashingPercent = 50;
+
+} // namespace
+
+ScreenTour::ScreenTour(viewMain* window, StandInService* service, const QString& outputFolder, const QString& image)
+    : m_window(window)
+    , m_service(service)
+    , m_folder(outputFolder)
+    , m_image(image)
+{
+    m_sensor = std::make_shared<sim::SimSensor>();
+    // Everything that time drives stands still; each step sets what it shows.
+    m_sensor->setLiveMotion(false);
+    m_sensor->setPairing(100);
+    m_sensor->setCalibrationStepTime(CalibrationStep);
+    m_sensor->setReenumerates(true);
+    m_sensor->setPenPoint(Trail[0].x(), Trail[0].y(), 4, 1);
+
+    m_previousChooser = view_update::chooseImageFile;
+    view_update::chooseImageFile = [this](QWidget* parent, const QString&, const QString&) {
+        watchFlashing(qobject_cast<view_update*>(parent));
+        return m_image;
+    };
+}
+
+ScreenTour::~ScreenTour()
+{
+    view_update::chooseImageFile = m_previousChooser;
+}
+
+bool ScreenTour::run()
+{
+    QDir().mkpath(m_folder);
+    // Newer firmware is on offer: the information tab and the dialog say so.
+    m_service->setVerdicts(false);
+    return showConnectPage() && showSensorTabs() && showCalibration() && showCentering() && showUpdateDialog()
+        && showFlashing();
+}
+
+bool ScreenTour::fail(const QString& step)
+{
+    m_error = step;
+    return false;
+}
+
+bool ScreenTour::waitFor(const std::function<bool()>& done, int timeoutMs)
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (!done()) {
+        if (elapsed.elapsed() > timeoutMs)
+            return false;
+        QEventLoop loop;
+        QTimer::singleShot(PollSliceMs, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return true;
+}
+
+void ScreenTour::settle()
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    waitFor([&elapsed] { return elapsed.elapsed() >= SettleMs; }, SettleMs * 2);
+}
+
+bool ScreenTour::save(QWidget* widget, const QString& name)
+{
+    ++m_saved;
+    const QString file = QDir(m_folder).filePath(QStringLiteral("%1-%2.png").arg(m_saved, 2, 10, QLatin1Char('0')).arg(name));
+    if (!widget->grab().save(file))
+        return fail(QStringLiteral("saving ") + file);
+    return true;
+}
+
+bool ScreenTour::fillScreen(QWidget* screen)
+{
+    // Xvfb has no window manager to give a full-screen window the whole screen.
+    const QRect whole = QGuiApplication::primaryScreen()->geometry();
+    if (!waitFor([screen] { return screen->isVisible(); }, StepTimeoutMs))
+        return false;
+    screen->setGeometry(whole);
+    return waitFor([screen, whole] { return screen->geometry() == whole; }, StepTimeoutMs);
+}
+
+view_tessaro* ScreenTour::sensorView() const
+{
+    return m_window ? m_window->findChild<view_tessaro*>() : nullptr;
+}
+
+void ScreenTour::tick(int x, int y)
+{
+    m_sensor->setPenPoint(x, y, 4, 1);
+    if (view_tessaro* view = sensorView())
+        view->dataPollWorker();
+}
+
+void ScreenTour::drawPenTrail()
+{
+    for (const QPoint& point : Trail)
+        tick(point.x(), point.y());
+}
+
+bool ScreenTour::showConnectPage()
+{
+    if (!waitFor([this] { return m_window && m_window->isVisible(); }, StepTimeoutMs))
+        return fail(QStringLiteral("main window"));
+    settle();
+    return save(m_window, QStringLiteral("connect"));
+}
+
+bool ScreenTour::showSensorTabs()
+{
+    sim::SimBus::instance().plug(m_sensor);
+    if (!waitFor([this] { return sensorView() && !sensorView()->idLabel->text().isEmpty(); }, StepTimeoutMs))
+        return fail(QStringLiteral("sensor view"));
+    view_tessaro* view = sensorView();
+    // Ticks come from here from now on.
+    view->pollTimer->stop();
+    if (!waitFor([view] { return !view->firmwareStatusText.isEmpty(); }, StepTimeoutMs))
+        return fail(QStringLiteral("web check"));
+    for (int i = 0; i < TicksPerCornerRead; ++i)
+        tick(Trail[0].x(), Trail[0].y());
+    if (view->liveView->areaScene->items().isEmpty())
+        return fail(QStringLiteral("calibrated area"));
+    drawPenTrail();
+
+    const char* const names[] = {"simple", "information", "system", "advanced"};
+    for (int tab = 0; tab < view->tabs->count() && tab < 4; ++tab) {
+        view->tabs->setCurrentIndex(tab);
+        settle();
+        if (!save(m_window, QLatin1String(names[tab])))
+            return false;
+    }
+    view->tabs->setCurrentIndex(0);
+    return true;
+}
+
+bool ScreenTour::showCalibration()
+{
+    view_tessaro* view = sensorView();
+    view->calibrateStartButton->click();
+    view_tessarocalibrate* screen = view->calibrateWindow.get();
+    // The sensor moves on while the pen is there: two corners done.
+    m_sensor->advanceTime(CalibrationStep * (CalibrationCorner - 1) + milliseconds(100));
+    if (m_sensor->calibrationPoint() != CalibrationCorner)
+        return fail(QStringLiteral("calibration on the sensor"));
+    tick(NearCentre.x(), NearCentre.y());
+    if (!fillScreen(screen))
+        return fail(QStringLiteral("calibration screen"));
+    settle();
+    if (!save(screen, QStringLiteral("calibration")))
+        return false;
+
+    // Ended from the sensor view, as a technician would after the screenshot's moment.
+    screen->close();
+    view->calibrateAbortButton->click();
+    tick(Trail[0].x(), Trail[0].y());
+    if (m_sensor->calibrationPoint() != 0)
+        return fail(QStringLiteral("calibration abort"));
+    return true;
+}
+
+bool ScreenTour::showCentering()
+{
+    view_tessaro* view = sensorView();
+    view->centerButton->click();
+    view_tessarocenter* screen = view->centerWindow.get();
+    tick(NearCentre.x(), NearCentre.y());
+    if (!fillScreen(screen))
+        return fail(QStringLiteral("centering screen"));
+    settle();
+    if (!save(screen, QStringLiteral("centering")))
+        return false;
+    screen->hide();
+    // The live view shows the stroke again for the flashing step's window.
+    drawPenTrail();
+    return true;
+}
+
+bool ScreenTour::showUpdateDialog()
+{
+    m_window->updateFirmware();
+    view_dialogupdate* dialog = m_window->updateDialog();
+    if (!waitFor([dialog] { return dialog->isVisible() && !dialog->statusLabel->text().isEmpty()
+                                   && dialog->pendingRequests() == 0; },
+                 StepTimeoutMs))
+        return fail(QStringLiteral("update dialog"));
+    settle();
+    return save(dialog, QStringLiteral("update"));
+}
+
+void ScreenTour::watchFlashing(view_update* view)
+{
+    if (!view)
+        return;
+    // Queued from the sequence's thread after the bar's own update for the same value,
+    // so the picture shows the bar at exactly that value.
+    connect(view->loader.data(), &bootloader::eraseflashStatus, this, [this, view = QPointer<view_update>(view)](int percent) {
+        if (percent < m_lastProgress || m_lastProgress < 0)
+            ++m_flashPass;
+        m_lastProgress = percent;
+        if (m_flashingSaved || !view || m_flashPass != WritePass || percent < FlashingPercent)
+            return;
+        m_flashingSaved = true;
+        if (!m_window || !save(m_window, QStringLiteral("flashing")))
+            m_flashingSaveFailed = true;
+    });
+}
+
+bool ScreenTour::showFlashing()
+{
+    view_dialogupdate* dialog = m_window->updateDialog();
+    const QString updated = view_dialogupdate::tr("[updatedialog:firmware:updated]");
+    dialog->useFileButton->click();
+    if (!waitFor([this] { return m_flashingSaved; }, FlashTimeoutMs))
+        return fail(QStringLiteral("flashing"));
+    if (m_flashingSaveFailed)
+        return false;
+    // Back with the new firmware, and the dialog says so.
+    if (!waitFor([this, dialog, updated] {
+            return sensorView() && sensorView()->swLabel->text() == QLatin1String("SW 2.5")
+                && dialog->statusLabel->text() == updated;
+        }, FlashTimeoutMs))
+        return fail(QStringLiteral("sensor back after the update"));
+    settle();
+    return save(dialog, QStringLiteral("updated"));
+}

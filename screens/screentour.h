@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QWidget;
+class StandInService;
+class viewMain;
+class view_tessaro;
+class view_update;
+
+namespace sim {
+class SimSensor;
+}
+
+// Walks the real main window through every screen a technician sees, against the
+// simulated sensor and the stand-in web service, and saves each as a PNG: the connect
+// page, the four tabs with the live view and its pen trail, calibration, centering, the
+// update dialog, flashing and the finished update. The sensor's clock is frozen and every
+// poll tick is driven from here, so that two runs show the same pictures.
+class ScreenTour : public QObject
+{
+    Q_OBJECT
+public:
+    // image: the firmware file the flashing step "chooses" in the file dialog.
+    ScreenTour(viewMain* window, StandInService* service, const QString& outputFolder, const QString& image);
+    ~ScreenTour() override;
+
+    // Runs every step; false with the step that failed in error().
+    bool run();
+    QString error() const { return m_error; }
+
+private:
+    bool showConnectPage();
+    bool showSensorTabs();
+    bool showCalibration();
+    bool showCentering();
+    bool showUpdateDialog();
+    bool showFlashing();
+
+    bool waitFor(const std::function<bool()>& done, int timeoutMs);
+    void settle();
+    bool save(QWidget* widget, const QString& name);
+    bool fail(const QString& step);
+    bool fillScreen(QWidget* screen);
+    view_tessaro* sensorView() const;
+    // One poll tick of the sensor view, with the pen held at a point.
+    void tick(int x, int y);
+    void drawPenTrail();
+    void watchFlashing(view_update* view);
+
+    QPointer<viewMain> m_window;
+    StandInService* m_service = nullptr;
+    QString m_folder;
+    QString m_image;
+    std::shared_ptr<sim::SimSensor> m_sensor;
+    QString m_error;
+    std::function<QString(QWidget*, const QString&, const QString&)> m_previousChooser;
+    int m_saved = 0;
+    // The flashing view's progress: passes begun, and whether the picture is taken.
+    int m_flashPass = 0;
+    int m_lastProgress = -1;
+    bool m_flashingSaved = false;
+    bool m_flashingSaveFailed = false;
+};
