@@ -14,6 +14,8 @@ public:
     static constexpr char WindowGroup[] = "mainwindow";
     static constexpr char SizeKey[] = "size";
     static constexpr char PosKey[] = "pos";
+    // The folder of the firmware image chosen last.
+    static constexpr char ImageFolderKey[] = "update/imagefolder";
 
     explicit appSettings(QObject* parent = nullptr);
 

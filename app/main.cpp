@@ -1,5 +1,6 @@
 #include "app/appsettings.h"
 #include "app/logformat.h"
+#include "app/qttranslations.h"
 #include "app/tessarotranslator.h"
 #include "app/view_main.h"
 
@@ -23,6 +24,8 @@ int main(int argc, char* argv[])
         translator->getAvaibleLanguages();  // fills the catalogue that loadLanguage looks in
         translator->loadLanguage(language);
         QCoreApplication::installTranslator(translator);
+        // After the program's own: Qt's dialogs (the image file dialog) in the same language.
+        installQtTranslations(&application, language);
 
         viewMain window;
         window.show();

@@ -41,6 +41,8 @@ const QSize SmallestRestoredSize(200, 100);
 // So much of a restored window stays on its screen that it can be reached and moved.
 const QSize VisiblePart(100, 50);
 const char* const IconPath = "rc/tessaro_icon.png";
+// A passing message in the status bar gives the device state its place back after this.
+constexpr int StatusMessageMs = 15000;
 }
 
 std::function<bool(const QString&)> viewMain::restartProgram = [](const QString& program) {
@@ -71,6 +73,13 @@ viewMain::viewMain(QWidget* parent)
     viewStack->addWidget(connectPage);
 
     buildMenus();
+
+    deviceState = new QLabel;
+    deviceState->setWordWrap(true);
+    deviceState->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    statusBar()->addWidget(deviceState, 1);
+    connect(device, &tessaro::busStateChanged, this, &viewMain::showDeviceState);
+    showDeviceState();
 
     // A device that is already plugged in gets its view before the window is first shown.
     emit doHotPlugEvent();
@@ -163,6 +172,9 @@ QGroupBox* viewMain::buildFlashReport()
 {
     flashReport = new QGroupBox(tr("[flashreport:title]"));
     auto* layout = new QVBoxLayout(flashReport);
+    flashReportPhase = new QLabel;
+    flashReportPhase->setWordWrap(true);
+    layout->addWidget(flashReportPhase);
     flashReportList = new QListWidget;
     layout->addWidget(flashReportList);
     layout->addWidget(new QLabel(tr("[flashreport:log]")));
@@ -177,8 +189,10 @@ QGroupBox* viewMain::buildFlashReport()
     return flashReport;
 }
 
-void viewMain::showFlashReport(const QStringList& lines)
+void viewMain::showFlashReport(const QString& phase, const QStringList& lines)
 {
+    flashReportPhase->setText(phase);
+    flashReportPhase->setVisible(!phase.isEmpty());
     flashReportList->clear();
     flashReportList->addItems(lines);
     flashReportList->scrollToBottom();
@@ -205,8 +219,10 @@ void viewMain::connected()
         deviceView = view;
         view->reloadUi();
         // The reads of reloadUi may have lost the sensor already; its view is gone then.
-        if (deviceViewPresent && deviceView == view)
+        if (deviceViewPresent && deviceView == view) {
             viewStack->setCurrentWidget(view);
+            device->noteSensorIdentity(view->idLabel->text(), view->hwLabel->text(), view->swLabel->text());
+        }
         emit dialogUpdate->tessaroStage();
     } else if (type == QLatin1String(TessaroLink::TypeUpdate)) {
         auto* view = new view_legacy(connectPage);
@@ -238,7 +254,7 @@ void viewMain::disconnected()
     deviceView = nullptr;
     // The run's report must outlive its view: after an abort the bootloader often leaves.
     if (view && view == flashingView && !flashingView->lastRunLines().isEmpty())
-        showFlashReport(flashingView->lastRunLines());
+        showFlashReport(flashingView->phaseLabel->text(), flashingView->lastRunLines());
     if (view && view != connectPage) {
         viewStack->removeWidget(view);
         // Until it is gone, neither the view nor its editors may answer the connection of
@@ -284,6 +300,11 @@ void viewMain::followFlashing()
     exitAction->setEnabled(idle);
 }
 
+void viewMain::showDeviceState()
+{
+    deviceState->setText(device->busState().text());
+}
+
 void viewMain::changeLang(QAction* action)
 {
     if (flashing())
@@ -295,7 +316,7 @@ void viewMain::changeLang(QAction* action)
     saveGeometryToSettings();
     if (!restartProgram(QCoreApplication::applicationFilePath())) {
         qDebug() << "Could not start" << QCoreApplication::applicationFilePath();
-        statusBar()->showMessage(tr("[menu:file:lang:restartfailed]"));
+        statusBar()->showMessage(tr("[menu:file:lang:restartfailed]"), StatusMessageMs);
         return;
     }
     QCoreApplication::exit(RestartExitCode);

@@ -68,7 +68,8 @@ private:
     void followFlashing();
     void showDeviceView(QWidget* view);
     QGroupBox* buildFlashReport();
-    void showFlashReport(const QStringList& lines);
+    void showFlashReport(const QString& phase, const QStringList& lines);
+    void showDeviceState();
     void detachFromDevice(QWidget* view);
     void openServicePage(const char* pathAndQuery);
     QString serviceQuery() const;
@@ -78,7 +79,10 @@ private:
     QLabel* prompt = nullptr;
     // The last flashing run's lines, kept on the connect page once its view has gone.
     QGroupBox* flashReport = nullptr;
+    QLabel* flashReportPhase = nullptr;
     QListWidget* flashReportList = nullptr;
+    // The status bar's line: what is on the bus, always.
+    QLabel* deviceState = nullptr;
     QPointer<view_tessaro> sensorView;
     QPointer<view_update> flashingView;
     QPointer<view_legacy> legacyView;

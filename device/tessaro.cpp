@@ -20,7 +20,6 @@ using namespace TessaroLink;
 namespace {
 
 const char* const NotConnected = "Tessaro not connected, ABORT!";
-const char* const UdevRuleFile = "70-tessaroutility.rules";
 // The kernel queues at most this many unread reports; a drain never needs more reads.
 constexpr int MaxStaleReports = 64;
 
@@ -55,12 +54,10 @@ QStringList stringList(const QJsonValue& value)
     return list;
 }
 
-void explainOpenFailure(const char* path)
+// hidraw nodes need the udev rule to be writable by the logged-in user.
+bool permissionDenied(const char* path)
 {
-    // hidraw nodes need the udev rule to be writable by the logged-in user.
-    if (::access(path, R_OK | W_OK) != 0 && errno == EACCES)
-        qDebug() << "No permission to open" << path << "- install the udev rule" << UdevRuleFile
-                 << "and plug the device in again";
+    return ::access(path, R_OK | W_OK) != 0 && errno == EACCES;
 }
 
 } // namespace
@@ -71,15 +68,22 @@ QStringList colonFields(const unsigned char* reply)
     return text.split(QLatin1Char(';')).constFirst().split(QLatin1Char(':'));
 }
 
-void printDeviceinfo(hid_device_info* device)
+QStringList deviceInfoLines(const hid_device_info* device)
 {
     const auto interfaceNumber = static_cast<unsigned short>(device->interface_number);
-    qDebug().noquote() << QString::asprintf("Type:          %04hx %04hx %04hx", device->vendor_id,
-                                            device->product_id, interfaceNumber);
-    qDebug().noquote() << QString::asprintf("Path:          %s", device->path ? device->path : "");
-    qDebug().noquote() << QString::asprintf("serial_number: %p", static_cast<const void*>(device->serial_number));
-    qDebug().noquote() << QString::asprintf("Manufacturer:  %p", static_cast<const void*>(device->manufacturer_string));
-    qDebug().noquote() << QString::asprintf("Product:       %p", static_cast<const void*>(device->product_string));
+    return {QString::asprintf("Type:          %04hx %04hx %04hx", device->vendor_id, device->product_id,
+                              interfaceNumber),
+            QString::asprintf("Path:          %s", device->path ? device->path : ""),
+            QString::asprintf("serial_number: %p", static_cast<const void*>(device->serial_number)),
+            QString::asprintf("Manufacturer:  %p", static_cast<const void*>(device->manufacturer_string)),
+            QString::asprintf("Product:       %p", static_cast<const void*>(device->product_string))};
+}
+
+void printDeviceinfo(hid_device_info* device)
+{
+    const QStringList lines = deviceInfoLines(device);
+    for (const QString& line : lines)
+        qDebug().noquote() << line;
 }
 
 tessaro::tessaro(QObject* parent)
@@ -127,8 +131,10 @@ void tessaro::hotplugWorker()
     // scan walks all of the system's HID devices, whichever IDs it is asked for.
     hid_device_info* list = hid_enumerate(0, 0);
     forgetUnpluggedDevices(list);
+    searchLog.open();
+    searchFound = tessaroDeviceState::none();
     bool found = false;
-    bool listed = false;
+    QStringList listed;
     for (const QJsonValue& value : entries) {
         const QJsonObject entry = value.toObject();
         const unsigned entryVendor = hexValue(entry, "vendorId");
@@ -136,10 +142,16 @@ void tessaro::hotplugWorker()
         for (hid_device_info* device = list; device && !found; device = device->next) {
             if (!idsMatch(device, entryVendor, entryProduct))
                 continue;
-            listed = true;
-            printDeviceinfo(device);
+            listed << deviceIdentity(device);
+            const QStringList infoLines = deviceInfoLines(device);
+            for (const QString& line : infoLines)
+                SEARCH_DEBUG(searchLog).noquote() << line;
             if (searchForDevices(list, device)) {
                 connectedIdentity = deviceIdentity(device);
+                noteOutcome(tessaroDeviceState::connectedTo(deviceType, QString::fromLocal8Bit(device->path),
+                                                            lastHardware, lastFirmware));
+                // The search's lines before whatever the new device's views write.
+                endSearch(listed);
                 emit connected();
                 emit connectedLoad();
                 found = true;
@@ -148,8 +160,41 @@ void tessaro::hotplugWorker()
         if (found)
             break;
     }
-    hidrawWatch->scanned(list, listed);
+    if (!found)
+        endSearch(listed);
+    hidrawWatch->scanned(list, !listed.isEmpty());
     hid_free_enumeration(list);
+}
+
+void tessaro::noteOutcome(const tessaroDeviceState& outcome)
+{
+    if (outcome.outranks(searchFound))
+        searchFound = outcome;
+}
+
+void tessaro::endSearch(const QStringList& listed)
+{
+    const bool changed = !lastSearchValid || listed != lastSearchListed || searchFound != lastSearchState;
+    searchLog.close(changed);
+    lastSearchValid = true;
+    lastSearchListed = listed;
+    lastSearchState = searchFound;
+    setState(searchFound);
+}
+
+void tessaro::setState(const tessaroDeviceState& newState)
+{
+    if (newState == currentState)
+        return;
+    currentState = newState;
+    emit busStateChanged();
+}
+
+void tessaro::noteSensorIdentity(const QString& id, const QString& hardware, const QString& firmware)
+{
+    tessaroDeviceState identified = currentState;
+    identified.identify(id, hardware, firmware);
+    setState(identified);
 }
 
 QString tessaro::deviceIdentity(const hid_device_info* device)
@@ -192,22 +237,31 @@ bool tessaro::searchForDevices(hid_device_info* list, hid_device_info* device)
         productId = device->product_id;
         deviceType = entry.value(QLatin1String("type")).toString();
 
+        const QString path = QString::fromLocal8Bit(device->path);
         if (deviceType == QLatin1String(TypeSensor)) {
-            if (!versionCheckDue(device->path))
+            const auto resting = restingDevices.constFind(QByteArray(device->path));
+            if (resting != restingDevices.constEnd() && !resting->until.hasExpired()) {
+                noteOutcome(resting->refusal);
                 continue;
+            }
+            lastOpenFailed = false;
+            lastHardware.clear();
+            lastFirmware.clear();
             const QString configfile = entry.value(QLatin1String("configfile")).toString();
             const bool isDefault = entry.value(QLatin1String("default")).toBool(false);
-            qDebug() << (isDefault ? "true" : "false");
+            SEARCH_DEBUG(searchLog) << (isDefault ? "true" : "false");
             if (isDefault && connectDevice(list, device->path, configfile, QString(), QString()))
                 return true;
             const QStringList swList = stringList(entry.value(QLatin1String("sw")));
             const QStringList hwList = stringList(entry.value(QLatin1String("hw")));
             bool asked = false;
+            bool answered = false;
             for (const QString& sw : swList) {
                 for (const QString& hw : hwList) {
                     if (connectDevice(list, device->path, configfile, sw, hw))
                         return true;
                     asked = asked || lastVersionCheck != VersionCheck::NotAsked;
+                    answered = answered || lastVersionCheck == VersionCheck::Answered;
                     // A device that did not answer will not answer the next pair either.
                     if (lastVersionCheck == VersionCheck::Silent)
                         break;
@@ -215,20 +269,25 @@ bool tessaro::searchForDevices(hid_device_info* list, hid_device_info* device)
                 if (lastVersionCheck == VersionCheck::Silent)
                     break;
             }
-            if (asked)
-                restingDevices.insert(QByteArray(device->path), QDeadlineTimer(versionRetryMs));
+            if (asked) {
+                const tessaroDeviceState refusal = answered
+                    ? tessaroDeviceState::unsupported(path, lastHardware, lastFirmware)
+                    : tessaroDeviceState::silent(path);
+                restingDevices.insert(QByteArray(device->path), Resting{QDeadlineTimer(versionRetryMs), refusal});
+                noteOutcome(refusal);
+            } else if (lastOpenFailed) {
+                noteOutcome(tessaroDeviceState::notOpenable(path, lastOpenDenied));
+            } else if (swList.isEmpty() || hwList.isEmpty()) {
+                // The catalogue names no version for it.
+                noteOutcome(tessaroDeviceState::unsupported(path, QString(), QString()));
+            }
         } else if (deviceType == QLatin1String(TypeBootloader) || deviceType == QLatin1String(TypeUpdate)) {
             if (openPath(device->path))
                 return true;
+            noteOutcome(tessaroDeviceState::notOpenable(path, lastOpenDenied));
         }
     }
     return false;
-}
-
-bool tessaro::versionCheckDue(const char* path) const
-{
-    const auto it = restingDevices.constFind(QByteArray(path));
-    return it == restingDevices.constEnd() || it->hasExpired();
 }
 
 void tessaro::forgetUnpluggedDevices(hid_device_info* list)
@@ -250,10 +309,13 @@ void tessaro::forgetUnpluggedDevices(hid_device_info* list)
 bool tessaro::openPath(const char* path)
 {
     hid_device* opened = hid_open_path(path);
-    if (!opened) {
-        explainOpenFailure(path);
+    lastOpenFailed = !opened;
+    lastOpenDenied = !opened && permissionDenied(path);
+    if (lastOpenDenied)
+        SEARCH_DEBUG(searchLog) << "No permission to open" << path << "- install the udev rule" << UdevRuleFile
+                                << "and plug the device in again";
+    if (!opened)
         return false;
-    }
     handle = opened;
     isConnected = true;
     return true;
@@ -264,7 +326,7 @@ bool tessaro::connectDevice(hid_device_info* list, char* path, QString configfil
     Q_UNUSED(list)
     lastVersionCheck = VersionCheck::NotAsked;
     const QByteArray localPath(path);
-    qDebug() << localPath;
+    SEARCH_DEBUG(searchLog) << localPath;
     if (!openPath(localPath.constData()))
         return false;
     if (sw.isEmpty()) {
@@ -278,6 +340,10 @@ bool tessaro::connectDevice(hid_device_info* list, char* path, QString configfil
         return false;
     lastVersionCheck = reply[0] != 0 ? VersionCheck::Answered : VersionCheck::Silent;
     const QStringList fields = colonFields(reply);
+    if (lastVersionCheck == VersionCheck::Answered) {
+        lastHardware = fields.value(2);
+        lastFirmware = fields.value(3);
+    }
     if (fields.size() > 4 && fields.at(3) == sw && fields.at(2) == hw) {
         configFile = configfile;
         return true;
@@ -295,6 +361,11 @@ bool tessaro::disconnectDevice()
         hid_close(handle);
         handle = nullptr;
     }
+    // A device found again after this is news, even where it was before.
+    lastSearchValid = false;
+    // Inside a search (a failed version check) the search's end says what is there.
+    if (!searchLog.isOpen())
+        setState(tessaroDeviceState::none());
     emit disconnected();
     return true;
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include "replymatcher.h"
+#include "searchlog.h"
+#include "tessarodevicestate.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -34,6 +36,8 @@ constexpr char CataloguePath[] = "sensors/supported.json";
 constexpr char TypeSensor[] = "tessaro";
 constexpr char TypeBootloader[] = "bootloader";
 constexpr char TypeUpdate[] = "update";
+// Gives the logged-in user access to the catalogue's devices.
+constexpr char UdevRuleFile[] = "70-tessaroutility.rules";
 }
 
 // The reply's text before its first ";", split at ":" with empty fields kept. A reply
@@ -42,6 +46,8 @@ QStringList colonFields(const unsigned char* reply);
 
 // Writes one enumerated HID interface to the debug stream.
 void printDeviceinfo(hid_device_info* device);
+// The five lines that printDeviceinfo writes.
+QStringList deviceInfoLines(const hid_device_info* device);
 
 // The program's one connection to a USB HID device: hot-plug search against the catalogue
 // of supported devices, version check, removal probe and the text command channel.
@@ -65,6 +71,12 @@ public:
     // Sends a NUL-terminated command of at most 64 bytes; reply must hold 65 bytes.
     bool sendCommand(const char* command, unsigned char* reply);
 
+    // What the last search found on the bus, or the open device; busStateChanged() follows
+    // every change.
+    tessaroDeviceState busState() const { return currentState; }
+    // The open sensor's identity as its view has read it, for busState().
+    void noteSensorIdentity(const QString& id, const QString& hardware, const QString& firmware);
+
     QString configFile;
     QString deviceType;
     // deviceIdentity of the device last connected.
@@ -80,6 +92,7 @@ signals:
     void connected();
     void connectedLoad();
     void disconnected();
+    void busStateChanged();
 
 public slots:
     void hotplugWorker();
@@ -94,18 +107,43 @@ private:
     bool exchange(const QByteArray& command, unsigned char* reply, int timeoutMs);
     bool readReplyTo(const QByteArray& command, unsigned char* reply, int timeoutMs);
     bool discardStaleReplies();
-    bool versionCheckDue(const char* path) const;
     void forgetUnpluggedDevices(hid_device_info* list);
     void failLink();
     bool openPath(const char* path);
     static QJsonArray readCatalogue(bool* ok);
+    void noteOutcome(const tessaroDeviceState& outcome);
+    // Ends the search of one tick: its debug lines are written if the bus looks different
+    // from the last search's, and busState() becomes what it found.
+    void endSearch(const QStringList& listed);
+    void setState(const tessaroDeviceState& newState);
 
     ReplyMatcher replies;
     // How the last connectDevice's version check went.
     enum class VersionCheck { NotAsked, Silent, Answered };
     VersionCheck lastVersionCheck = VersionCheck::NotAsked;
+    // Fields 2 and 3 of the last version reply.
+    QString lastHardware;
+    QString lastFirmware;
+    // How the last openPath went.
+    bool lastOpenFailed = false;
+    bool lastOpenDenied = false;
     int versionRetryMs = TessaroLink::VersionRetryMs;
-    // Sensors whose version check failed, by path, with the time until which they rest.
-    QHash<QByteArray, QDeadlineTimer> restingDevices;
+    // A sensor whose version check failed rests until then; what it answered stays the
+    // bus state while it rests.
+    struct Resting {
+        QDeadlineTimer until;
+        tessaroDeviceState refusal;
+    };
+    // By path.
+    QHash<QByteArray, Resting> restingDevices;
+    tessaroDeviceState currentState;
+    // What the running search has found so far.
+    tessaroDeviceState searchFound;
+    // The devices and the state that the last search found, and whether there was one
+    // since the last device was closed.
+    QStringList lastSearchListed;
+    tessaroDeviceState lastSearchState;
+    bool lastSearchValid = false;
+    SearchLog searchLog;
     HidrawWatch* hidrawWatch = nullptr;
 };

@@ -341,7 +341,9 @@ private slots:
         // The web check fails at once on a closed local port.
         ServiceAddress::useClosedPort();
         writeImage();
-        view_update::chooseImageFile = [this](QWidget*, const QString&, const QString&) { return imagePath; };
+        view_update::chooseImageFile = [this](QWidget*, const QString&, const QString&, const QString&) {
+            return imagePath;
+        };
         prepare();
     }
 

@@ -130,7 +130,8 @@ private slots:
     {
         const QString ruleFile = QStringLiteral(TESSARO_UDEV_RULE_FILE);
         QVERIFY2(QFile::exists(udevFolder() + QLatin1Char('/') + ruleFile), qPrintable(ruleFile));
-        const QByteArray connection = readAll(sourcePath(QStringLiteral("device/tessaro.cpp")));
+        // Named once, for the debug output and the status line.
+        const QByteArray connection = readAll(sourcePath(QStringLiteral("device/tessaro.h")));
         QVERIFY2(connection.contains('"' + ruleFile.toUtf8() + '"'),
                  "the permission hint of the device connection names another rule file");
     }

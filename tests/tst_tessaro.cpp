@@ -3,9 +3,27 @@
 #include "simfixture.h"
 #include "testmain.h"
 
+#include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 #include <optional>
+
+namespace {
+
+// Debug lines written while a test watches, and the handler they went to before.
+QStringList* watchedLines = nullptr;
+QtMessageHandler previousHandler = nullptr;
+
+void noteLine(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (watchedLines && type == QtDebugMsg)
+        *watchedLines << message;
+    if (previousHandler)
+        previousHandler(type, context, message);
+}
+
+} // namespace
 
 class tst_tessaro : public QObject
 {
@@ -283,6 +301,61 @@ private slots:
         QTRY_VERIFY(device->isConnected);
         device->startUpgrade();
         QVERIFY(loader->receivedReports().empty());
+    }
+
+    void unusableDeviceIsLoggedOncePerChange_data()
+    {
+        QTest::addColumn<QString>("problem");
+        QTest::addColumn<int>("state");
+        QTest::newRow("firmware not listed") << "unsupported" << int(tessaroDeviceState::Unsupported);
+        QTest::newRow("no answer") << "silent" << int(tessaroDeviceState::Silent);
+        QTest::newRow("cannot be opened") << "closed" << int(tessaroDeviceState::NotOpenable);
+    }
+
+    // Such a device is searched at every tick while it stays plugged in; its lines are
+    // written when the bus changes, not ten times a second.
+    void unusableDeviceIsLoggedOncePerChange()
+    {
+        QFETCH(QString, problem);
+        QFETCH(int, state);
+        device->SetHotPlugTimerState(false);
+        device->setVersionRetryMs(0);  // asked again at every tick
+        auto sensor = fixture->plugSensor();
+        if (problem == QLatin1String("unsupported"))
+            sensor->setVersionReply("app:version:HW 7:SW 9.9:x;");
+        else if (problem == QLatin1String("silent"))
+            sensor->setPersistentFault(sim::Fault::NoReply);
+        else
+            sensor->setOpenable(false);
+        QSignalSpy stateChanges(device.data(), &tessaro::busStateChanged);
+
+        QStringList lines;
+        watchedLines = &lines;
+        previousHandler = qInstallMessageHandler(noteLine);
+        const auto finish = qScopeGuard([] {
+            qInstallMessageHandler(previousHandler);
+            watchedLines = nullptr;
+        });
+        const auto deviceLines = [&lines] {
+            return lines.filter(QRegularExpression(QStringLiteral("^Type: "))).size();
+        };
+        for (int tick = 0; tick < 5; ++tick)
+            device->hotplugWorker();
+        QCOMPARE(deviceLines(), 1);
+        QCOMPARE(int(device->busState().kind()), state);
+        QCOMPARE(stateChanges.count(), 1);
+        if (problem != QLatin1String("closed"))
+            QVERIFY(SimFixture::commands(*sensor).count(QStringLiteral("app:version;")) >= 5);
+
+        // Gone and back: written again.
+        sim::SimBus::instance().unplug(sensor.get());
+        device->hotplugWorker();
+        QCOMPARE(device->busState().kind(), tessaroDeviceState::NoDevice);
+        sim::SimBus::instance().plug(sensor);
+        device->hotplugWorker();
+        device->hotplugWorker();
+        QCOMPARE(deviceLines(), 2);
+        QVERIFY(events.isEmpty());
     }
 
     void startUpgradeWhileClosedSendsNothing()

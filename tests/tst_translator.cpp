@@ -1,4 +1,5 @@
 // The translator: language catalogue, key-to-text table and the key shown for a missing text.
+#include "app/qttranslations.h"
 #include "app/tessarotranslator.h"
 #include "simfixture.h"
 #include "testmain.h"
@@ -418,6 +419,35 @@ private slots:
         QCOMPARE(QCoreApplication::translate("view_tessarolive", "[live:sens:size]"), QStringLiteral("Gr\u00f6\u00dfe"));
         QCOMPARE(QCoreApplication::translate("viewMain", "[menu:file:exit]"), QStringLiteral("[menu:file:exit]"));
         QCOMPARE(tr("[menu:file]"), QStringLiteral("Bestand"));
+    }
+
+    void qtDialogsSpeakTheLanguage_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<bool>("installed");
+        QTest::addColumn<QString>("lookIn");  // the file dialog's folder caption
+        QTest::newRow("de") << "de" << true << "Suchen in:";
+        QTest::newRow("nl") << "nl" << true << "Zoeken in:";
+        QTest::newRow("no such language") << "xx" << false << "Look in:";
+        QTest::newRow("not a code") << "../de" << false << "Look in:";
+    }
+
+    // Qt's own texts come from Qt's translation, the program's keys still from its own.
+    void qtDialogsSpeakTheLanguage()
+    {
+        QFETCH(QString, code);
+        QFETCH(bool, installed);
+        QFETCH(QString, lookIn);
+        tessaroTranslator translator;
+        loadDutch(translator, texts({text("[menu:file]", "Bestand")}));
+        QVERIFY(QCoreApplication::installTranslator(&translator));
+        const auto uninstall = qScopeGuard([&translator] {
+            QCoreApplication::removeTranslator(&translator);
+            qDeleteAll(QCoreApplication::instance()->findChildren<QTranslator*>(QString(), Qt::FindDirectChildrenOnly));
+        });
+        QCOMPARE(installQtTranslations(QCoreApplication::instance(), code), installed);
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), lookIn);
+        QCOMPARE(QCoreApplication::translate("viewMain", "[menu:file]"), QStringLiteral("Bestand"));
     }
 
     void installedBeforeAnyLoad()

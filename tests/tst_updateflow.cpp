@@ -159,7 +159,7 @@ private slots:
         QVERIFY(ServiceAddress::useStandIn(service));
         // The file dialog is answered here; the wait before erasing is made short on the
         // view that asks, through its own setter.
-        view_update::chooseImageFile = [this](QWidget* parent, const QString&, const QString& filter) {
+        view_update::chooseImageFile = [this](QWidget* parent, const QString&, const QString&, const QString& filter) {
             auto* view = qobject_cast<view_update*>(parent);
             FileChoice choice;
             choice.filter = filter;

@@ -224,6 +224,56 @@ private slots:
         QVERIFY(currentPage(window) != view);
     }
 
+    void statusLineTellsTheDeviceState_data()
+    {
+        QTest::addColumn<QString>("device");
+        QTest::addColumn<QString>("state");
+        QTest::newRow("nothing") << "none" << "[status:nodevice]";
+        QTest::newRow("sensor") << "sensor" << "[status:connected] (TS-000123, SW 2.4)";
+        QTest::newRow("bootloader") << "bootloader" << "[status:bootloader]";
+        QTest::newRow("older device") << "update" << "[status:legacy]";
+        QTest::newRow("firmware not listed") << "unsupported" << "[status:unsupported] (HW 7, SW 9.9)";
+        QTest::newRow("no answer") << "silent" << "[status:silent]";
+        QTest::newRow("cannot be opened") << "closed"
+                                          << "[status:notopenable] (sim/1209:0001:00, 70-tessaroutility.rules)";
+    }
+
+    // Whatever is plugged in, the status line says what it is and what to do.
+    void statusLineTellsTheDeviceState()
+    {
+        QFETCH(QString, device);
+        QFETCH(QString, state);
+        // The sensor view reads the identity once it has its parameter file.
+        QFile model(QStringLiteral(TESSARO_SOURCE_DIR "/data/sensors/tessaro_t1.json"));
+        QVERIFY(model.open(QIODevice::ReadOnly));
+        fixture->writeFile(QStringLiteral("sensors/tessaro.json"), model.readAll());
+        viewMain window;
+        window.show();
+        auto* line = window.statusBar()->findChild<QLabel*>();
+        QVERIFY(line);
+        QCOMPARE(line->text(), QStringLiteral("[status:nodevice]"));
+
+        const QMap<QString, std::uint16_t> products{{QStringLiteral("bootloader"), 0x0002},
+                                                    {QStringLiteral("update"), 0x0003}};
+        std::shared_ptr<sim::SimSensor> sensor;
+        if (products.contains(device)) {
+            sensor = fixture->plugSensor(deviceWithProduct(products.value(device)));
+        } else if (device != QLatin1String("none")) {
+            sensor = fixture->plugSensor();
+            if (device == QLatin1String("unsupported"))
+                sensor->setVersionReply("app:version:HW 7:SW 9.9:x;");
+            else if (device == QLatin1String("silent"))
+                sensor->setPersistentFault(sim::Fault::NoReply);
+            else if (device == QLatin1String("closed"))
+                sensor->setOpenable(false);
+        }
+        QTRY_COMPARE(line->text(), state);
+        if (sensor) {
+            sim::SimBus::instance().unplug(sensor.get());
+            QTRY_COMPARE(line->text(), QStringLiteral("[status:nodevice]"));
+        }
+    }
+
     // The sensor view is deleted later; until then its editors must not answer the next
     // device's connection, which would send sensor commands to a bootloader.
     void viewOnItsWayOutSendsNothingToTheNextDevice()

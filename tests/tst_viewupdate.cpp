@@ -1,6 +1,7 @@
 // The flashing view against the simulated bootloader: its page, the file filter, the
-// status list and progress bar during a run, the Update button's state, and the failures
-// that the user sees in the list.
+// status list, phase line and progress bar during a run, the Update button's state, and
+// the failures that the user sees in the list.
+#include "app/appsettings.h"
 #include "device/tessaro.h"
 #include "sim/simbootloader.h"
 #include "sim/simbus.h"
@@ -10,8 +11,10 @@
 #include "update/bootloader.h"
 #include "update/view_update.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QListWidget>
 #include <QPointer>
 #include <QProgressBar>
@@ -43,6 +46,7 @@ QStringList listLines(const QListWidget* list)
 struct FileRequest {
     QWidget* parent = nullptr;
     QString caption;
+    QString folder;
     QString filter;
     bool buttonEnabled = true;
 };
@@ -95,10 +99,12 @@ private slots:
     void initTestCase()
     {
         // Every file dialog of this test is answered here, at once.
-        view_update::chooseImageFile = [this](QWidget* parent, const QString& caption, const QString& filter) {
+        view_update::chooseImageFile = [this](QWidget* parent, const QString& caption, const QString& folder,
+                                              const QString& filter) {
             FileRequest request;
             request.parent = parent;
             request.caption = caption;
+            request.folder = folder;
             request.filter = filter;
             request.buttonEnabled = view && view->updateButton->isEnabled();
             fileRequests << request;
@@ -115,6 +121,7 @@ private slots:
                                  SimFixture::entry(QStringLiteral("bootloader"), 0x00af)});
         fileRequests.clear();
         nextFileName.clear();
+        appSettings().clear();
         plugLoader();
         connection = SimFixture::openConnection();
         QVERIFY(connection);
@@ -149,16 +156,18 @@ private slots:
         QCOMPARE(view->container->layout(), view->containerLayout);
         QCOMPARE(view->containerLayout->spacing(), 6);
         QCOMPARE(view->containerLayout->contentsMargins(), QMargins(11, 11, 11, 11));
-        QCOMPARE(view->containerLayout->count(), 3);
+        // The phase line and the bar above the sequence's lines.
+        QCOMPARE(view->containerLayout->count(), 4);
         QCOMPARE(view->containerLayout->itemAt(0)->layout(), view->buttonLayout);
         QCOMPARE(view->buttonLayout->itemAt(0)->widget(), view->updateButton);
-        QCOMPARE(view->containerLayout->itemAt(1)->widget(), view->statusList);
+        QCOMPARE(view->containerLayout->itemAt(1)->widget(), view->phaseLabel);
         QCOMPARE(view->containerLayout->itemAt(2)->widget(), view->progressBar);
+        QCOMPARE(view->containerLayout->itemAt(3)->widget(), view->statusList);
 
         QCOMPARE(view->statusList->movement(), QListView::Static);
         QCOMPARE(view->progressBar->maximum(), 99);
         QCOMPARE(view->progressBar->value(), 0);
-        QVERIFY(!view->progressBar->isTextVisible());
+        QCOMPARE(view->progressBar->text(), QStringLiteral("0%"));
 
         // The geometry was read at construction; nothing else was sent.
         QCOMPARE(lines(), FlashingLines::geometry());
@@ -209,6 +218,47 @@ private slots:
         QVERIFY(!fileRequests[0].buttonEnabled);
     }
 
+    void fileDialogStartsInTheLastFolder_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<bool>("startsThere");
+        QTest::newRow("first time") << QString() << false;
+        QTest::newRow("folder used before") << "images" << true;
+        QTest::newRow("folder gone") << "gone" << false;
+        QTest::newRow("a file, not a folder") << "file" << false;
+    }
+
+    // Never the program's own folder: the one the last image came from, else the home.
+    void fileDialogStartsInTheLastFolder()
+    {
+        QFETCH(QString, stored);
+        QFETCH(bool, startsThere);
+        const QString file = writeImage(QStringLiteral("a.0002.bin"), sim::makeFirmwareImage(512, "SW 2.5"));
+        const QMap<QString, QString> places{{QStringLiteral("images"), images->path()},
+                                            {QStringLiteral("gone"), images->filePath(QStringLiteral("gone"))},
+                                            {QStringLiteral("file"), file}};
+        if (!stored.isEmpty())
+            appSettings().setValue(QStringLiteral("update/imagefolder"), places.value(stored));
+        buildView();
+        view->updateButton->click();
+        QCOMPARE(fileRequests.size(), 1);
+        QCOMPARE(fileRequests[0].folder, startsThere ? images->path() : QDir::homePath());
+
+        // The folder of a chosen image is where the next dialog starts.
+        QTemporaryDir other;
+        const QString otherImage = other.filePath(QStringLiteral("b.0002.bin"));
+        QFile::copy(file, otherImage);
+        nextFileName = otherImage;
+        view->setSettleTimeMs(0);
+        loader->injectRefusal(1);  // no need to flash all of it
+        view->updateButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(view->updateButton->isEnabled(), SequenceTimeoutMs);
+        nextFileName.clear();
+        view->updateButton->click();
+        QCOMPARE(fileRequests.size(), 3);
+        QCOMPARE(fileRequests[2].folder, other.path());
+    }
+
     void wholeRunInTheList()
     {
         buildView();
@@ -220,6 +270,10 @@ private slots:
         nextFileName = writeImage(QStringLiteral("firmware.0002.bin"), image);
         QList<int> barValues;
         connect(view->progressBar, &QProgressBar::valueChanged, this, [&barValues](int v) { barValues << v; });
+        // Connected after the view: each phase has reached its line when this reads it.
+        QStringList phases;
+        connect(view->loader.data(), &bootloader::phaseChanged, this,
+                [this, &phases] { phases << view->phaseLabel->text(); });
 
         view->updateButton->click();
         QCOMPARE(fileRequests.size(), 1);
@@ -238,6 +292,11 @@ private slots:
         QCOMPARE(scroll->value(), scroll->maximum());
         // The read pass's final 100 lies above the maximum of 99: the bar keeps 96.
         QCOMPARE(view->progressBar->value(), 96);
+        QCOMPARE(view->progressBar->text(), QStringLiteral("96%"));
+        // Each pass named with its place in the run, each wait with its seconds left.
+        QCOMPARE(phases, QStringList({"[flash:phase:settle] (1)", "[flash:phase:erase] (1, 3)",
+                                      "[flash:phase:write] (2, 3)", "[flash:phase:verify] (3, 3)",
+                                      "[flash:phase:start] (1)", "[flash:phase:done]"}));
         QVERIFY(!barValues.contains(100));
         QVERIFY(barValues.contains(0));
         QVERIFY(loader->flash(0, 1024) == image);
@@ -252,6 +311,7 @@ private slots:
         view->updateButton->click();
         QCOMPARE(fileRequests.size(), 1);
         QCOMPARE(lines(), FlashingLines::geometry() + QStringList({QStringLiteral("no file selected!")}));
+        QCOMPARE(view->phaseLabel->text(), QStringLiteral("[flash:phase:notstarted]"));
         QVERIFY(view->updateButton->isEnabled());
         QVERIFY(!view->loader->isBusy());
         QCOMPARE(loader->exchangeCount(), 1);
@@ -293,6 +353,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(view->updateButton->isEnabled(), SequenceTimeoutMs);
         QCOMPARE(lines().mid(4), QStringList({QStringLiteral("Start flash erase"), QStringLiteral("Flash erase error @ page 512"),
                                               QStringLiteral("Abort")}));
+        QCOMPARE(view->phaseLabel->text(), QStringLiteral("[flash:phase:failed] (1, 3)"));
         // Lines of several attempts accumulate.
         nextFileName.clear();
         view->updateButton->click();
@@ -358,7 +419,8 @@ private slots:
         auto previous = view_update::chooseImageFile;
         // As if the page were dropped while the modal dialog runs its own event loop.
         bool pollingDuringDialog = true;
-        view_update::chooseImageFile = [this, &pollingDuringDialog](QWidget* parent, const QString&, const QString&) {
+        view_update::chooseImageFile = [this, &pollingDuringDialog](QWidget* parent, const QString&, const QString&,
+                                                                     const QString&) {
             pollingDuringDialog = connection->hotplugTimer->isActive();
             parent->deleteLater();
             QEventLoop loop;

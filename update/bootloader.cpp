@@ -18,11 +18,14 @@ namespace {
 
 constexpr unsigned char ReplyOk = 0x01;
 constexpr int ReadDataOffset = 4;  // flash bytes in a read reply
+constexpr int CountdownStepMs = 1000;
 
 } // namespace
 
 QSharedPointer<bootloader> bootloader::create(tessaro* device)
 {
+    // phaseChanged() crosses from the pool threads to the GUI thread.
+    qRegisterMetaType<bootloader::Phase>();
     // Deletion goes through the event loop of the object's own thread, whichever thread
     // drops the last reference.
     return QSharedPointer<bootloader>(new bootloader(nullptr, device), &QObject::deleteLater);
@@ -42,6 +45,20 @@ bootloader::bootloader(QObject* parent, tessaro* connectionDevice)
 }
 
 bootloader::~bootloader() = default;
+
+int bootloader::passNumber(Phase phase)
+{
+    switch (phase) {
+    case Erasing:
+        return 1;
+    case Writing:
+        return 2;
+    case Verifying:
+        return 3;
+    default:
+        return 0;
+    }
+}
 
 void bootloader::emitStatus(const QString& line)
 {
@@ -242,8 +259,9 @@ bool bootloader::passOverImage(bool (bootloader::*worker)(unsigned int, unsigned
     return true;
 }
 
-bool bootloader::runPass(bool (bootloader::*pass)(), const QString& startLine)
+bool bootloader::runPass(bool (bootloader::*pass)(), Phase phase, const QString& startLine)
 {
+    emit phaseChanged(phase, 0);
     // Announced before the pass starts, so its own lines always follow the announcement.
     emitStatus(startLine);
     // The result comes back through an atomic, not the future's result store, whose
@@ -255,25 +273,37 @@ bool bootloader::runPass(bool (bootloader::*pass)(), const QString& startLine)
     return ok;
 }
 
+void bootloader::waitCountingDown(Phase phase)
+{
+    // In steps of a second, so the user sees the wait go down rather than a still screen.
+    int left = settleMs;
+    while (left > 0) {
+        emit phaseChanged(phase, (left + CountdownStepMs - 1) / CountdownStepMs);
+        const int step = qMin(left, CountdownStepMs);
+        QThread::msleep(static_cast<unsigned long>(step));
+        left -= step;
+    }
+}
+
 void bootloader::updateInvoke()
 {
-    QThread::msleep(static_cast<unsigned long>(settleMs));
-    if (!runPass(&bootloader::eraseflash, QStringLiteral("Start flash erase"))) {
+    waitCountingDown(Settling);
+    if (!runPass(&bootloader::eraseflash, Erasing, QStringLiteral("Start flash erase"))) {
         emitStatus(QStringLiteral("Abort"));
         return;
     }
     emitStatus(QStringLiteral("Opening") + fileName);
-    if (!runPass(&bootloader::writeflash, QStringLiteral("Start flashing"))) {
+    if (!runPass(&bootloader::writeflash, Writing, QStringLiteral("Start flashing"))) {
         emitStatus(QStringLiteral("Abort"));
         return;
     }
-    if (!runPass(&bootloader::readflash, QStringLiteral("Start Reading"))) {
+    if (!runPass(&bootloader::readflash, Verifying, QStringLiteral("Start Reading"))) {
         emitStatus(QStringLiteral("Abort"));
         return;
     }
     // No reply: the device leaves the bus to start its application.
     sendRequest(RUN_APPLICATION, 0, nullptr);
-    QThread::msleep(static_cast<unsigned long>(settleMs));
+    waitCountingDown(Starting);
     sequenceOk = true;
 }
 
@@ -355,12 +385,15 @@ QString bootloader::readImage(QFile* file)
 void bootloader::refuseUpdate(const QString& line)
 {
     emitStatus(line);
+    emit phaseChanged(NotStarted, 0);
     endUpdate(false);
 }
 
 void bootloader::finishUpdate()
 {
     const bool ok = sequenceOk;
+    // Before the link is closed: that takes the flashing page away.
+    emit phaseChanged(ok ? Done : Failed, 0);
     // Only the device this object borrowed: never close another one the connection holds.
     if (ok && connection && (!connection->isConnected || connection->handle == device))
         connection->disconnectDevice();

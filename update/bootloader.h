@@ -66,6 +66,22 @@ class bootloader : public QObject, public QEnableSharedFromThis<bootloader>
 {
     Q_OBJECT
 public:
+    // Where a requested update stands, for the user. The three passes are the run's steps.
+    enum Phase {
+        Settling,    // the wait before erasing: the sensor has just restarted into its bootloader
+        Erasing,     // step 1
+        Writing,     // step 2
+        Verifying,   // step 3
+        Starting,    // the wait after telling the sensor to start its new firmware
+        Done,        // verified and started
+        Failed,      // a pass failed; the sensor stays in its bootloader
+        NotStarted,  // refused before anything was erased
+    };
+    Q_ENUM(Phase)
+    static constexpr int PassCount = 3;
+    // The pass's place in the run (1 to PassCount), 0 for the other phases.
+    static int passNumber(Phase phase);
+
     // The only way to make one; device must outlive the object.
     static QSharedPointer<bootloader> create(tessaro* device);
     ~bootloader() override;
@@ -113,6 +129,9 @@ signals:
     // passed verification and started the application. Not emitted for a refused second
     // request while one runs.
     void updateFinished(bool ok);
+    // The run has entered phase; during both waits once a second, with the whole seconds
+    // left (rounded up). Done, Failed and NotStarted come before updateFinished().
+    void phaseChanged(bootloader::Phase phase, int secondsLeft);
 
 private:
     bootloader(QObject* parent, tessaro* connectionDevice);
@@ -127,7 +146,8 @@ private:
     QString readImage(QFile* file);
     // Hands every 32-byte block of the image to worker (write or verify), with progress.
     bool passOverImage(bool (bootloader::*worker)(unsigned int, unsigned char*), const char* errorLine);
-    bool runPass(bool (bootloader::*pass)(), const QString& startLine);
+    bool runPass(bool (bootloader::*pass)(), Phase phase, const QString& startLine);
+    void waitCountingDown(Phase phase);
     void refuseUpdate(const QString& line);
     void finishUpdate();
     void endUpdate(bool ok);

@@ -2,13 +2,17 @@
 
 #include "bootloader.h"
 #include "flashlog.h"
+#include "app/appsettings.h"
+#include "app/translatedtext.h"
 #include "device/tessaro.h"
 
 #include <QCoreApplication>
 #include <QDebug>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,14 +25,25 @@ const char* const ImageFilterFormat = "Binary files (*.%04x.bin)";
 const char* const ImageCaption = "Open binary image";
 // The bar stops one short of 100, so the read pass's final 100 leaves it where it was.
 constexpr int ProgressMaximum = 99;
+// The bar's value is the pass's percent, whatever its maximum.
+const char* const ProgressFormat = "%v%";
 constexpr int LayoutSpacing = 6;
 constexpr int LayoutMargin = 11;
 }
 
-std::function<QString(QWidget*, const QString&, const QString&)> view_update::chooseImageFile =
-    [](QWidget* parent, const QString& caption, const QString& filter) {
-        return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+std::function<QString(QWidget*, const QString&, const QString&, const QString&)> view_update::chooseImageFile =
+    [](QWidget* parent, const QString& caption, const QString& folder, const QString& filter) {
+        return QFileDialog::getOpenFileName(parent, caption, folder, filter);
     };
+
+QString view_update::imageFolder()
+{
+    // Never the program's own folder, where the dialog would start by default.
+    const QString folder = appSettings().value(QLatin1String(appSettings::ImageFolderKey)).toString();
+    if (!folder.isEmpty() && QFileInfo(folder).isDir())
+        return folder;
+    return QDir::homePath();
+}
 
 view_update::view_update(QWidget* parent, tessaro* connection)
     : QWidget(parent)
@@ -50,15 +65,22 @@ view_update::view_update(QWidget* parent, tessaro* connection)
     buttonLayout->addWidget(updateButton);
     containerLayout->addLayout(buttonLayout);
 
-    statusList = new QListWidget(container);
-    statusList->setMovement(QListView::Static);
-    containerLayout->addWidget(statusList);
+    // Where the run stands, above its bar; the sequence's own lines follow in the list.
+    phaseLabel = new QLabel(container);
+    phaseLabel->setWordWrap(true);
+    phaseLabel->hide();
+    containerLayout->addWidget(phaseLabel);
 
     progressBar = new QProgressBar(container);
     progressBar->setMaximum(ProgressMaximum);
     progressBar->setValue(0);
-    progressBar->setTextVisible(false);
+    progressBar->setFormat(QLatin1String(ProgressFormat));
+    progressBar->setTextVisible(true);
     containerLayout->addWidget(progressBar);
+
+    statusList = new QListWidget(container);
+    statusList->setMovement(QListView::Static);
+    containerLayout->addWidget(statusList);
 
     loader = bootloader::create(connection);
     connect(updateButton, &QPushButton::clicked, this, &view_update::Update);
@@ -67,6 +89,7 @@ view_update::view_update(QWidget* parent, tessaro* connection)
     if (connection)
         connect(loader.data(), &bootloader::hotplugtimer, connection, &tessaro::SetHotPlugTimerState);
     connect(loader.data(), &bootloader::updateFinished, this, &view_update::sequenceFinished);
+    connect(loader.data(), &bootloader::phaseChanged, this, &view_update::showPhase);
 
     // The geometry lines (or the communication error) stand in the list when shown.
     loader->getinfo();
@@ -106,6 +129,7 @@ void view_update::Update()
         beginRun(QString());
         runLines << line;
         statusList->addItem(line);
+        showPhase(bootloader::NotStarted, 0);
         runActive = false;
         emit updateEnded(false, false);
         return;
@@ -122,7 +146,7 @@ void view_update::Update()
 
     QPointer<view_update> self(this);
     const QPointer<tessaro> connection = device;
-    const QString fileName = chooseImageFile(this, QLatin1String(ImageCaption), imageFilter());
+    const QString fileName = chooseImageFile(this, QLatin1String(ImageCaption), imageFolder(), imageFilter());
     if (!self) {
         // Gone meanwhile: nothing was started, so polling must not stay stopped.
         if (connection)
@@ -130,6 +154,8 @@ void view_update::Update()
         return;
     }
     qDebug() << fileName;
+    if (!fileName.isEmpty())
+        appSettings().setValue(QLatin1String(appSettings::ImageFolderKey), QFileInfo(fileName).absolutePath());
     beginRun(fileName);
     loader->updateFromFile(fileName);
     // A refused request has already ended (updateFinished came before this line).
@@ -139,9 +165,56 @@ void view_update::Update()
 void view_update::beginRun(const QString& imagePath)
 {
     runActive = true;
+    lastPass = 0;
+    showPhaseText(QString());
     runImage = imagePath;
     runImageSize = imagePath.isEmpty() ? 0 : QFileInfo(imagePath).size();
     runLines.clear();
+}
+
+void view_update::showPhase(bootloader::Phase phase, int secondsLeft)
+{
+    const QString seconds = QString::number(secondsLeft);
+    const QString passCount = QString::number(bootloader::PassCount);
+    if (bootloader::passNumber(phase) > 0)
+        lastPass = bootloader::passNumber(phase);
+    const QString pass = QString::number(lastPass);
+    QString text;
+    switch (phase) {
+    case bootloader::Settling:
+        text = fillTranslation(QCoreApplication::translate(TextContext, "[flash:phase:settle]"), {seconds});
+        break;
+    case bootloader::Erasing:
+        text = fillTranslation(QCoreApplication::translate(TextContext, "[flash:phase:erase]"), {pass, passCount});
+        break;
+    case bootloader::Writing:
+        text = fillTranslation(QCoreApplication::translate(TextContext, "[flash:phase:write]"), {pass, passCount});
+        break;
+    case bootloader::Verifying:
+        text = fillTranslation(QCoreApplication::translate(TextContext, "[flash:phase:verify]"), {pass, passCount});
+        break;
+    case bootloader::Starting:
+        text = fillTranslation(QCoreApplication::translate(TextContext, "[flash:phase:start]"), {seconds});
+        break;
+    case bootloader::Done:
+        text = QCoreApplication::translate(TextContext, "[flash:phase:done]");
+        break;
+    case bootloader::Failed:
+        text = fillTranslation(QCoreApplication::translate(TextContext, "[flash:phase:failed]"),
+                               {QString::number(qMax(lastPass, 1)), passCount});
+        break;
+    case bootloader::NotStarted:
+        text = QCoreApplication::translate(TextContext, "[flash:phase:notstarted]");
+        break;
+    }
+    showPhaseText(text);
+}
+
+void view_update::showPhaseText(const QString& text)
+{
+    // No empty row above the bar before the first run.
+    phaseLabel->setText(text);
+    phaseLabel->setVisible(!text.isEmpty());
 }
 
 void view_update::sequenceFinished(bool ok)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "bootloader.h"
+
 #include <QPointer>
 #include <QSharedPointer>
 #include <QWidget>
@@ -7,16 +9,18 @@
 #include <functional>
 
 class QHBoxLayout;
+class QLabel;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
 class QVBoxLayout;
-class bootloader;
 class tessaro;
 
-// The page for a sensor in its resident HID bootloader: the flash geometry and every
-// status line of the flashing sequence in a list, the progress of the running pass in a
-// bar, and the "Update" button that asks for an image file and starts the sequence.
+// The page for a sensor in its resident HID bootloader: the "Update" button that asks for
+// an image file and starts the sequence, a translated line saying where the run stands
+// (which of its three passes, the seconds left of a wait, done or failed), the progress of
+// the running pass in a bar, and the flash geometry and every status line of the sequence
+// in a list.
 class view_update : public QWidget
 {
     Q_OBJECT
@@ -24,9 +28,15 @@ public:
     view_update(QWidget* parent, tessaro* device);
     ~view_update() override;
 
-    // Asks the user for the image file; returns an empty name when cancelled. A seam, so
-    // that tests answer it instead of a modal dialog. Defaults to QFileDialog::getOpenFileName.
-    static std::function<QString(QWidget* parent, const QString& caption, const QString& filter)> chooseImageFile;
+    // Asks the user for the image file, starting in folder; returns an empty name when
+    // cancelled. A seam, so that tests answer it instead of a modal dialog. Defaults to
+    // QFileDialog::getOpenFileName.
+    static std::function<QString(QWidget* parent, const QString& caption, const QString& folder, const QString& filter)>
+        chooseImageFile;
+
+    // Where the file dialog starts: the folder of the image chosen last (kept in the
+    // settings) while it exists, else the user's home.
+    static QString imageFolder();
 
     // The sequence's two waits (default 5 s) and its reply time limit; tests shorten them.
     void setSettleTimeMs(int ms);
@@ -43,6 +53,7 @@ public:
     QVBoxLayout* containerLayout = nullptr;
     QHBoxLayout* buttonLayout = nullptr;
     QPushButton* updateButton = nullptr;
+    QLabel* phaseLabel = nullptr;
     QListWidget* statusList = nullptr;
     QProgressBar* progressBar = nullptr;
     // Shared: a running sequence keeps the object alive after this page is gone.
@@ -60,10 +71,14 @@ public slots:
 private:
     void sequenceFinished(bool ok);
     void beginRun(const QString& imagePath);
+    void showPhase(bootloader::Phase phase, int secondsLeft);
+    void showPhaseText(const QString& text);
 
     QPointer<tessaro> device;
     bool runActive = false;
     QString runImage;
     qint64 runImageSize = 0;
     QStringList runLines;
+    // The pass the run is in or was in last (1 to 3), for naming where it failed.
+    int lastPass = 0;
 };
