@@ -4,6 +4,7 @@
 //   tessaro-screens <language code> <output folder>
 #include "screentour.h"
 
+#include "app/qttranslations.h"
 #include "app/tessarotranslator.h"
 #include "app/view_main.h"
 #include "sim/standinservice.h"
@@ -62,6 +63,7 @@ int main(int argc, char* argv[])
     translator->getAvaibleLanguages();
     translator->loadLanguage(language);
     QCoreApplication::installTranslator(translator);
+    installQtTranslations(&application, language);
 
     int status = 1;
     {

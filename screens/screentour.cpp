@@ -73,7 +73,7 @@ ScreenTour::ScreenTour(viewMain* window, StandInService* service, const QString&
     m_sensor->setPenPoint(Trail[0].x(), Trail[0].y(), 4, 1);
 
     m_previousChooser = view_update::chooseImageFile;
-    view_update::chooseImageFile = [this](QWidget* parent, const QString&, const QString&) {
+    view_update::chooseImageFile = [this](QWidget* parent, const QString&, const QString&, const QString&) {
         watchFlashing(qobject_cast<view_update*>(parent));
         return m_image;
     };

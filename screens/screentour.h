@@ -1,5 +1,7 @@
 #pragma once
 
+#include "update/view_update.h"
+
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -59,7 +61,7 @@ private:
     QString m_image;
     std::shared_ptr<sim::SimSensor> m_sensor;
     QString m_error;
-    std::function<QString(QWidget*, const QString&, const QString&)> m_previousChooser;
+    decltype(view_update::chooseImageFile) m_previousChooser;
     int m_saved = 0;
     // The flashing view's progress: passes begun, and whether the picture is taken.
     int m_flashPass = 0;
