@@ -22,6 +22,7 @@
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
@@ -41,6 +42,23 @@ const QSize SmallestRestoredSize(200, 100);
 // So much of a restored window stays on its screen that it can be reached and moved.
 const QSize VisiblePart(100, 50);
 const char* const IconPath = "rc/tessaro_icon.png";
+}
+
+// The catalogue's language names carry no mnemonic: each gets the first of its letters
+// that no entry before it took, so that no two entries of the menu share one.
+QString viewMain::withMnemonic(const QString& name, QString* taken)
+{
+    // A '&' of the name itself is shown, not taken as a mnemonic.
+    QString text = name;
+    text.replace(QLatin1Char('&'), QLatin1String("&&"));
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar letter = text.at(i).toLower();
+        if (letter.isLetterOrNumber() && !taken->contains(letter)) {
+            taken->append(letter);
+            return text.insert(i, QLatin1Char('&'));
+        }
+    }
+    return text;
 }
 
 std::function<bool(const QString&)> viewMain::restartProgram = [](const QString& program) {
@@ -94,11 +112,14 @@ void viewMain::buildMenus()
     updateAction->setEnabled(false);
     fileMenu->addSeparator();
     exitAction = fileMenu->addAction(tr("[menu:file:exit]"));
+    exitAction->setShortcut(QKeySequence::Quit);
 
     buildLanguageEntries(languageMenu);
 
     QMenu* infoMenu = menuBar()->addMenu(tr("[menu:info]"));
-    connect(infoMenu->addAction(tr("[menu:info:help]")), &QAction::triggered, this, &viewMain::openHelp);
+    QAction* helpAction = infoMenu->addAction(tr("[menu:info:help]"));
+    helpAction->setShortcut(QKeySequence::HelpContents);
+    connect(helpAction, &QAction::triggered, this, &viewMain::openHelp);
     connect(infoMenu->addAction(tr("[menu:info:support]")), &QAction::triggered, this, &viewMain::openSupport);
     connect(infoMenu->addAction(tr("[menu:info:web]")), &QAction::triggered, this, &viewMain::openWebsite);
     connect(infoMenu->addAction(tr("[menu:info:registration]")), &QAction::triggered, this,
@@ -119,8 +140,9 @@ void viewMain::buildLanguageEntries(QMenu* languageMenu)
 
     languageGroup = new QActionGroup(this);
     languageGroup->setExclusive(true);
+    QString mnemonics;
     for (auto it = languages.cbegin(); it != languages.cend(); ++it) {
-        QAction* action = languageGroup->addAction(it->name);
+        QAction* action = languageGroup->addAction(withMnemonic(it->name, &mnemonics));
         action->setToolTip(it->intname + QStringLiteral(", ") + it.key());
         action->setData(it.key());
         action->setCheckable(true);

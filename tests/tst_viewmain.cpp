@@ -276,6 +276,11 @@ private slots:
 
     void languageMenuInCodeOrder()
     {
+        fixture->writeFile(QStringLiteral("lang/lang.json"), R"({"langs": [
+            {"code": "nl", "name": "Nederlands", "intname": "Dutch", "file": "nl.json"},
+            {"code": "de", "name": "Deutsch", "intname": "German", "file": "de.json"},
+            {"code": "da", "name": "Dansk & Co", "intname": "Danish", "file": "da.json"},
+            {"code": "en", "name": "English", "intname": "English", "file": "en.json"}]})");
         appSettings().setValue(QStringLiteral("lang"), QStringLiteral("en"));
         viewMain window;
         auto* group = window.findChild<QActionGroup*>();
@@ -288,8 +293,9 @@ private slots:
             if (action->isChecked())
                 checked << action->data().toString();
         }
-        QCOMPARE(names, QStringList({"Deutsch", "English", "Nederlands"}));
-        QCOMPARE(tips, QStringList({"German, de", "English, en", "Dutch, nl"}));
+        // Each with a mnemonic that no entry before it took.
+        QCOMPARE(names, QStringList({"&Dansk && Co", "D&eutsch", "E&nglish", "Nede&rlands"}));
+        QCOMPARE(tips, QStringList({"Danish, da", "German, de", "English, en", "Dutch, nl"}));
         QCOMPARE(checked, QStringList({"en"}));
         QVERIFY(group->isExclusive());
     }
