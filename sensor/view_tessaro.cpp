@@ -520,12 +520,13 @@ void view_tessaro::showPenState(const tessaroPenState& state)
     } else {
         liveView->setPenBattery(state.volts);
         showBattery(BatteryPicture::forVoltage(state.volts));
-        penVoltLabel->setText(QString::number(state.volts, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:volt]"));
+        penVoltLabel->setText(locale().toString(state.volts, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:volt]"));
     }
     if (!state.hasRunning)
         penRunLabel->setText(tr("[live:pen:nodata]"));
     else
-        penRunLabel->setText(QString::number(state.runningHours, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:hours]"));
+        penRunLabel->setText(locale().toString(state.runningHours, 'f', 2) + QLatin1Char(' ')
+                             + tr("[live:pen:hours]"));
 }
 
 void view_tessaro::showPenId(const tessaroPenIdentity& identity)
