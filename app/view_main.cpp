@@ -13,11 +13,13 @@
 #include "update/view_update.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -36,6 +38,10 @@
 
 namespace {
 const QSize DefaultSize(700, 400);
+// A first window holds the sensor view, every tab and label of it, in each language: its
+// size in lines of the application font, so that it grows with the font and the dpi.
+constexpr int DefaultWidthInLines = 56;
+constexpr int DefaultHeightInLines = 35;
 const QPoint DefaultPos(200, 200);
 // A stored size below this is no window anyone chose: the default is used instead.
 const QSize SmallestRestoredSize(200, 100);
@@ -59,6 +65,12 @@ QString viewMain::withMnemonic(const QString& name, QString* taken)
         }
     }
     return text;
+}
+
+QSize viewMain::defaultSize()
+{
+    const int line = QFontMetrics(QApplication::font()).height();
+    return DefaultSize.expandedTo(QSize(DefaultWidthInLines * line, DefaultHeightInLines * line));
 }
 
 std::function<bool(const QString&)> viewMain::restartProgram = [](const QString& program) {
@@ -162,9 +174,9 @@ void viewMain::restoreGeometryFromSettings()
 
     // The file is anybody's to edit, and the screens may have changed since: a stored
     // value must never make the window huge, tiny or unreachable.
-    QSize size = storedSize.userType() == QMetaType::QSize ? storedSize.toSize() : DefaultSize;
+    QSize size = storedSize.userType() == QMetaType::QSize ? storedSize.toSize() : defaultSize();
     if (size.width() < SmallestRestoredSize.width() || size.height() < SmallestRestoredSize.height())
-        size = DefaultSize;
+        size = defaultSize();
     QPoint pos = storedPos.userType() == QMetaType::QPoint ? storedPos.toPoint() : DefaultPos;
     const QScreen* screen = QGuiApplication::screenAt(pos);
     if (!screen) {

@@ -92,6 +92,9 @@ view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
     layout->addWidget(tabFrame);
     layout->addWidget(liveView);
 
+    // Every tab whole, in every language: no scroll arrows and no shortened labels.
+    tabs->setUsesScrollButtons(false);
+    tabs->setElideMode(Qt::ElideNone);
     tabs->addTab(simpleTab, tr("[tab:simple]"));
     tabs->addTab(infoTab, tr("[tab:info]"));
     tabs->addTab(systemTab, tr("[tab:system]"));
