@@ -5,6 +5,7 @@
 #include "app/view_main.h"
 
 #include <QApplication>
+#include <QLocale>
 
 namespace {
 // The one translator of the process, installed for the whole run.
@@ -24,6 +25,8 @@ int main(int argc, char* argv[])
         translator->getAvaibleLanguages();  // fills the catalogue that loadLanguage looks in
         translator->loadLanguage(language);
         QCoreApplication::installTranslator(translator);
+        // Numbers are written as in the chosen language, not as in the desktop's.
+        QLocale::setDefault(QLocale(language));
         // After the program's own: Qt's dialogs (the image file dialog) in the same language.
         installQtTranslations(&application, language);
 

@@ -13,15 +13,18 @@
 #include "update/view_update.h"
 
 #include <QActionGroup>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QKeySequence>
 #include <QLabel>
 #include <QListWidget>
 #include <QMenuBar>
@@ -35,6 +38,10 @@
 
 namespace {
 const QSize DefaultSize(700, 400);
+// A first window holds the sensor view, every tab and label of it, in each language: its
+// size in lines of the application font, so that it grows with the font and the dpi.
+constexpr int DefaultWidthInLines = 56;
+constexpr int DefaultHeightInLines = 35;
 const QPoint DefaultPos(200, 200);
 // A stored size below this is no window anyone chose: the default is used instead.
 const QSize SmallestRestoredSize(200, 100);
@@ -43,6 +50,29 @@ const QSize VisiblePart(100, 50);
 const char* const IconPath = "rc/tessaro_icon.png";
 // A passing message in the status bar gives the device state its place back after this.
 constexpr int StatusMessageMs = 15000;
+}
+
+// The catalogue's language names carry no mnemonic: each gets the first of its letters
+// that no entry before it took, so that no two entries of the menu share one.
+QString viewMain::withMnemonic(const QString& name, QString* taken)
+{
+    // A '&' of the name itself is shown, not taken as a mnemonic.
+    QString text = name;
+    text.replace(QLatin1Char('&'), QLatin1String("&&"));
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar letter = text.at(i).toLower();
+        if (letter.isLetterOrNumber() && !taken->contains(letter)) {
+            taken->append(letter);
+            return text.insert(i, QLatin1Char('&'));
+        }
+    }
+    return text;
+}
+
+QSize viewMain::defaultSize()
+{
+    const int line = QFontMetrics(QApplication::font()).height();
+    return DefaultSize.expandedTo(QSize(DefaultWidthInLines * line, DefaultHeightInLines * line));
 }
 
 std::function<bool(const QString&)> viewMain::restartProgram = [](const QString& program) {
@@ -103,11 +133,14 @@ void viewMain::buildMenus()
     updateAction->setEnabled(false);
     fileMenu->addSeparator();
     exitAction = fileMenu->addAction(tr("[menu:file:exit]"));
+    exitAction->setShortcut(QKeySequence::Quit);
 
     buildLanguageEntries(languageMenu);
 
     QMenu* infoMenu = menuBar()->addMenu(tr("[menu:info]"));
-    connect(infoMenu->addAction(tr("[menu:info:help]")), &QAction::triggered, this, &viewMain::openHelp);
+    QAction* helpAction = infoMenu->addAction(tr("[menu:info:help]"));
+    helpAction->setShortcut(QKeySequence::HelpContents);
+    connect(helpAction, &QAction::triggered, this, &viewMain::openHelp);
     connect(infoMenu->addAction(tr("[menu:info:support]")), &QAction::triggered, this, &viewMain::openSupport);
     connect(infoMenu->addAction(tr("[menu:info:web]")), &QAction::triggered, this, &viewMain::openWebsite);
     connect(infoMenu->addAction(tr("[menu:info:registration]")), &QAction::triggered, this,
@@ -128,8 +161,9 @@ void viewMain::buildLanguageEntries(QMenu* languageMenu)
 
     languageGroup = new QActionGroup(this);
     languageGroup->setExclusive(true);
+    QString mnemonics;
     for (auto it = languages.cbegin(); it != languages.cend(); ++it) {
-        QAction* action = languageGroup->addAction(it->name);
+        QAction* action = languageGroup->addAction(withMnemonic(it->name, &mnemonics));
         action->setToolTip(it->intname + QStringLiteral(", ") + it.key());
         action->setData(it.key());
         action->setCheckable(true);
@@ -149,9 +183,9 @@ void viewMain::restoreGeometryFromSettings()
 
     // The file is anybody's to edit, and the screens may have changed since: a stored
     // value must never make the window huge, tiny or unreachable.
-    QSize size = storedSize.userType() == QMetaType::QSize ? storedSize.toSize() : DefaultSize;
+    QSize size = storedSize.userType() == QMetaType::QSize ? storedSize.toSize() : defaultSize();
     if (size.width() < SmallestRestoredSize.width() || size.height() < SmallestRestoredSize.height())
-        size = DefaultSize;
+        size = defaultSize();
     QPoint pos = storedPos.userType() == QMetaType::QPoint ? storedPos.toPoint() : DefaultPos;
     const QScreen* screen = QGuiApplication::screenAt(pos);
     if (!screen) {

@@ -36,6 +36,12 @@ public:
     // Tests put a recorder here instead of starting a process.
     static std::function<bool(const QString& program)> restartProgram;
 
+    // The size of a first window, with nothing stored: room for the sensor view.
+    static QSize defaultSize();
+
+    // The name with a mnemonic on its first letter not in taken, which gets that letter.
+    static QString withMnemonic(const QString& name, QString* taken);
+
     tessaro* device = nullptr;
 
     // The one update dialog: a top-level window of its own, hidden until asked for.

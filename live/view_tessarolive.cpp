@@ -5,6 +5,7 @@
 
 #include <QBrush>
 #include <QColor>
+#include <QFontMetrics>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QGraphicsView>
@@ -79,6 +80,12 @@ view_tessarolive::view_tessarolive(QWidget* parent)
     calGrid->addWidget(calStateLabel, 0, 1);
     calGrid->addWidget(new QLabel(tr("[live:cal:point]") + QLatin1Char(':')), 0, 2);
     calGrid->addWidget(calPointLabel, 0, 3);
+    // Room for the longer state and a gap of one line height: a long word ("Abgeschlossen")
+    // does not run into the point's caption, and a change of state does not move it.
+    const QFontMetrics metrics(calStateLabel->font());
+    calStateLabel->setMinimumWidth(qMax(metrics.horizontalAdvance(tr("[live:cal:running]")),
+                                        metrics.horizontalAdvance(tr("[live:cal:done]")))
+                                   + metrics.height());
 
     for (int i = 0; i < BatteryPicture::LevelCount; ++i)
         batteryPixmaps[i] = QPixmap(QLatin1String(BatteryPicture::file(static_cast<BatteryPicture::Level>(i))));

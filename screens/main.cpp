@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLocale>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -63,6 +64,7 @@ int main(int argc, char* argv[])
     translator->getAvaibleLanguages();
     translator->loadLanguage(language);
     QCoreApplication::installTranslator(translator);
+    QLocale::setDefault(QLocale(language));
     installQtTranslations(&application, language);
 
     int status = 1;

@@ -92,6 +92,9 @@ view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
     layout->addWidget(tabFrame);
     layout->addWidget(liveView);
 
+    // Every tab whole, in every language: no scroll arrows and no shortened labels.
+    tabs->setUsesScrollButtons(false);
+    tabs->setElideMode(Qt::ElideNone);
     tabs->addTab(simpleTab, tr("[tab:simple]"));
     tabs->addTab(infoTab, tr("[tab:info]"));
     tabs->addTab(systemTab, tr("[tab:system]"));
@@ -524,12 +527,13 @@ void view_tessaro::showPenState(const tessaroPenState& state)
     } else {
         liveView->setPenBattery(state.volts);
         showBattery(BatteryPicture::forVoltage(state.volts));
-        penVoltLabel->setText(QString::number(state.volts, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:volt]"));
+        penVoltLabel->setText(locale().toString(state.volts, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:volt]"));
     }
     if (!state.hasRunning)
         penRunLabel->setText(tr("[live:pen:nodata]"));
     else
-        penRunLabel->setText(QString::number(state.runningHours, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:hours]"));
+        penRunLabel->setText(locale().toString(state.runningHours, 'f', 2) + QLatin1Char(' ')
+                             + tr("[live:pen:hours]"));
 }
 
 void view_tessaro::showPenId(const tessaroPenIdentity& identity)

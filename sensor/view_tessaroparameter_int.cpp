@@ -25,7 +25,6 @@ view_tessaroParameter_int::view_tessaroParameter_int(QWidget* parent, tessaro* d
     layout->setContentsMargins(0, 0, 0, 0);
     slider = new QSlider(Qt::Horizontal, this);
     spinBox = new QSpinBox(this);
-    spinBox->setMinimumWidth(SpinBoxMinimumWidth);
     layout->addWidget(slider);
     layout->addWidget(spinBox);
 
@@ -34,6 +33,8 @@ view_tessaroParameter_int::view_tessaroParameter_int(QWidget* parent, tessaro* d
     slider->setMinimum(minimum);
     spinBox->setMaximum(maximum);
     spinBox->setMinimum(minimum);
+    // Never narrower than its longest value: a squeezed row must not show "25" for 250.
+    spinBox->setMinimumWidth(qMax(SpinBoxMinimumWidth, spinBox->sizeHint().width()));
 
     connect(spinBox, qOverload<int>(&QSpinBox::valueChanged), slider, &QSlider::setValue);
     connect(slider, &QSlider::valueChanged, spinBox, &QSpinBox::setValue);

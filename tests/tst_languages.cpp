@@ -1,5 +1,7 @@
-// The shipped language files: valid, and a text for every key the program shows.
+// The shipped language files: valid, a text for every key the program shows and for every
+// text of the shipped parameter files, and menu entries with mnemonics that do not clash.
 #include "app/tessarotranslator.h"
+#include "sensor/parameterfile.h"
 #include "testmain.h"
 
 #include <QDir>
@@ -59,6 +61,14 @@ const QRegularExpression TranslationCall(QStringLiteral(
 
 const QRegularExpression BracketedKey(QStringLiteral(R"(^\[[^\[\]]+\]$)"));
 
+// The menu bar's titles and each menu's entries: each text needs a mnemonic of its own
+// within its menu. The language names get theirs from the window.
+const QList<QStringList> Menus = {
+    {"[menu:file]", "[menu:info]"},
+    {"[menu:file:lang]", "[menu:file:update]", "[menu:file:exit]"},
+    {"[menu:info:help]", "[menu:info:support]", "[menu:info:web]", "[menu:info:registration]", "[menu:info:about]"},
+};
+
 QSet<QString> keysIn(const QString& source)
 {
     QSet<QString> keys;
@@ -111,6 +121,61 @@ QJsonDocument readJson(const QString& relativePath, QString* problem)
     return document;
 }
 
+// The shown texts of one parameter row: its caption and, for a drop-down, its choices.
+// A row of another type is not shown at all.
+void addRowTexts(const QJsonObject& parameter, QSet<QString>* texts)
+{
+    const QString type = ParameterFile::text(parameter.value(QLatin1String("type")));
+    if (type != QLatin1String("int") && type != QLatin1String("bool") && type != QLatin1String("enum"))
+        return;
+    texts->insert(ParameterFile::text(parameter.value(QLatin1String("name"))));
+    if (type != QLatin1String("enum"))
+        return;
+    const QJsonArray values = ParameterFile::array(parameter, "values");
+    for (const QJsonValue& value : values)
+        texts->insert(ParameterFile::text(value.toObject().value(QLatin1String("comment"))));
+}
+
+// Group titles, captions and choices of every parameter file the shipped catalogue names:
+// the sensor view shows them through the translator.
+QSet<QString> parameterTexts(QString* problem)
+{
+    QSet<QString> texts;
+    const QJsonArray devices =
+        readJson(QStringLiteral("sensors/supported.json"), problem).object().value("devlist").toArray();
+    for (const QJsonValue& device : devices) {
+        const QString configFile = device.toObject().value("configfile").toString();
+        if (configFile.isEmpty())
+            continue;
+        const QJsonObject file = readJson(QLatin1String(ParameterFile::Folder) + configFile, problem).object();
+        const QJsonArray groups = ParameterFile::array(file, "parameters_system");
+        for (const QJsonValue& group : groups) {
+            texts.insert(ParameterFile::text(group.toObject().value(QLatin1String("name"))));
+            const QJsonArray rows = ParameterFile::array(group.toObject(), "parameters");
+            for (const QJsonValue& row : rows)
+                addRowTexts(row.toObject(), &texts);
+        }
+        const QJsonArray advanced = ParameterFile::array(file, "parameters_advanced");
+        for (const QJsonValue& row : advanced)
+            addRowTexts(row.toObject(), &texts);
+    }
+    texts.remove(QString());
+    return texts;
+}
+
+// The letter after the text's '&' (a doubled one is shown, not a mnemonic); null without one.
+QChar mnemonic(const QString& text)
+{
+    for (int i = 0; i + 1 < text.size(); ++i) {
+        if (text.at(i) != QLatin1Char('&'))
+            continue;
+        if (text.at(i + 1) != QLatin1Char('&'))
+            return text.at(i + 1).toLower();
+        ++i;
+    }
+    return QChar();
+}
+
 QString sorted(const QSet<QString>& set)
 {
     QStringList list(set.cbegin(), set.cend());
@@ -141,8 +206,10 @@ private:
             QTest::newRow("no languages") << QString() << QString();
     }
 
+    QSet<QString> shownParameterTexts;
+
     // Reads a language file's texts by key, failing the test on anything malformed.
-    static void readTexts(const QString& file, QMap<QString, QString>* texts)
+    void readTexts(const QString& file, QMap<QString, QString>* texts)
     {
         QVERIFY2(!file.isEmpty(), "the catalogue names no file");
         QString problem;
@@ -159,13 +226,22 @@ private:
             QVERIFY2(entry.value("id").isString(), qPrintable(where + QStringLiteral(": \"id\" is not a string")));
             QVERIFY2(entry.value("tr").isString(), qPrintable(where + QStringLiteral(": \"tr\" is not a string")));
             const QString id = entry.value("id").toString();
-            QVERIFY2(BracketedKey.match(id).hasMatch(), qPrintable(where + QStringLiteral(": key not in brackets")));
+            QVERIFY2(BracketedKey.match(id).hasMatch() || shownParameterTexts.contains(id),
+                     qPrintable(where + QStringLiteral(": neither a key in brackets nor a parameter file's text")));
             QVERIFY2(!texts->contains(id), qPrintable(where + QStringLiteral(": key given twice")));
             texts->insert(id, entry.value("tr").toString());
         }
     }
 
 private slots:
+    void initTestCase()
+    {
+        QString problem;
+        shownParameterTexts = parameterTexts(&problem);
+        QVERIFY2(problem.isEmpty(), qPrintable(problem));
+        QVERIFY(!shownParameterTexts.isEmpty());
+    }
+
     void scanFindsTranslationCalls_data()
     {
         QTest::addColumn<QString>("source");
@@ -257,12 +333,38 @@ private slots:
         if (QTest::currentTestFailed())
             return;
         QSet<QString> missing;
-        const QSet<QString> keys = requiredKeys();
+        const QSet<QString> keys = requiredKeys() + shownParameterTexts;
         for (const QString& key : keys) {
             if (texts.value(key).trimmed().isEmpty())
                 missing.insert(key);
         }
         QVERIFY2(missing.isEmpty(), qPrintable(file + QStringLiteral(" lacks a text for ") + sorted(missing)));
+    }
+
+    void menusHaveMnemonics_data()
+    {
+        addLanguageRows();
+    }
+
+    void menusHaveMnemonics()
+    {
+        QFETCH(QString, file);
+        QMap<QString, QString> texts;
+        readTexts(file, &texts);
+        if (QTest::currentTestFailed())
+            return;
+        for (const QStringList& menu : Menus) {
+            QMap<QChar, QString> taken;
+            for (const QString& key : menu) {
+                const QString text = texts.value(key);
+                const QChar letter = mnemonic(text);
+                QVERIFY2(!letter.isNull() && letter.isLetterOrNumber(),
+                         qPrintable(QStringLiteral("%1 \"%2\" has no mnemonic").arg(key, text)));
+                QVERIFY2(!taken.contains(letter), qPrintable(QStringLiteral("%1 \"%2\" and \"%3\" share '%4'")
+                                                                 .arg(key, text, taken.value(letter), letter)));
+                taken.insert(letter, text);
+            }
+        }
     }
 
     void translatorShowsEveryKey_data()

@@ -280,7 +280,15 @@ private slots:
         QCOMPARE(e->slider->orientation(), Qt::Horizontal);
         QCOMPARE(e->slider->parentWidget(), e);
         QCOMPARE(e->spinBox->parentWidget(), e);
-        QCOMPARE(e->spinBox->minimumWidth(), 50);
+        // Squeezed to the smallest the layout allows, the spin box still shows every value whole.
+        window->resize(1, 1);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->layout()->activate();
+        const QLineEdit* edit = e->spinBox->findChild<QLineEdit*>();
+        for (const int value : {minimum, maximum})
+            QVERIFY2(edit->width() > edit->fontMetrics().horizontalAdvance(QString::number(value)),
+                     qPrintable(QStringLiteral("%1 in %2 pixels").arg(value).arg(edit->width())));
         QCOMPARE(e->slider->minimum(), minimum);
         QCOMPARE(e->spinBox->minimum(), minimum);
         QCOMPARE(e->slider->maximum(), qMax(minimum, maximum));

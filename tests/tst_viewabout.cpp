@@ -17,7 +17,7 @@ private slots:
         const auto labels = about.findChildren<QLabel*>();
         QCOMPARE(labels.size(), 3);
         QCOMPARE(labels.at(0)->text(), QStringLiteral("[title]"));
-        QCOMPARE(labels.at(0)->styleSheet(), QStringLiteral("font-size: 20px"));
+        QVERIFY(labels.at(0)->fontInfo().pixelSize() > labels.at(1)->fontInfo().pixelSize());
         QCOMPARE(labels.at(1)->text(), QStringLiteral("[about]\r\nVersion: UTIL 2.2"));
         QVERIFY(about.statusLabel->text().isEmpty());
         QCOMPARE(about.findChild<QPushButton*>()->text(), QStringLiteral("close"));
@@ -27,8 +27,11 @@ private slots:
     {
         view_about about;
         about.show();
+        // 300 × 150, or more where the font needs it.
+        const QSize shown = about.size();
+        QVERIFY(shown.width() >= 300 && shown.height() >= 150);
         about.resize(600, 400);
-        QCOMPARE(about.size(), QSize(300, 150));
+        QCOMPARE(about.size(), shown);
     }
 
     void closeButtonDeletesTheWindow()

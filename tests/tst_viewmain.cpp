@@ -1,6 +1,7 @@
 // The main window: pages by device type, menus, language change, web links, geometry.
 #include "app/appsettings.h"
 #include "app/serviceidentity.h"
+#include "app/tessarotranslator.h"
 #include "app/view_about.h"
 #include "app/view_main.h"
 #include "device/tessaro.h"
@@ -18,14 +19,18 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QScreen>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTabBar>
+#include <QTabWidget>
 
 #include <optional>
 
@@ -78,6 +83,12 @@ private:
         return info;
     }
 
+    // A first window's size: room for the sensor view, as far as the screen allows.
+    static QSize firstSize()
+    {
+        return viewMain::defaultSize().boundedTo(QGuiApplication::primaryScreen()->availableGeometry().size());
+    }
+
     void writeLanguages()
     {
         fixture->writeFile(QStringLiteral("lang/lang.json"), R"({"langs": [
@@ -126,7 +137,7 @@ private slots:
     void firstRunGeometry()
     {
         viewMain window;
-        QCOMPARE(window.size(), QSize(700, 400));
+        QCOMPARE(window.size(), firstSize());
         QCOMPARE(window.pos(), QPoint(200, 200));
         QVERIFY(showsConnectPrompt(window));
         QCOMPARE(window.windowTitle(), QStringLiteral("[title]"));
@@ -157,9 +168,10 @@ private slots:
         QTest::newRow("kept") << size << pos << QRect(50, 60, 400, 300);
         QTest::newRow("huge") << QVariant(QSize(100000, 100000)) << pos << QRect(QPoint(50, 60), screen.size());
         QTest::newRow("largest int") << QVariant(QSize(INT_MAX, INT_MAX)) << pos << QRect(QPoint(50, 60), screen.size());
-        QTest::newRow("garbage size") << QVariant(QStringLiteral("garbage")) << pos << QRect(50, 60, 700, 400);
-        QTest::newRow("tiny size") << QVariant(QSize(1, 1)) << pos << QRect(50, 60, 700, 400);
-        QTest::newRow("negative size") << QVariant(QSize(-500, -500)) << pos << QRect(50, 60, 700, 400);
+        QTest::newRow("garbage size") << QVariant(QStringLiteral("garbage")) << pos
+                                      << QRect(QPoint(50, 60), firstSize());
+        QTest::newRow("tiny size") << QVariant(QSize(1, 1)) << pos << QRect(QPoint(50, 60), firstSize());
+        QTest::newRow("negative size") << QVariant(QSize(-500, -500)) << pos << QRect(QPoint(50, 60), firstSize());
         QTest::newRow("off every screen") << size << QVariant(QPoint(-30000, -30000)) << QRect(200, 200, 400, 300);
         QTest::newRow("garbage pos") << size << QVariant(QStringLiteral("garbage")) << QRect(200, 200, 400, 300);
         QTest::newRow("over the right edge") << size << QVariant(QPoint(screen.right() - 10, 60))
@@ -324,8 +336,52 @@ private slots:
         QVERIFY(centering.isNull());
     }
 
+    void everyTabFitsTheWindow_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::newRow("nl") << "nl";
+        QTest::newRow("en") << "en";
+        QTest::newRow("de") << "de";
+    }
+
+    // In each language every tab shows whole, and opening one never widens the window.
+    void everyTabFitsTheWindow()
+    {
+        QFETCH(QString, code);
+        // The shipped catalogue, parameter file, texts and pictures, where the program finds them.
+        QDir::setCurrent(QString::fromLatin1(QT_TESTCASE_BUILDDIR));
+        tessaroTranslator translator;
+        translator.getAvaibleLanguages();
+        translator.loadLanguage(code);
+        QCoreApplication::installTranslator(&translator);
+        const auto uninstall = qScopeGuard([&translator] { QCoreApplication::removeTranslator(&translator); });
+        fixture->plugSensor();
+
+        viewMain window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        auto* view = qobject_cast<view_tessaro*>(currentPage(window));
+        QVERIFY(view);
+        // The poll has filled the information tab while it was hidden.
+        QTRY_VERIFY(!view->penRunLabel->text().isEmpty());
+        const int width = window.width();
+        QTabBar* tabBar = view->tabs->tabBar();
+        for (int i = 0; i < view->tabs->count(); ++i) {
+            view->tabs->setCurrentIndex(i);
+            QCoreApplication::sendPostedEvents();
+            QCOMPARE(window.width(), width);
+            QVERIFY2(tabBar->tabRect(tabBar->count() - 1).right() < tabBar->width(),
+                     qPrintable(tabBar->tabText(tabBar->count() - 1)));
+        }
+    }
+
     void languageMenuInCodeOrder()
     {
+        fixture->writeFile(QStringLiteral("lang/lang.json"), R"({"langs": [
+            {"code": "nl", "name": "Nederlands", "intname": "Dutch", "file": "nl.json"},
+            {"code": "de", "name": "Deutsch", "intname": "German", "file": "de.json"},
+            {"code": "da", "name": "Dansk & Co", "intname": "Danish", "file": "da.json"},
+            {"code": "en", "name": "English", "intname": "English", "file": "en.json"}]})");
         appSettings().setValue(QStringLiteral("lang"), QStringLiteral("en"));
         viewMain window;
         auto* group = window.findChild<QActionGroup*>();
@@ -338,8 +394,9 @@ private slots:
             if (action->isChecked())
                 checked << action->data().toString();
         }
-        QCOMPARE(names, QStringList({"Deutsch", "English", "Nederlands"}));
-        QCOMPARE(tips, QStringList({"German, de", "English, en", "Dutch, nl"}));
+        // Each with a mnemonic that no entry before it took.
+        QCOMPARE(names, QStringList({"&Dansk && Co", "D&eutsch", "E&nglish", "Nede&rlands"}));
+        QCOMPARE(tips, QStringList({"Danish, da", "German, de", "English, en", "Dutch, nl"}));
         QCOMPARE(checked, QStringList({"en"}));
         QVERIFY(group->isExclusive());
     }

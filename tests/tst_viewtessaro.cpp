@@ -16,6 +16,7 @@
 #include <QGroupBox>
 #include <QJsonDocument>
 #include <QLabel>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QSlider>
@@ -528,15 +529,20 @@ private slots:
         QTest::addColumn<QString>("volts");
         QTest::addColumn<QString>("running");
         QTest::addColumn<int>("battery");  // index into the battery pictures, -1 unchanged
-        QTest::newRow("full") << "pen:2:100:7200;" << "3.07 [live:pen:volt]" << "2.00 [live:pen:hours]" << 1;
-        QTest::newRow("75") << "pen:2:110:0;" << "2.79 [live:pen:volt]" << "[live:pen:nodata]" << 2;
-        QTest::newRow("25") << "pen:2:146:60;" << "2.10 [live:pen:volt]" << "0.02 [live:pen:hours]" << 4;
-        QTest::newRow("0") << "pen:2:147:60;" << "2.09 [live:pen:volt]" << "0.02 [live:pen:hours]" << 5;
-        QTest::newRow("no reading") << "pen:2:0:3600;" << "[live:pen:nodata]" << "1.00 [live:pen:hours]" << 0;
-        QTest::newRow("negative") << "pen:2:-5:1;" << "-61.44 [live:pen:volt]" << "0.00 [live:pen:hours]" << 5;
-        QTest::newRow("no pen") << "pen:1:100:7200;" << "[live:pen:nodata]" << "[live:pen:nodata]" << -1;
-        QTest::newRow("too short") << "pen:2:100;" << "" << "" << -1;
-        QTest::newRow("empty") << "" << "" << "" << -1;
+        QTest::addColumn<QString>("language");  // numbers are written as in this language
+        QTest::newRow("full") << "pen:2:100:7200;" << "3.07 [live:pen:volt]" << "2.00 [live:pen:hours]" << 1 << "en";
+        QTest::newRow("full, Dutch") << "pen:2:100:7200;" << "3,07 [live:pen:volt]" << "2,00 [live:pen:hours]" << 1
+                                     << "nl";
+        QTest::newRow("negative, German") << "pen:2:-5:5400000;" << "-61,44 [live:pen:volt]"
+                                          << "1.500,00 [live:pen:hours]" << 5 << "de";
+        QTest::newRow("75") << "pen:2:110:0;" << "2.79 [live:pen:volt]" << "[live:pen:nodata]" << 2 << "en";
+        QTest::newRow("25") << "pen:2:146:60;" << "2.10 [live:pen:volt]" << "0.02 [live:pen:hours]" << 4 << "en";
+        QTest::newRow("0") << "pen:2:147:60;" << "2.09 [live:pen:volt]" << "0.02 [live:pen:hours]" << 5 << "en";
+        QTest::newRow("no reading") << "pen:2:0:3600;" << "[live:pen:nodata]" << "1.00 [live:pen:hours]" << 0 << "en";
+        QTest::newRow("negative") << "pen:2:-5:1;" << "-61.44 [live:pen:volt]" << "0.00 [live:pen:hours]" << 5 << "en";
+        QTest::newRow("no pen") << "pen:1:100:7200;" << "[live:pen:nodata]" << "[live:pen:nodata]" << -1 << "en";
+        QTest::newRow("too short") << "pen:2:100;" << "" << "" << -1 << "en";
+        QTest::newRow("empty") << "" << "" << "" << -1 << "en";
     }
 
     void penState()
@@ -545,6 +551,7 @@ private slots:
         QFETCH(QString, volts);
         QFETCH(QString, running);
         QFETCH(int, battery);
+        QFETCH(QString, language);
         static const char* const files[] = {"rc/batt_unknown.png", "rc/batt_100.png", "rc/batt_75.png",
                                             "rc/batt_50.png", "rc/batt_25.png", "rc/batt_0.png"};
         // The pictures are looked up in the build folder.
@@ -552,6 +559,7 @@ private slots:
         view = new view_tessaro(nullptr, device);
         QDir::setCurrent(fixture->dir());
         view->pollTimer->stop();
+        view->setLocale(QLocale(language));
         const QImage before = view->batteryItem->pixmap().toImage();
         sensor->setReply("pen:state;", reply.toStdString());
         view->dataPollWorker();
