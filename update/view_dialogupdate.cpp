@@ -124,6 +124,8 @@ void view_dialogupdate::onTessaroStage()
 
 void view_dialogupdate::onUseFile()
 {
+    // An answer to a check asked before the request would overwrite what the update says.
+    firmwareCheck->abort();
     if (device) {
         // Taken before the request: only a unit that appears after it is the one asked.
         bootloadersBefore = device->bootloadersPresent();
