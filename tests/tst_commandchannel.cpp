@@ -270,7 +270,9 @@ private slots:
     {
         // disconnected() comes after the mutex is released: a receiver may try again.
         bool refused = false;
-        connect(device, &tessaro::disconnected, this, [this, &refused] {
+        // Ends with this test: the fixture's clean-up disconnects the device again.
+        QObject receiver;
+        connect(device, &tessaro::disconnected, &receiver, [this, &refused] {
             unsigned char buffer[TessaroLink::ReportBufferSize];
             refused = !device->sendCommand("app:id;", buffer);
         });
