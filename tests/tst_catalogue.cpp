@@ -134,9 +134,17 @@ private slots:
         QCOMPARE(device->deviceType, QStringLiteral("update"));
     }
 
+    void unopenableDeviceIsNoMatch_data()
+    {
+        QTest::addColumn<QJsonObject>("entry");
+        QTest::newRow("sensor") << SimFixture::sensorEntry();
+        QTest::newRow("bootloader") << SimFixture::entry(QStringLiteral("bootloader"), sim::SensorProductId);
+    }
+
     void unopenableDeviceIsNoMatch()
     {
-        fixture->writeCatalogue({SimFixture::sensorEntry()});
+        QFETCH(QJsonObject, entry);
+        fixture->writeCatalogue({entry});
         auto sensor = fixture->plugSensor();
         sensor->setOpenable(false);
         QVERIFY(!search());
