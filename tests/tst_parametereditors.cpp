@@ -312,6 +312,17 @@ private slots:
             QVERIFY(next->hasFocus());
     }
 
+    // A keyboard change still settling is the user's: it goes out before a re-read.
+    void settlingChangeIsWrittenBeforeARead()
+    {
+        auto* e = intEditor(0, 255);
+        setRegister("40");
+        emit device->connectedLoad();
+        e->spinBox->stepUp();
+        emit device->connectedLoad();
+        QCOMPARE(sent(), QStringList({ReadCommand, writeCommand(41), ReadCommand}));
+    }
+
     // However often read, one user change writes once; a re-read that changes a choice or
     // a check box writes it back, a number only shows.
     void rereads_data()
@@ -446,6 +457,11 @@ private slots:
         QTest::ignoreMessage(QtDebugMsg, "1");
         e->updateValue(1);
         QCOMPARE(sent(), QStringList({writeCommand(0), writeCommand(1)}));
+        // The state read counts as well.
+        setRegister("1");
+        emit device->connectedLoad();
+        e->updateValue(2);
+        QCOMPARE(sent(), QStringList({writeCommand(0), writeCommand(1), ReadCommand}));
     }
 
     void namesAreSentAsUtf8()

@@ -1,6 +1,6 @@
-// The online update dialog against the in-process stand-in service: its window, the
-// firmware check and the connectivity probe with their reply rules, the stages of an
-// update from a file, and the release of every request, also when the dialog goes first.
+// The online update dialog against the in-process stand-in service: the firmware check
+// and the connectivity probe with their reply rules, the stages of an update from a file,
+// and the release of every request, also when the dialog goes first.
 #include "app/serviceidentity.h"
 #include "app/servicerequest.h"
 #include "device/tessaro.h"
@@ -342,13 +342,16 @@ private slots:
         emit dialog->bootloaderStage();
         QCOMPARE(fileDialogs, 1);
 
-        // The sensor is back: the first answer reports the update, whatever it says ...
+        // The sensor is back: the first answer reports the update, whatever it says, even
+        // a failed one (an offline technician is told too) ...
         sensorSw = QStringLiteral("SW 2.5");
+        service->setReply(Firmware, "true", 500);
         emit dialog->tessaroStage();
         waitUntilAnswered();
         QCOMPARE(dialog->statusLabel->text(), Updated);
         QVERIFY(!dialog->updatePending);
         // ... the next one the service's verdict.
+        service->setVerdicts(false);
         emit dialog->tessaroStage();
         waitUntilAnswered();
         QCOMPARE(dialog->statusLabel->text(), New);
