@@ -268,6 +268,8 @@ private slots:
         QVERIFY(screen->ceilingMount);
         QCOMPARE(iconImage(screen->ceilingButton), image("rc/ceiling.png"));
         QCOMPARE(iconImage(screen->tripodButton), image("rc/tripod_gray.png"));
+        QCOMPARE(screen->ceilingButton->iconSize(), QSize(160, 120));
+        QCOMPARE(screen->tripodButton->iconSize(), QSize(160, 120));
         screen->pointData(QStringLiteral("sens:point:100:383:9:1"));
         QCOMPARE(row(screen->leftItems), QStringLiteral("BBB"));
 
