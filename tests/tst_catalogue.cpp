@@ -195,15 +195,6 @@ private slots:
         fixture->plugSensor();
         QVERIFY(search());
     }
-
-    void shippedCatalogueServesTheSimulatedFamily()
-    {
-        fixture->useShippedCatalogue();
-        fixture->plugSensor();
-        QVERIFY(search());
-        QCOMPARE(device->deviceType, QStringLiteral("tessaro"));
-        QVERIFY(!device->configFile.isEmpty());
-    }
 };
 
 TESSARO_TEST_MAIN(tst_catalogue)

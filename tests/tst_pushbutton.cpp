@@ -1,7 +1,5 @@
 // Command button: what a press emits, in which order, and the pause after each command.
-#include "device/tessaro.h"
 #include "live/tessaropushbutton.h"
-#include "simfixture.h"
 #include "testmain.h"
 
 #include <QElapsedTimer>
@@ -118,21 +116,6 @@ private slots:
             QVERIFY2(total - at.last() >= pause, qPrintable(QString::number(total - at.last())));
         else
             QVERIFY(total < pause);
-    }
-
-    void sensorReceivesCommandsInOrder()
-    {
-        SimFixture fixture;
-        fixture.writeCatalogue({SimFixture::sensorEntry()});
-        auto sensor = fixture.plugSensor();
-        tessaro* device = SimFixture::openConnection();
-        QVERIFY(device);
-        tessaroPushButton button(QStringLiteral("[cal:restart]"), QStringList({"cal:abort;", "cal:start;"}));
-        button.setPauseMs(0);
-        connect(&button, &tessaroPushButton::execCommand, device, &tessaro::execCommand);
-        QTest::mouseClick(&button, Qt::LeftButton);
-        QCOMPARE(SimFixture::commands(*sensor), QStringList({"cal:abort;", "cal:start;"}));
-        SimFixture::closeConnection(device);
     }
 };
 

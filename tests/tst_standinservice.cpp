@@ -77,26 +77,20 @@ private slots:
         service.reset();
     }
 
+    // A fault here would mostly fail a program test; these are the rows where it would not:
+    // a body cut at its zero byte, a status or verdict taken for another.
     void replies_data()
     {
         QTest::addColumn<QString>("setting"); // "", "reply", "old firmware", "old tool" or "reset"
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
-        QTest::newRow("check by default") << "" << Check << 200 << QByteArray("true;true");
-        QTest::newRow("firmware by default") << "" << Firmware << 200 << QByteArray("true");
-        QTest::newRow("internet by default") << "" << Internet << 200 << QByteArray("true");
         QTest::newRow("set, NUL inside") << "reply" << Firmware << 200 << QByteArray("true\0junk", 9);
-        QTest::newRow("set, empty") << "reply" << Check << 200 << QByteArray();
         QTest::newRow("set, server error") << "reply" << Check << 500 << QByteArray("oops");
-        QTest::newRow("set, a new path") << "reply" << "/utility/extra.php" << 200 << QByteArray("x");
-        QTest::newRow("old firmware, check") << "old firmware" << Check << 200 << QByteArray("false;true");
         QTest::newRow("old firmware, firmware") << "old firmware" << Firmware << 200 << QByteArray("false");
         QTest::newRow("old tool, check") << "old tool" << Check << 200 << QByteArray("true;false");
-        QTest::newRow("old tool, firmware") << "old tool" << Firmware << 200 << QByteArray("true");
         QTest::newRow("reset") << "reset" << Internet << 200 << QByteArray("true");
         QTest::newRow("unknown path") << "" << "/utility/nothing.php" << 404 << QByteArray("No such page.\n");
-        QTest::newRow("letter case differs") << "" << "/utility/Check.php" << 404 << QByteArray("No such page.\n");
     }
 
     void replies()
@@ -132,10 +126,6 @@ private slots:
         const QString awkward = QString::fromLatin1(AwkwardData);
         QTest::newRow("plus, slash, padding") << "data=" + awkward << AwkwardData << AwkwardIdentity << true;
         QTest::newRow("among other items") << "lang=nl&data=" + awkward + "&x=1" << AwkwardData << AwkwardIdentity << true;
-        QTest::newRow("padding missing") << "data=" + awkward.chopped(1) << AwkwardData.chopped(1) << AwkwardIdentity << true;
-        const QByteArray twoMissing("VFMtfn5+Pz87SFcgMS4xO1NXIDIuNDtVVElMIDIuMg");
-        QTest::newRow("two padding characters missing") << "data=" + QString::fromLatin1(twoMissing) << twoMissing
-                                                        << QStringList({"TS-~~~??", "HW 1.1", "SW 2.4", "UTIL 2.2"}) << true;
         QTest::newRow("no sensor seen yet") << "data=Ozs7VVRJTCAyLjI=" << QByteArray("Ozs7VVRJTCAyLjI=")
                                             << QStringList({"", "", "", "UTIL 2.2"}) << true;
         QTest::newRow("stray characters skipped") << "data=Ozs7V!VRJ*TCAyLjI=" << QByteArray("Ozs7V!VRJ*TCAyLjI=")
