@@ -73,89 +73,55 @@ private slots:
         QCOMPARE(SimFixture::commands(*sensor), expected);
     }
 
-    void defaultEntrySkipsVersion()
+    // One catalogue entry and one device: whether they connect, and how many version
+    // checks that took.
+    void entryMatching_data()
     {
-        QJsonObject e = SimFixture::sensorEntry({}, {}, QStringLiteral("model.json"));
-        e.insert(QStringLiteral("default"), true);
-        fixture->writeCatalogue({e});
-        auto sensor = fixture->plugSensor();
-        QVERIFY(search());
-        QCOMPARE(device->configFile, QStringLiteral("model.json"));
-        QVERIFY(sensor->receivedCommands().empty());
-    }
-
-    void defaultMustBeBoolean()
-    {
-        QJsonObject e = SimFixture::sensorEntry({}, {});
-        e.insert(QStringLiteral("default"), QStringLiteral("true"));
-        fixture->writeCatalogue({e});
-        fixture->plugSensor();
-        QVERIFY(!search());
-    }
-
-    void emptyVersionListsNeverConnect_data()
-    {
-        QTest::addColumn<QStringList>("sw");
-        QTest::addColumn<QStringList>("hw");
-        QTest::newRow("no sw") << QStringList() << QStringList({"HW 1.1"});
-        QTest::newRow("no hw") << QStringList({"SW 2.4"}) << QStringList();
-    }
-
-    void emptyVersionListsNeverConnect()
-    {
-        QFETCH(QStringList, sw);
-        QFETCH(QStringList, hw);
-        fixture->writeCatalogue({SimFixture::sensorEntry(sw, hw)});
-        auto sensor = fixture->plugSensor();
-        QVERIFY(!search());
-        QVERIFY(sensor->receivedCommands().empty());
-    }
-
-    void interfaceMatching_data()
-    {
-        QTest::addColumn<QJsonValue>("interface");  // undefined: key left out
+        QTest::addColumn<QJsonObject>("entry");
         QTest::addColumn<int>("deviceInterface");
-        QTest::addColumn<bool>("matches");
-        QTest::newRow("same") << QJsonValue(QStringLiteral("1")) << 1 << true;
-        QTest::newRow("hex") << QJsonValue(QStringLiteral("a")) << 10 << true;
-        QTest::newRow("other") << QJsonValue(QStringLiteral("1")) << 0 << false;
-        QTest::newRow("device without number") << QJsonValue(QStringLiteral("3")) << -1 << true;
-        QTest::newRow("missing key, interface 0") << QJsonValue(QJsonValue::Undefined) << 0 << true;
-        QTest::newRow("missing key, interface 2") << QJsonValue(QJsonValue::Undefined) << 2 << false;
-        QTest::newRow("missing key, no number") << QJsonValue(QJsonValue::Undefined) << -1 << true;
-        QTest::newRow("number not string") << QJsonValue(2) << 2 << false;
+        QTest::addColumn<bool>("connects");
+        QTest::addColumn<int>("versionChecks");
+        const auto with = [](QJsonObject e, const QString& key, const QJsonValue& value) {
+            if (value.isUndefined())
+                e.remove(key);
+            else
+                e.insert(key, value);
+            return e;
+        };
+        const QJsonObject loader = SimFixture::entry(QStringLiteral("bootloader"), sim::SensorProductId);
+        const QJsonValue none(QJsonValue::Undefined);
+        QTest::newRow("interface same") << with(loader, "interface", "1") << 1 << true << 0;
+        QTest::newRow("interface in hex") << with(loader, "interface", "a") << 10 << true << 0;
+        QTest::newRow("interface other") << with(loader, "interface", "1") << 0 << false << 0;
+        QTest::newRow("device without number") << with(loader, "interface", "3") << -1 << true << 0;
+        QTest::newRow("interface left out, 0") << with(loader, "interface", none) << 0 << true << 0;
+        QTest::newRow("interface left out, 2") << with(loader, "interface", none) << 2 << false << 0;
+        QTest::newRow("interface left out, no number") << with(loader, "interface", none) << -1 << true << 0;
+        QTest::newRow("interface a number") << with(loader, "interface", 2) << 2 << false << 0;
+        QTest::newRow("vendor a number") << with(loader, "vendorId", 0x1209) << 0 << false << 0;
+        QTest::newRow("unknown type") << with(loader, "type", "printer") << 0 << false << 0;
+        const QJsonObject sensor = SimFixture::sensorEntry();
+        QTest::newRow("sensor") << sensor << 0 << true << 1;
+        QTest::newRow("default sensor: no version check")
+            << with(SimFixture::sensorEntry({}, {}), "default", true) << 0 << true << 0;
+        QTest::newRow("default must be boolean") << with(SimFixture::sensorEntry({}, {}), "default", "true") << 0
+                                                 << false << 0;
+        QTest::newRow("no sw") << SimFixture::sensorEntry({}, {"HW 1.1"}) << 0 << false << 0;
+        QTest::newRow("no hw") << SimFixture::sensorEntry({"SW 2.4"}, {}) << 0 << false << 0;
     }
 
-    void interfaceMatching()
+    void entryMatching()
     {
-        QFETCH(QJsonValue, interface);
+        QFETCH(QJsonObject, entry);
         QFETCH(int, deviceInterface);
-        QFETCH(bool, matches);
-        QJsonObject e = SimFixture::entry(QStringLiteral("bootloader"), sim::SensorProductId);
-        e.remove(QStringLiteral("interface"));
-        if (!interface.isUndefined())
-            e.insert(QStringLiteral("interface"), interface);
-        fixture->writeCatalogue({e});
-        fixture->plugSensor(sensorAt(deviceInterface));
-        QCOMPARE(search(), matches);
-    }
-
-    void vendorAsJsonNumberNeverMatches()
-    {
-        QJsonObject e = SimFixture::entry(QStringLiteral("bootloader"), sim::SensorProductId);
-        e.insert(QStringLiteral("vendorId"), 0x1209);
-        fixture->writeCatalogue({e});
-        fixture->plugSensor();
-        QVERIFY(!search());
-    }
-
-    void unknownTypeNeverConnects()
-    {
-        fixture->writeCatalogue({SimFixture::entry(QStringLiteral("printer"), sim::SensorProductId)});
-        auto sensor = fixture->plugSensor();
-        QVERIFY(!search());
-        QCOMPARE(device->deviceType, QStringLiteral("printer"));
-        QVERIFY(sensor->receivedCommands().empty());
+        QFETCH(bool, connects);
+        QFETCH(int, versionChecks);
+        fixture->writeCatalogue({entry});
+        auto sensor = fixture->plugSensor(sensorAt(deviceInterface));
+        QCOMPARE(search(), connects);
+        QCOMPARE(SimFixture::commands(*sensor).count(QStringLiteral("app:version;")), versionChecks);
+        if (connects)
+            QCOMPARE(device->configFile, entry.value(QStringLiteral("configfile")).toString());
     }
 
     void firstSuccessfulEntryDecidesRole()
@@ -168,9 +134,17 @@ private slots:
         QCOMPARE(device->deviceType, QStringLiteral("update"));
     }
 
+    void unopenableDeviceIsNoMatch_data()
+    {
+        QTest::addColumn<QJsonObject>("entry");
+        QTest::newRow("sensor") << SimFixture::sensorEntry();
+        QTest::newRow("bootloader") << SimFixture::entry(QStringLiteral("bootloader"), sim::SensorProductId);
+    }
+
     void unopenableDeviceIsNoMatch()
     {
-        fixture->writeCatalogue({SimFixture::sensorEntry()});
+        QFETCH(QJsonObject, entry);
+        fixture->writeCatalogue({entry});
         auto sensor = fixture->plugSensor();
         sensor->setOpenable(false);
         QVERIFY(!search());
@@ -220,15 +194,6 @@ private slots:
         fixture->writeFile(QStringLiteral("sensors/supported.json"), content);
         fixture->plugSensor();
         QVERIFY(search());
-    }
-
-    void shippedCatalogueServesTheSimulatedFamily()
-    {
-        fixture->useShippedCatalogue();
-        fixture->plugSensor();
-        QVERIFY(search());
-        QCOMPARE(device->deviceType, QStringLiteral("tessaro"));
-        QVERIFY(!device->configFile.isEmpty());
     }
 };
 

@@ -7,12 +7,8 @@
 #include "simfixture.h"
 #include "testmain.h"
 
-#include <QFontInfo>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
-#include <QGraphicsView>
-#include <QGridLayout>
-#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -22,8 +18,6 @@
 #include <optional>
 
 namespace {
-
-constexpr char PictureStyle[] = "border-style: none; background: transparent";
 
 QImage image(const QString& file)
 {
@@ -130,140 +124,9 @@ private slots:
         fixture.reset();
     }
 
-    void construction()
+    // Turned about their origin, the first arrow of each row lies next to the centre mark.
+    void arrowsPointAtTheCentreMark()
     {
-        QVERIFY(screen->isWindow());
-        QVERIFY(!screen->isVisible());
-        QVERIFY(!screen->ceilingMount);
-        QVERIFY(screen->hardwareVersion.isEmpty());
-        QCOMPARE(rows(), QStringList({"---", "---", "---", "---"}));
-        for (QLabel* label : {screen->xValueLabel, screen->yValueLabel, screen->sizeValueLabel}) {
-            QVERIFY(label->text().isEmpty());
-            QCOMPARE(label->minimumWidth(), 100);
-            QCOMPARE(label->maximumWidth(), 100);
-            QVERIFY(QFontInfo(label->font()).pixelSize() > QFontInfo(screen->font()).pixelSize());
-        }
-
-        auto* grid = qobject_cast<QGridLayout*>(screen->layout());
-        QVERIFY(grid);
-        int row = -1, column = -1, rowSpan = 0, columnSpan = 0;
-        const auto place = [&](QWidget* widget) {
-            grid->getItemPosition(grid->indexOf(widget), &row, &column, &rowSpan, &columnSpan);
-            return QList<int>({row, column, rowSpan, columnSpan});
-        };
-        const auto alignment = [grid](QWidget* widget) { return grid->itemAt(grid->indexOf(widget))->alignment(); };
-        QCOMPARE(place(screen->upperView), QList<int>({1, 2, 1, 1}));
-        QCOMPARE(alignment(screen->upperView), Qt::AlignBottom);
-        QCOMPARE(place(screen->leftView), QList<int>({2, 1, 1, 1}));
-        QCOMPARE(alignment(screen->leftView), Qt::AlignRight);
-        QCOMPARE(place(screen->centerView), QList<int>({2, 2, 1, 1}));
-        QCOMPARE(alignment(screen->centerView), Qt::AlignCenter);
-        QCOMPARE(place(screen->rightView), QList<int>({2, 3, 1, 1}));
-        QCOMPARE(alignment(screen->rightView), Qt::AlignLeft);
-        QCOMPARE(place(screen->lowerView), QList<int>({3, 2, 1, 1}));
-        QCOMPARE(alignment(screen->lowerView), Qt::AlignTop);
-
-        QWidget* values = screen->xValueLabel->parentWidget();
-        QCOMPARE(place(values), QList<int>({0, 1, 1, 3}));
-        auto* valueBox = qobject_cast<QHBoxLayout*>(values->layout());
-        QStringList texts;
-        for (int i = 0; i < 6; ++i) {
-            auto* label = qobject_cast<QLabel*>(valueBox->itemAt(i)->widget());
-            QVERIFY(QFontInfo(label->font()).pixelSize() > QFontInfo(screen->font()).pixelSize());
-            texts << (i % 2 ? QStringLiteral("value") : label->text());
-        }
-        QCOMPARE(texts, QStringList({"X:", "value", "Y:", "value", "Size:", "value"}));
-        QCOMPARE(valueBox->itemAt(1)->widget(), screen->xValueLabel);
-        QCOMPARE(valueBox->itemAt(3)->widget(), screen->yValueLabel);
-        QCOMPARE(valueBox->itemAt(5)->widget(), screen->sizeValueLabel);
-        QVERIFY(valueBox->itemAt(6)->spacerItem());
-        QCOMPARE(valueBox->stretch(6), 100);
-
-        auto* group = qobject_cast<QGroupBox*>(screen->ceilingButton->parentWidget());
-        QCOMPARE(group->title(), QStringLiteral("[center:setup]"));
-        QCOMPARE(place(group->parentWidget()), QList<int>({1, 4, 2, 1}));
-        auto* setupBox = qobject_cast<QVBoxLayout*>(group->parentWidget()->layout());
-        QCOMPARE(setupBox->contentsMargins(), QMargins(0, 0, 0, 0));
-        QCOMPARE(setupBox->itemAt(0)->widget(), group);
-        QCOMPARE(setupBox->stretch(1), 100);
-        auto* groupBox = group->layout();
-        QCOMPARE(groupBox->itemAt(0)->widget(), screen->ceilingButton);
-        QCOMPARE(qobject_cast<QLabel*>(groupBox->itemAt(1)->widget())->text(), QStringLiteral("[center:setup:info]"));
-        QCOMPARE(groupBox->itemAt(1)->alignment(), Qt::AlignHCenter);
-        QCOMPARE(groupBox->itemAt(2)->widget(), screen->tripodButton);
-
-        QPushButton* stop = buttonWithText(screen.get(), QStringLiteral("[center:stop]"));
-        QPushButton* start = buttonWithText(screen.get(), QStringLiteral("[center:startcal]"));
-        QVERIFY(stop && start);
-        QCOMPARE(place(stop), QList<int>({4, 1, 1, 1}));
-        QCOMPARE(place(start), QList<int>({4, 2, 1, 1}));
-
-        QCOMPARE(grid->columnStretch(0), 400);
-        QCOMPARE(grid->columnStretch(1), 300);
-        QCOMPARE(grid->columnStretch(2), 0);
-        QCOMPARE(grid->columnStretch(3), 300);
-        QCOMPARE(grid->columnStretch(4), 400);
-        QCOMPARE(grid->rowStretch(1), 300);
-        QCOMPARE(grid->rowStretch(3), 300);
-
-        for (QPushButton* button : {screen->ceilingButton, screen->tripodButton}) {
-            QVERIFY(button->text().isEmpty());
-            QCOMPARE(button->iconSize(), QSize(160, 120));
-            QCOMPARE(button->styleSheet(), QStringLiteral("QPushButton {border: inset; padding: 0px;}"));
-        }
-        QCOMPARE(iconImage(screen->ceilingButton), image("rc/ceiling_gray.png"));
-        QCOMPARE(iconImage(screen->tripodButton), image("rc/tripod.png"));
-    }
-
-    void scenes()
-    {
-        for (QGraphicsView* view :
-             {screen->centerView, screen->leftView, screen->lowerView, screen->rightView, screen->upperView})
-            QCOMPARE(view->styleSheet(), QLatin1String(PictureStyle));
-        QCOMPARE(screen->centerView->scene(), screen->centerScene);
-        QCOMPARE(screen->centerScene->sceneRect(), QRectF(0, 0, 150, 150));
-        QCOMPARE(screen->centerItem->pos(), QPointF(0, 0));
-        QCOMPARE(screen->centerItem->pixmap().toImage().convertToFormat(QImage::Format_ARGB32),
-                 image("rc/center.png"));
-        // Never squeezed behind scroll bars.
-        QCOMPARE(screen->centerView->minimumSize(), QSize(150, 150));
-        QCOMPARE(screen->leftView->minimumSize(), QSize(150, 75));
-        QCOMPARE(screen->rightView->minimumSize(), QSize(150, 75));
-        QCOMPARE(screen->upperView->minimumSize(), QSize(75, 150));
-        QCOMPARE(screen->lowerView->minimumSize(), QSize(75, 150));
-        for (QGraphicsView* view :
-             {screen->centerView, screen->leftView, screen->lowerView, screen->rightView, screen->upperView}) {
-            QCOMPARE(view->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-            QCOMPARE(view->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOff);
-        }
-        QCOMPARE(screen->leftView->alignment(), Qt::AlignHCenter);
-        QCOMPARE(screen->rightView->alignment(), Qt::AlignHCenter);
-        QCOMPARE(screen->upperView->alignment(), Qt::AlignVCenter);
-        QCOMPARE(screen->lowerView->alignment(), Qt::AlignVCenter);
-        QCOMPARE(screen->leftView->scene(), screen->leftScene);
-        QCOMPARE(screen->lowerView->scene(), screen->lowerScene);
-        QCOMPARE(screen->rightView->scene(), screen->rightScene);
-        QCOMPARE(screen->upperView->scene(), screen->upperScene);
-
-        const QPointF left[] = {{75, 0}, {37, 0}, {0, 0}};
-        const QPointF lower[] = {{0, 0}, {0, 37}, {0, 75}};
-        const QPointF right[] = {{0, 0}, {37, 0}, {75, 0}};
-        const QPointF upper[] = {{0, 75}, {0, 37}, {0, 0}};
-        for (int i = 0; i < view_tessarocenter::ArrowCount; ++i) {
-            QCOMPARE(screen->leftItems[i]->pos(), left[i]);
-            QCOMPARE(screen->leftItems[i]->rotation(), 0.0);
-            QCOMPARE(screen->leftItems[i]->scene(), screen->leftScene);
-            QCOMPARE(screen->lowerItems[i]->pos(), lower[i]);
-            QCOMPARE(screen->lowerItems[i]->rotation(), 270.0);
-            QCOMPARE(screen->lowerItems[i]->scene(), screen->lowerScene);
-            QCOMPARE(screen->rightItems[i]->pos(), right[i]);
-            QCOMPARE(screen->rightItems[i]->rotation(), 180.0);
-            QCOMPARE(screen->rightItems[i]->scene(), screen->rightScene);
-            QCOMPARE(screen->upperItems[i]->pos(), upper[i]);
-            QCOMPARE(screen->upperItems[i]->rotation(), 90.0);
-            QCOMPARE(screen->upperItems[i]->scene(), screen->upperScene);
-        }
-        // Turned about their origin, the first arrow of each row lies next to the centre mark.
         QCOMPARE(screen->leftScene->itemsBoundingRect(), QRectF(0, 0, 150, 75));
         QCOMPARE(screen->leftItems[0]->sceneBoundingRect(), QRectF(75, 0, 75, 75));
         QCOMPARE(screen->rightScene->itemsBoundingRect(), QRectF(-75, -75, 150, 75));
@@ -272,6 +135,7 @@ private slots:
         QCOMPARE(screen->upperItems[0]->sceneBoundingRect(), QRectF(-75, 75, 75, 75));
         QCOMPARE(screen->lowerScene->itemsBoundingRect(), QRectF(0, -75, 75, 150));
         QCOMPARE(screen->lowerItems[0]->sceneBoundingRect(), QRectF(0, -75, 75, 75));
+        QCOMPARE(screen->centerItem->pixmap().toImage().convertToFormat(QImage::Format_ARGB32), image("rc/center.png"));
     }
 
     void arrows_data()
@@ -292,20 +156,13 @@ private slots:
             return QStringList({"kkk", lower, "kkk", upper});
         };
         QTest::newRow("centre") << false << tripod << "sens:point:512:383:5:1" << xRows("kkk", "kkk");
-        QTest::newRow("x 1") << false << tripod << x(1) << xRows("---", "BBB");
-        QTest::newRow("x 311") << false << tripod << x(311) << xRows("---", "BBB");
-        QTest::newRow("x 312") << false << tripod << x(312) << xRows("---", "BB-");
-        QTest::newRow("x 411") << false << tripod << x(411) << xRows("---", "BB-");
-        QTest::newRow("x 412") << false << tripod << x(412) << xRows("---", "B--");
-        QTest::newRow("x 491") << false << tripod << x(491) << xRows("---", "B--");
-        QTest::newRow("x 492") << false << tripod << x(492) << xRows("kkk", "kkk");
-        QTest::newRow("x 532") << false << tripod << x(532) << xRows("kkk", "kkk");
-        QTest::newRow("x 533") << false << tripod << x(533) << xRows("B--", "---");
-        QTest::newRow("x 612") << false << tripod << x(612) << xRows("B--", "---");
-        QTest::newRow("x 613") << false << tripod << x(613) << xRows("BB-", "---");
-        QTest::newRow("x 712") << false << tripod << x(712) << xRows("BB-", "---");
-        QTest::newRow("x 713") << false << tripod << x(713) << xRows("BBB", "---");
-        QTest::newRow("x 1022") << false << tripod << x(1022) << xRows("BBB", "---");
+        // Both sides of each threshold (21, 101 and 201 from the centre) and the edges.
+        const struct { int x; const char* left; const char* right; } xSteps[] = {
+            {1, "---", "BBB"}, {311, "---", "BBB"}, {312, "---", "BB-"}, {411, "---", "BB-"}, {412, "---", "B--"},
+            {491, "---", "B--"}, {492, "kkk", "kkk"}, {532, "kkk", "kkk"}, {533, "B--", "---"}, {612, "B--", "---"},
+            {613, "BB-", "---"}, {712, "BB-", "---"}, {713, "BBB", "---"}, {1022, "BBB", "---"}};
+        for (const auto& step : xSteps)
+            QTest::addRow("x %d", step.x) << false << tripod << x(step.x) << xRows(step.left, step.right);
         QTest::newRow("x 1023 keeps the rows") << false << tripod << x(1023) << xRows("kkk", "kkk");
         QTest::newRow("x 0 turns the rows off") << false << tripod << x(0) << xRows("---", "---");
         QTest::newRow("x above range keeps") << false << tripod << x(2000) << xRows("kkk", "kkk");
@@ -315,20 +172,12 @@ private slots:
         QTest::newRow("smallest int y keeps") << false << tripod << QStringLiteral("sens:point:512:%1:9:1").arg(INT_MIN)
                                                << yRows("kkk", "kkk");
 
-        QTest::newRow("y used 1") << false << tripod << y(1) << yRows("BBB", "---");
-        QTest::newRow("y used 183") << false << tripod << y(183) << yRows("BBB", "---");
-        QTest::newRow("y used 184") << false << tripod << y(184) << yRows("BB-", "---");
-        QTest::newRow("y used 283") << false << tripod << y(283) << yRows("BB-", "---");
-        QTest::newRow("y used 284") << false << tripod << y(284) << yRows("B--", "---");
-        QTest::newRow("y used 363") << false << tripod << y(363) << yRows("B--", "---");
-        QTest::newRow("y used 364") << false << tripod << y(364) << yRows("kkk", "kkk");
-        QTest::newRow("y used 404") << false << tripod << y(404) << yRows("kkk", "kkk");
-        QTest::newRow("y used 405") << false << tripod << y(405) << yRows("---", "B--");
-        QTest::newRow("y used 484") << false << tripod << y(484) << yRows("---", "B--");
-        QTest::newRow("y used 485") << false << tripod << y(485) << yRows("---", "BB-");
-        QTest::newRow("y used 584") << false << tripod << y(584) << yRows("---", "BB-");
-        QTest::newRow("y used 585") << false << tripod << y(585) << yRows("---", "BBB");
-        QTest::newRow("y used 766") << false << tripod << y(766) << yRows("---", "BBB");
+        const struct { int y; const char* lower; const char* upper; } ySteps[] = {
+            {1, "BBB", "---"}, {183, "BBB", "---"}, {184, "BB-", "---"}, {283, "BB-", "---"}, {284, "B--", "---"},
+            {363, "B--", "---"}, {364, "kkk", "kkk"}, {404, "kkk", "kkk"}, {405, "---", "B--"}, {484, "---", "B--"},
+            {485, "---", "BB-"}, {584, "---", "BB-"}, {585, "---", "BBB"}, {766, "---", "BBB"}};
+        for (const auto& step : ySteps)
+            QTest::addRow("y used %d", step.y) << false << tripod << y(step.y) << yRows(step.lower, step.upper);
         QTest::newRow("y 767 keeps the rows") << false << tripod << "sens:point:512:767:9:1" << yRows("kkk", "kkk");
         QTest::newRow("y 0 turns the rows off") << false << tripod << "sens:point:512:0:9:1" << yRows("---", "---");
 
@@ -375,6 +224,7 @@ private slots:
 
     void rowsFollowThePoint()
     {
+        QCOMPARE(rows(), QStringList({"---", "---", "---", "---"}));
         // Arrows that were bad go back to off or okay as the pen moves.
         screen->pointData(QStringLiteral("sens:point:100:700:9:1"));
         QCOMPARE(rows(), QStringList({"---", "BBB", "BBB", "---"}));
@@ -407,15 +257,19 @@ private slots:
                  labels);
     }
 
-    void mountButtons()
+    // The mount buttons show which one is chosen and change how the next point is read;
+    // like the stop button, they send nothing.
+    void mountButtonsAndStop()
     {
+        wireCalibration();
+        screen->show();
+        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
         QTest::mouseClick(screen->ceilingButton, Qt::LeftButton);
         QVERIFY(screen->ceilingMount);
         QCOMPARE(iconImage(screen->ceilingButton), image("rc/ceiling.png"));
         QCOMPARE(iconImage(screen->tripodButton), image("rc/tripod_gray.png"));
         QCOMPARE(screen->ceilingButton->iconSize(), QSize(160, 120));
         QCOMPARE(screen->tripodButton->iconSize(), QSize(160, 120));
-        // The mount changes how the next point is read.
         screen->pointData(QStringLiteral("sens:point:100:383:9:1"));
         QCOMPARE(row(screen->leftItems), QStringLiteral("BBB"));
 
@@ -423,38 +277,13 @@ private slots:
         QVERIFY(!screen->ceilingMount);
         QCOMPARE(iconImage(screen->ceilingButton), image("rc/ceiling_gray.png"));
         QCOMPARE(iconImage(screen->tripodButton), image("rc/tripod.png"));
-        QCOMPARE(screen->ceilingButton->iconSize(), QSize(160, 120));
-        QCOMPARE(screen->tripodButton->iconSize(), QSize(160, 120));
         screen->pointData(QStringLiteral("sens:point:100:383:9:1"));
         QCOMPARE(row(screen->rightItems), QStringLiteral("BBB"));
 
-        screen->setCeiling();
-        screen->setCeiling();
-        QVERIFY(screen->ceilingMount);
-        screen->setTripot();
-        QVERIFY(!screen->ceilingMount);
-    }
-
-    void stopHides()
-    {
-        screen->showFullScreen();
-        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
         QTest::mouseClick(buttonWithText(screen.get(), QStringLiteral("[center:stop]")), Qt::LeftButton);
         QVERIFY(!screen->isVisible());
-    }
-
-    void startCalAndCloseOrder()
-    {
-        screen->show();
-        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
-        QList<bool> visibleAtStart;
-        connect(screen.get(), &view_tessarocenter::startCal, this,
-                [&visibleAtStart, this] { visibleAtStart << screen->isVisible(); });
-        QTest::mouseClick(buttonWithText(screen.get(), QStringLiteral("[center:startcal]")), Qt::LeftButton);
-        QCOMPARE(visibleAtStart, QList<bool>({true}));
-        QVERIFY(!screen->isVisible());
-        screen->startCalAndClose();
-        QCOMPARE(visibleAtStart.size(), 2);
+        QVERIFY(!calibrate->isVisible());
+        QVERIFY(sent().isEmpty());
     }
 
     void keys_data()
@@ -463,9 +292,6 @@ private slots:
         QTest::addColumn<bool>("closes");
         QTest::newRow("Escape") << int(Qt::Key_Escape) << true;
         QTest::newRow("A") << int(Qt::Key_A) << false;
-        QTest::newRow("Space") << int(Qt::Key_Space) << false;
-        QTest::newRow("Return") << int(Qt::Key_Return) << false;
-        QTest::newRow("Left") << int(Qt::Key_Left) << false;
     }
 
     void keys()
@@ -477,61 +303,51 @@ private slots:
         QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
         press.ignore();
         QApplication::sendEvent(screen.get(), &press);
+        // Accepted either way: a full-screen window has nobody to pass keys to.
         QVERIFY(press.isAccepted());
         QCOMPARE(screen->isVisible(), !closes);
-        QVERIFY(!screen->ceilingMount);
         QVERIFY(sent().isEmpty());
+    }
+
+    // "Start calibration" sends cal:start before the calibration screen shows, while this
+    // screen is still up, then hides it; with the sensor gone nothing is sent, not even
+    // through a stale handle once it is back on the bus.
+    void startCalibration_data()
+    {
+        QTest::addColumn<bool>("connected");
+        QTest::newRow("connected") << true;
+        QTest::newRow("unplugged") << false;
     }
 
     void startCalibration()
     {
+        QFETCH(bool, connected);
         wireCalibration();
+        if (!connected) {
+            sim::SimBus::instance().unplug(sensor.get());
+            device->hotplugWorker();
+            QVERIFY(!device->isConnected);
+            sim::SimBus::instance().plug(sensor);
+            sensor->clearLog();
+        }
+        const int exchanges = sensor->exchangeCount();
         screen->showFullScreen();
         QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
         screen->pointData(QStringLiteral("sens:point:512:384:9:1"));
         QVERIFY(sent().isEmpty());
         QList<QStringList> sentAtShow;
+        QList<bool> visibleAtStart;
         connect(startButton.get(), &QPushButton::clicked, this, [&sentAtShow, this] { sentAtShow << sent(); });
+        connect(screen.get(), &view_tessarocenter::startCal, this, [&visibleAtStart, this] { visibleAtStart << screen->isVisible(); });
         QTest::mouseClick(buttonWithText(screen.get(), QStringLiteral("[center:startcal]")), Qt::LeftButton);
-        QCOMPARE(sentAtShow, QList<QStringList>({{"cal:start;"}}));
-        QCOMPARE(sent(), QStringList({"cal:start;"}));
+        const QStringList start = connected ? QStringList({"cal:start;"}) : QStringList();
+        QCOMPARE(sentAtShow, QList<QStringList>({start}));
+        QCOMPARE(sent(), start);
+        QCOMPARE(sensor->exchangeCount(), exchanges + (connected ? 1 : 0));
+        QCOMPARE(visibleAtStart, QList<bool>({true}));
         QVERIFY(calibrate->isVisible());
         QVERIFY(calibrate->isFullScreen());
         QVERIFY(!screen->isVisible());
-    }
-
-    void mountAndStopSendNothing()
-    {
-        wireCalibration();
-        screen->show();
-        QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
-        QTest::mouseClick(screen->ceilingButton, Qt::LeftButton);
-        QTest::mouseClick(screen->tripodButton, Qt::LeftButton);
-        screen->pointData(QStringLiteral("sens:point:512:384:9:1"));
-        QTest::mouseClick(buttonWithText(screen.get(), QStringLiteral("[center:stop]")), Qt::LeftButton);
-        QVERIFY(!screen->isVisible());
-        QVERIFY(!calibrate->isVisible());
-        QVERIFY(sent().isEmpty());
-    }
-
-    void nothingSentOnceUnplugged()
-    {
-        wireCalibration();
-        sim::SimBus::instance().unplug(sensor.get());
-        device->hotplugWorker();
-        QVERIFY(!device->isConnected);
-        // Back on the bus but not reopened: a write through a stale handle would show.
-        sim::SimBus::instance().plug(sensor);
-        sensor->clearLog();
-        const int exchanges = sensor->exchangeCount();
-
-        screen->showFullScreen();
-        screen->pointData(QStringLiteral("sens:point:512:384:9:1"));
-        QTest::mouseClick(buttonWithText(screen.get(), QStringLiteral("[center:startcal]")), Qt::LeftButton);
-        QVERIFY(calibrate->isVisible());
-        QVERIFY(!screen->isVisible());
-        QCOMPARE(sensor->exchangeCount(), exchanges);
-        QVERIFY(sent().isEmpty());
     }
 };
 
