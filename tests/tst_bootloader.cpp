@@ -508,6 +508,7 @@ private slots:
         if (!onDisconnect) {
             QTRY_VERIFY_WITH_TIMEOUT(lines.contains(QStringLiteral("Start flashing")), SequenceTimeoutMs);
             delete owner;
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
             QVERIFY(b);  // still alive: the sequence runs on
         }
         waitForEnd();
