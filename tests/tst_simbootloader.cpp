@@ -197,6 +197,25 @@ private slots:
         QVERIFY(std::chrono::steady_clock::now() - start >= (2 * Exchanges - 1) * Frame);
     }
 
+    // As on hidraw: a report shorter than 64 bytes reaches the device as written, which,
+    // made for whole reports, ignores it; a read of zero bytes that finds a report takes it
+    // and reads on without a time limit, until the device goes away.
+    void shortReportsAndZeroLengthReadsAsOnHidraw()
+    {
+        plug();
+        unsigned char shortRequest[38] = {0, SimBootloader::GetInfo};
+        QCOMPARE(hid_write(handle, shortRequest, sizeof shortRequest), int(sizeof shortRequest));
+        Reply r{};
+        QCOMPARE(hid_read_timeout(handle, r.data(), r.size(), 50), 0);
+        QVERIFY(loader->receivedReportLengths() == std::vector<size_t>{37});
+        QCOMPARE(request(SimBootloader::GetInfo, 0), 65);
+        QTest::qWait(20);
+        sim::SimBus::instance().schedule(std::chrono::milliseconds(200), [this] { sim::SimBus::instance().unplug(loader.get()); });
+        const auto start = std::chrono::steady_clock::now();
+        QCOMPARE(hid_read_timeout(handle, r.data(), 0, 10), -1);
+        QVERIFY(std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(150));
+    }
+
     void runWithoutValidApplicationStaysInTheBootloader()
     {
         plug();
