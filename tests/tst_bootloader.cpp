@@ -296,6 +296,7 @@ private slots:
         QTest::newRow("page size 0") << "pagesize0" << 512 << pageSizeZero;
         QTest::newRow("bootloader above the flash") << "bootabove" << 0
                                                     << QStringList{"Invalid flash geometry: bootloader size above flash size", "Abort"};
+        QTest::newRow("bootloader as large as the flash") << "bootequal" << 1 << QStringList{"Image size too large", "Abort"};
         QTest::newRow("geometry never read") << "noinfo" << 0 << pageSizeZero;
         QTest::newRow("not connected") << "unplugged" << 32 << QStringList{"Bootloader not connected", "Abort"};
     }
@@ -306,13 +307,12 @@ private slots:
         QFETCH(int, size);
         QFETCH(QStringList, expected);
         sim::FlashGeometry geometry;
-        if (setup == QLatin1String("pagesize0"))
-            geometry.pageSize = 0;
-        if (setup == QLatin1String("bootabove")) {
+        geometry.pageSize = setup == QLatin1String("pagesize0") ? 0 : geometry.pageSize;
+        if (setup.startsWith(QLatin1String("boot"))) {
             geometry.flashSize = 4096;
-            geometry.bootloaderSize = 8192;
+            geometry.bootloaderSize = setup == QLatin1String("bootabove") ? 8192 : 4096;
         }
-        if (setup == QLatin1String("pagesize0") || setup == QLatin1String("bootabove"))
+        if (setup.startsWith(QLatin1String("boot")) || setup == QLatin1String("pagesize0"))
             replugLoader(geometry);
         if (setup == QLatin1String("unplugged")) {
             sim::SimBus::instance().unplug(loader.get());
