@@ -93,7 +93,6 @@ private slots:
         QTest::newRow("calibration state") << true << "cal:state;" << "cal:state:0:0;";
         QTest::newRow("corner x2") << true << "cal:read:x2;" << "cal:read:x2:900:ok;";
         QTest::newRow("corner y3, no pen") << false << "cal:read:y3;" << "cal:read:y3:700:ok;";
-        QTest::newRow("calibration register") << true << "cal:read:margin;" << "cal:read:margin:8:ok;";
         QTest::newRow("corner 0") << true << "cal:read:x0;" << "cal:read:x0:err;";
         QTest::newRow("corner 5") << true << "cal:read:x5;" << "cal:read:x5:err;";
         QTest::newRow("corner with leading zero") << true << "cal:read:x01;" << "cal:read:x01:err;";

@@ -197,8 +197,6 @@ private slots:
         QTest::newRow("commit") << QByteArray("sens:commit;") << "sens:commit:ok;" << "commit";
         QTest::newRow("reset") << QByteArray("sens:reset;") << "sens:reset:ok;" << "reset";
         QTest::newRow("bootloader") << QByteArray("app:bootloader;") << "app:bootloader:ok;" << "bootloader";
-        QTest::newRow("identity") << QByteArray("app:id;") << "app:id:TS-000123;" << "";
-        QTest::newRow("version") << QByteArray("app:version;") << "app:version:HW 1.1:SW 2.4:2026:11:20;" << "";
         QTest::newRow("unknown register") << QByteArray("sens:read:bogus;") << "sens:read:bogus:err;" << "";
         QTest::newRow("register of another module") << QByteArray("pen:read:conf1thr;") << "pen:read:conf1thr:err;" << "";
         QTest::newRow("no semicolon") << QByteArray("sens:read:gain") << "sens:read:gain:err;" << "";
