@@ -29,7 +29,9 @@ constexpr int SequenceTimeoutMs = 20000;
 constexpr int AppSize = 32768 - 4096;
 constexpr int PageSize = 512;
 constexpr int Pages = AppSize / PageSize;
-
+// Faults of the bootloader model itself, next to the device faults of sim::Fault.
+constexpr int Refusal = 100;
+constexpr int Corruption = 101;
 
 QList<int> expectedProgress(quint32 appSize, quint32 pageSize, qint64 imageSize)
 {
@@ -47,6 +49,11 @@ QList<int> expectedProgress(quint32 appSize, quint32 pageSize, qint64 imageSize)
 QByteArray toBytes(const std::vector<std::uint8_t>& v)
 {
     return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<int>(v.size()));
+}
+
+bool allBytes(const std::vector<std::uint8_t>& v, std::uint8_t value)
+{
+    return std::all_of(v.begin(), v.end(), [value](std::uint8_t b) { return b == value; });
 }
 
 } // namespace
@@ -75,6 +82,18 @@ private:
         loader = std::make_shared<SimBootloader>(geometry);
         loader->setRestartDelay(std::chrono::milliseconds(30));
         sim::SimBus::instance().plug(loader);
+    }
+
+    // The bootloader unplugged (if it is not gone already) and plugged in again.
+    void replugLoader(sim::FlashGeometry geometry = {}, bool keepFlash = false)
+    {
+        sim::SimBus::instance().unplug(loader.get());
+        QTRY_VERIFY(!connection->isConnected);
+        if (keepFlash)
+            sim::SimBus::instance().plug(loader);
+        else
+            plugLoader(geometry);
+        QTRY_VERIFY(connectedAs("bootloader"));
     }
 
     bool connectedAs(const char* type) const
@@ -109,18 +128,11 @@ private:
         return b;
     }
 
-    QString writeImage(const QString& name, const QByteArray& content)
-    {
-        const QString path = images->filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(content) != content.size())
-            return QString();
-        return path;
-    }
-
     QString writeImage(const QString& name, const std::vector<std::uint8_t>& content)
     {
-        return writeImage(name, toBytes(content));
+        QFile f(images->filePath(name));
+        const QByteArray bytes = toBytes(content);
+        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
     }
 
     void waitForEnd()
@@ -146,26 +158,6 @@ private:
         QCOMPARE(lines, FlashingLines::success(path));
         QVERIFY(loader->flash(0, image.size()) == image);
         QTRY_VERIFY(connectedAs("tessaro"));
-    }
-
-    // The commands the device received, in order, run-length encoded: "2x56" and so on.
-    QStringList commandRuns() const
-    {
-        QStringList runs;
-        int last = -1;
-        int count = 0;
-        const auto reports = loader->receivedReports();
-        for (const sim::Report& r : reports) {
-            if (r[0] != last && count > 0) {
-                runs << QStringLiteral("%1x%2").arg(last).arg(count);
-                count = 0;
-            }
-            last = r[0];
-            ++count;
-        }
-        if (count > 0)
-            runs << QStringLiteral("%1x%2").arg(last).arg(count);
-        return runs;
     }
 
     void checkFailedEnd()
@@ -209,85 +201,78 @@ private slots:
         fixture.reset();
     }
 
-    void constructionTakesTheConnectionsDevice()
+    void wholeSequence_data()
     {
-        boot = makeBootloader(false);
-        QVERIFY(boot->linkOk);
-        QCOMPARE(boot->productId, 0x0002u);
-        QCOMPARE(boot->device, connection->handle);
-        QVERIFY(!boot->isBusy());
-        QCOMPARE(boot->settleTimeMs(), SettleMs);
-        // Nothing is sent before getinfo.
-        QVERIFY(loader->receivedReports().empty());
-        QCOMPARE(bootloader::create(connection)->settleTimeMs(), 5000);
-        QCOMPARE(bootloader::create(connection)->replyTimeoutMs(), BootloaderLink::ReplyTimeoutMs);
-        QVERIFY(BootloaderLink::ReplyTimeoutMs >= 1000 && BootloaderLink::ReplyTimeoutMs <= 10000);
-    }
-
-    void getinfoReadsTheGeometry()
-    {
-        boot = makeBootloader();
-        QCOMPARE(boot->flashSize, 32768u);
-        QCOMPARE(boot->pageSize, 512u);
-        QCOMPARE(boot->pageCount, 64u);
-        QCOMPARE(boot->bootloaderSize, 4096u);
-        const auto reports = loader->receivedReports();
-        QCOMPARE(reports.size(), std::size_t(1));
-        QVERIFY(reports[0] == sim::Report{0x01});
+        QTest::addColumn<int>("size");
+        QTest::newRow("8 KiB") << 8192;
+        QTest::newRow("exactly the application area") << AppSize;
+        QTest::newRow("not a multiple of 32") << 1000;
     }
 
     void wholeSequence()
     {
+        QFETCH(int, size);
+        // The real waits by default.
+        QCOMPARE(bootloader::create(connection)->settleTimeMs(), 5000);
+        QCOMPARE(bootloader::create(connection)->replyTimeoutMs(), 3000);
         boot = makeBootloader();
-        const auto image = sim::makeFirmwareImage(8192, "SW 2.5", 3);
+        QCOMPARE(boot->productId, 0x0002u);
+        const auto image = sim::makeFirmwareImage(std::size_t(size), "SW 2.5", 3);
         const QString path = writeImage(QStringLiteral("firmware.0002.bin"), image);
-        loader->clearLog();
 
         boot->updateFromFile(path);
         QVERIFY(boot->isBusy());
+        // A second request is refused while it runs, and the geometry is not read either:
+        // the running sequence owns the handle.
+        boot->updateFromFile(path);
+        QVERIFY(!boot->getinfo());
+        // Replaced during the wait before erasing: what was checked is what is written.
+        writeImage(QStringLiteral("firmware.0002.bin"), sim::makeFirmwareImage(std::size_t(AppSize), "SW 9.9", 5));
         // Polling stops at once, before anything is sent.
         QCOMPARE(timer, QList<bool>({false}));
         QVERIFY(!connection->hotplugTimer->isActive());
         waitForEnd();
 
         QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, FlashingLines::success(path));
-        QCOMPARE(progress, expectedProgress(AppSize, PageSize, 8192));
+        QCOMPARE(lines, QStringList{"Update already running"} + FlashingLines::success(path));
+        QCOMPARE(progress, expectedProgress(AppSize, PageSize, size));
         QCOMPARE(timer, QList<bool>({false, true}));
         QVERIFY(!timerRanDuringSequence);
         QVERIFY(boot->image.isEmpty());
 
-        // Erase every application page, write and read every block, then start.
-        QCOMPARE(commandRuns(), QStringList({QStringLiteral("2x%1").arg(Pages), QStringLiteral("3x256"),
-                                             QStringLiteral("4x256"), QStringLiteral("5x1")}));
-        std::vector<std::uint32_t> pages, blocks;
-        for (std::uint32_t a = 0; a < AppSize; a += PageSize)
-            pages.push_back(a);
-        for (std::uint32_t a = 0; a < 8192; a += 32)
-            blocks.push_back(a);
-        QCOMPARE(loader->requestAddresses(SimBootloader::ErasePage), pages);
-        QCOMPARE(loader->requestAddresses(SimBootloader::WriteBlock), blocks);
-        QCOMPARE(loader->requestAddresses(SimBootloader::ReadBlock), blocks);
+        // The geometry request, every application page erased, every block written and read
+        // back, then the start. Requests: command, 24-bit big-endian address, the data (the
+        // last block padded with 0x00), zeros after byte 36 and after the address otherwise.
+        const int blocks = (size + 31) / 32;
+        const QByteArray padded = toBytes(image) + QByteArray(blocks * 32 - size, '\0');
+        QList<quint32> expected[6];
+        expected[SimBootloader::GetInfo] << 0;
+        for (quint32 a = 0; a < AppSize; a += PageSize)
+            expected[SimBootloader::ErasePage] << a;
+        for (quint32 a = 0; a < quint32(blocks * 32); a += 32)
+            expected[SimBootloader::WriteBlock] << a;
+        expected[SimBootloader::ReadBlock] = expected[SimBootloader::WriteBlock];
+        expected[SimBootloader::RunApplication] << 0;
+        QList<quint32> sent[6];
+        int order = 0;
+        for (const sim::Report& r : loader->receivedReports()) {
+            QVERIFY(r[0] >= order && r[0] <= SimBootloader::RunApplication);
+            order = r[0];
+            const quint32 address = quint32(r[1]) << 16 | quint32(r[2]) << 8 | r[3];
+            sent[order] << address;
+            const bool write = order == SimBootloader::WriteBlock;
+            if (write)
+                QVERIFY(std::equal(r.begin() + 4, r.begin() + 36, reinterpret_cast<const std::uint8_t*>(padded.constData()) + address));
+            QVERIFY(std::all_of(r.begin() + (write ? 36 : 4), r.end(), [](std::uint8_t b) { return b == 0; }));
+        }
+        for (int command = SimBootloader::GetInfo; command <= SimBootloader::RunApplication; ++command)
+            QCOMPARE(sent[command], expected[command]);
         QCOMPARE(loader->applicationStarts(), 1);
 
-        // Request layout: command, 24-bit big-endian address, the data; nothing after byte 36.
-        const auto reports = loader->receivedReports();
-        const sim::Report& write = reports[Pages + 5];
-        QCOMPARE(write[0], std::uint8_t(0x03));
-        QCOMPARE(write[1], std::uint8_t(0x00));
-        QCOMPARE(write[2], std::uint8_t(0x00));
-        QCOMPARE(write[3], std::uint8_t(0xA0));
-        QVERIFY(std::equal(write.begin() + 4, write.begin() + 36, image.begin() + 160));
-        for (const sim::Report& r : reports)
-            QVERIFY(std::all_of(r.begin() + 36, r.end(), [](std::uint8_t b) { return b == 0; }));
-        const sim::Report& erase = reports[3];
-        QVERIFY(std::all_of(erase.begin() + 4, erase.end(), [](std::uint8_t b) { return b == 0; }));
-        QCOMPARE(erase[2], std::uint8_t(0x06));
-
-        // The image is in the flash, the rest of the application area erased.
-        QVERIFY(loader->flash(0, 8192) == image);
-        const auto rest = loader->flash(8192, AppSize - 8192);
-        QVERIFY(std::all_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b == 0xFF; }));
+        // The image is in the flash with its padding, the rest of the application area erased.
+        QVERIFY(loader->flash(0, image.size()) == image);
+        QVERIFY(allBytes(loader->flash(size, blocks * 32 - size), 0x00));
+        QVERIFY(allBytes(loader->flash(blocks * 32, AppSize - blocks * 32), 0xFF));
 
         // The link was closed and the device came back as the sensor with the new version.
         QVERIFY(connectionEvents.startsWith(QStringLiteral("disconnected")));
@@ -296,301 +281,171 @@ private slots:
         unsigned char reply[TessaroLink::ReportBufferSize];
         QVERIFY(connection->sendCommand("app:version;", reply));
         QCOMPARE(colonFields(reply).value(3), QStringLiteral("SW 2.5"));
+        // The last reference deletes it later, on the GUI thread: cleanup() waits for that.
+        boot.reset();
+        QVERIFY(watched);
     }
 
-    void imageOfExactlyTheApplicationSize()
+    void refusedBeforeAnythingIsSent_data()
     {
-        boot = makeBootloader();
-        const auto image = sim::makeFirmwareImage(AppSize, "SW 2.5", 9);
-        const QString path = writeImage(QStringLiteral("full.bin"), image);
-        flashToTheEnd(path, image);
-        QCOMPARE(progress, expectedProgress(AppSize, PageSize, AppSize));
-    }
-
-    void imageThatCannotBeRightIsRefusedBeforeErasing_data()
-    {
+        QTest::addColumn<QString>("setup");
         QTest::addColumn<int>("size");
-        QTest::addColumn<QString>("problem");
-        QTest::newRow("one byte too large") << AppSize + 1 << "Image size too large";
-        QTest::newRow("empty") << 0 << "Image is empty";
+        QTest::addColumn<QStringList>("expected");
+        const QStringList pageSizeZero{"Invalid flash geometry: page size 0", "Abort"};
+        QTest::newRow("one byte too large") << "" << AppSize + 1 << QStringList{"Image size too large", "Abort"};
+        QTest::newRow("empty") << "" << 0 << QStringList{"Image is empty", "Abort"};
+        QTest::newRow("no file selected") << "nofile" << 32 << QStringList{"no file selected!"};
+        QTest::newRow("missing") << "missing" << 32 << QStringList{"Could not open file"};
+        QTest::newRow("directory") << "directory" << 32 << QStringList{"Could not open file"};
+        QTest::newRow("named pipe") << "fifo" << 32 << QStringList{"Could not open file"};
+        if (::geteuid() != 0)
+            QTest::newRow("no permission") << "permission" << 32 << QStringList{"Could not open file"};
+        QTest::newRow("page size 0") << "pagesize0" << 512 << pageSizeZero;
+        QTest::newRow("bootloader above the flash") << "bootabove" << 0
+                                                    << QStringList{"Invalid flash geometry: bootloader size above flash size", "Abort"};
+        QTest::newRow("bootloader as large as the flash") << "bootequal" << 1 << QStringList{"Image size too large", "Abort"};
+        QTest::newRow("geometry never read") << "noinfo" << 0 << pageSizeZero;
+        QTest::newRow("not connected") << "unplugged" << 32 << QStringList{"Bootloader not connected", "Abort"};
     }
 
-    void imageThatCannotBeRightIsRefusedBeforeErasing()
+    void refusedBeforeAnythingIsSent()
     {
+        QFETCH(QString, setup);
         QFETCH(int, size);
-        QFETCH(QString, problem);
-        boot = makeBootloader();
+        QFETCH(QStringList, expected);
+        sim::FlashGeometry geometry;
+        geometry.pageSize = setup == QLatin1String("pagesize0") ? 0 : geometry.pageSize;
+        if (setup.startsWith(QLatin1String("boot"))) {
+            geometry.flashSize = 4096;
+            geometry.bootloaderSize = setup == QLatin1String("bootabove") ? 8192 : 4096;
+        }
+        if (setup.startsWith(QLatin1String("boot")) || setup == QLatin1String("pagesize0"))
+            replugLoader(geometry);
+        if (setup == QLatin1String("unplugged")) {
+            sim::SimBus::instance().unplug(loader.get());
+            QTRY_VERIFY(!connection->isConnected);
+            connection->SetHotPlugTimerState(false);
+        }
+        boot = makeBootloader(false);
+        if (setup != QLatin1String("noinfo") && setup != QLatin1String("unplugged"))
+            QVERIFY(boot->getinfo());
+        lines.clear();
+        QString path = writeImage(QStringLiteral("image.bin"), sim::makeFirmwareImage(std::size_t(size), "SW 2.5"));
+        if (setup == QLatin1String("nofile"))
+            path.clear();
+        else if (setup == QLatin1String("missing"))
+            path += QStringLiteral(".missing");
+        else if (setup == QLatin1String("directory"))
+            path = images->path();
+        else if (setup == QLatin1String("fifo"))  // opening a pipe with no writer would block for good
+            QVERIFY(QFile::remove(path) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        else if (setup == QLatin1String("permission"))
+            QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
         const auto before = loader->flash();
-        const QString path = writeImage(QStringLiteral("image.bin"), sim::makeFirmwareImage(std::size_t(size), "SW 2.5"));
         loader->clearLog();
         boot->updateFromFile(path);
-        // Refused at once, on the GUI thread.
+        // Refused at once, on the GUI thread; nothing reaches the device, even after the wait.
         QVERIFY(!boot->isBusy());
-        QCOMPARE(lines, QStringList({problem, QStringLiteral("Abort")}));
+        QCOMPARE(lines, expected);
         checkFailedEnd();
         QTest::qWait(2 * SettleMs);
         QVERIFY(loader->receivedReports().empty());
         QVERIFY(loader->flash() == before);
-        QCOMPARE(loader->applicationVersion(), std::string("SW 2.4"));
-        QVERIFY(connectedAs("bootloader"));
-    }
-
-    void imageIsReadOnceWhenTheUpdateStarts()
-    {
-        boot = makeBootloader();
-        const auto image = sim::makeFirmwareImage(1000, "SW 2.5", 4);
-        const QString path = writeImage(QStringLiteral("image.bin"), image);
-        boot->updateFromFile(path);
-        // Replaced during the wait before erasing: what was checked is what is written.
-        writeImage(QStringLiteral("image.bin"), sim::makeFirmwareImage(std::size_t(AppSize), "SW 9.9", 5));
-        waitForEnd();
-        QCOMPARE(finished, QList<bool>({true}));
-        QVERIFY(loader->flash(0, image.size()) == image);
-        QCOMPARE(loader->applicationVersion(), std::string("SW 2.5"));
-    }
-
-    void imageSizeNotAMultipleOf32IsPadded()
-    {
-        boot = makeBootloader();
-        const auto image = sim::makeFirmwareImage(1000, "SW 2.5", 5);
-        const QString path = writeImage(QStringLiteral("odd.bin"), image);
-        loader->clearLog();
-        boot->updateFromFile(path);
-        waitForEnd();
-        QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, FlashingLines::success(path));
-        QCOMPARE(progress, expectedProgress(AppSize, PageSize, 1000));
-        QCOMPARE(loader->requestCount(SimBootloader::WriteBlock), 32);
-        QCOMPARE(loader->requestCount(SimBootloader::ReadBlock), 32);
-        // The last block went out padded with 0x00, and so it stands in the flash.
-        const auto reports = loader->receivedReports();
-        const sim::Report& last = reports[static_cast<std::size_t>(Pages) + 31];
-        QCOMPARE(last[0], std::uint8_t(0x03));
-        QVERIFY(std::equal(last.begin() + 4, last.begin() + 12, image.begin() + 992));
-        QVERIFY(std::all_of(last.begin() + 12, last.begin() + 36, [](std::uint8_t b) { return b == 0; }));
-        QVERIFY(loader->flash(0, 1000) == image);
-        QVERIFY(loader->flash(1000, 24) == std::vector<std::uint8_t>(24, 0x00));
-        QTRY_VERIFY(connectedAs("tessaro"));
-    }
-
-    void noFileSelected()
-    {
-        boot = makeBootloader();
-        boot->updateFromFile(QString());
-        QCOMPARE(lines, QStringList({QStringLiteral("no file selected!")}));
-        checkFailedEnd();
-        QVERIFY(!boot->isBusy());
-        QVERIFY(loader->receivedReports().size() == 1);
-    }
-
-    void unreadableFile_data()
-    {
-        QTest::addColumn<QString>("kind");
-        QTest::newRow("missing") << "missing";
-        QTest::newRow("directory") << "directory";
-        QTest::newRow("named pipe") << "fifo";
-        if (::geteuid() != 0)
-            QTest::newRow("no permission") << "permission";
-    }
-
-    void unreadableFile()
-    {
-        QFETCH(QString, kind);
-        boot = makeBootloader();
-        QString path = images->filePath(QStringLiteral("none.bin"));
-        if (kind == QLatin1String("directory")) {
-            path = images->path();
-        } else if (kind == QLatin1String("fifo")) {
-            // Opening a pipe with no writer would block the window for good.
-            QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
-        } else if (kind == QLatin1String("permission")) {
-            path = writeImage(QStringLiteral("locked.bin"), QByteArray(64, 'x'));
-            QVERIFY(QFile::setPermissions(path, QFileDevice::WriteOwner));
-        }
-        boot->updateFromFile(path);
-        QCOMPARE(lines, QStringList({QStringLiteral("Could not open file")}));
-        checkFailedEnd();
-        QCOMPARE(loader->receivedReports().size(), std::size_t(1));
-    }
-
-    void pageSizeZeroIsRefused()
-    {
-        sim::SimBus::instance().unplug(loader.get());
-        QTRY_VERIFY(!connection->isConnected);
-        sim::FlashGeometry g;
-        g.pageSize = 0;
-        plugLoader(g);
-        QTRY_VERIFY(connectedAs("bootloader"));
-        boot = makeBootloader(false);
-        QVERIFY(boot->getinfo());
-        lines.clear();
-        loader->clearLog();
-        boot->updateFromFile(writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(512, "SW 2.5")));
-        QCOMPARE(lines, QStringList({QStringLiteral("Invalid flash geometry: page size 0"), QStringLiteral("Abort")}));
-        checkFailedEnd();
-        QVERIFY(loader->receivedReports().empty());
         // The pass itself refuses too, instead of looping for ever.
-        QVERIFY(!boot->eraseflash());
+        if (setup == QLatin1String("pagesize0"))
+            QVERIFY(!boot->eraseflash());
     }
 
-    void bootloaderAboveFlashSizeIsRefused()
+    void sequenceFails_data()
     {
-        sim::SimBus::instance().unplug(loader.get());
-        QTRY_VERIFY(!connection->isConnected);
-        sim::FlashGeometry g;
-        g.flashSize = 4096;
-        g.bootloaderSize = 8192;
-        plugLoader(g);
-        QTRY_VERIFY(connectedAs("bootloader"));
-        boot = makeBootloader(false);
-        QVERIFY(boot->getinfo());
-        lines.clear();
-        loader->clearLog();
-        boot->updateFromFile(writeImage(QStringLiteral("a.bin"), QByteArray()));
-        QCOMPARE(lines, QStringList({QStringLiteral("Invalid flash geometry: bootloader size above flash size"),
-                                     QStringLiteral("Abort")}));
-        checkFailedEnd();
-        QVERIFY(loader->receivedReports().empty());
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("at");  // exchange number after the geometry request; 0: that request
+        QTest::addColumn<QStringList>("ending");
+        QTest::addColumn<bool>("linkDown");
+        QTest::addColumn<bool>("flashedAfter");  // and then flashed in full (after a re-plug if the link is down)
+        const int write = Pages + 1;
+        const int read = Pages + 8 + 1;
+        const int silent = int(sim::Fault::NoReply);
+        const QString noRead = QStringLiteral("Could not read from bootloader");
+        const QString noWrite = QStringLiteral("Could not write to bootloader");
+        QTest::newRow("geometry request unanswered") << silent << 0 << QStringList{noRead} << true << false;
+        QTest::newRow("geometry request not written") << int(sim::Fault::WriteFails) << 0 << QStringList{noWrite} << true << false;
+        QTest::newRow("silent at the first erase") << silent << 1 << QStringList{noRead, "Flash erase error @ page 0"} << true << false;
+        QTest::newRow("silent at a middle erase") << silent << 20 << QStringList{noRead, "Flash erase error @ page 9728"} << true << false;
+        QTest::newRow("silent at the last erase") << silent << Pages << QStringList{noRead, "Flash erase error @ page 28160"} << true << false;
+        QTest::newRow("silent at the first write") << silent << write << QStringList{noRead, "Flash write error @ page 0"} << true << false;
+        QTest::newRow("silent at the last write") << silent << write + 7 << QStringList{noRead, "Flash write error @ page 224"} << true << true;
+        QTest::newRow("silent at the first read") << silent << read << QStringList{noRead, "Flash read error @ page 0"} << true << false;
+        QTest::newRow("silent at the last read") << silent << read + 7 << QStringList{noRead, "Flash read error @ page 224"} << true << false;
+        QTest::newRow("write fails") << int(sim::Fault::WriteFails) << write + 2 << QStringList{noWrite, "Flash write error @ page 64"} << true << false;
+        QTest::newRow("unplugged") << int(sim::Fault::Unplug) << write + 3 << QStringList{noWrite, "Flash write error @ page 96"} << true << true;
+        QTest::newRow("erase refused") << Refusal << 3 << QStringList{"Start flash erase", "Flash erase error @ page 1024"} << false << true;
+        QTest::newRow("verify mismatch") << Corruption << read + 5
+                                         << QStringList{"Start Reading", "Flash not equal @ a3", "Flash read error @ page 160"} << false << true;
     }
 
-    void geometryNeverReadIsRefused()
+    void sequenceFails()
     {
-        boot = makeBootloader(false);
-        boot->updateFromFile(writeImage(QStringLiteral("a.bin"), QByteArray()));
-        QCOMPARE(lines, QStringList({QStringLiteral("Invalid flash geometry: page size 0"), QStringLiteral("Abort")}));
-        checkFailedEnd();
-        QVERIFY(loader->receivedReports().empty());
-    }
-
-    void hotPlugRestartsOnEveryEnd_data()
-    {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("ok");
-        QTest::newRow("success") << "success" << true;
-        QTest::newRow("no file selected") << "nofile" << false;
-        QTest::newRow("could not open file") << "noopen" << false;
-        QTest::newRow("abort") << "abort" << false;
-    }
-
-    void hotPlugRestartsOnEveryEnd()
-    {
-        QFETCH(QString, how);
-        QFETCH(bool, ok);
-        boot = makeBootloader();
-        QString path = writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(256, "SW 2.5"));
-        if (how == QLatin1String("nofile"))
-            path.clear();
-        else if (how == QLatin1String("noopen"))
-            path += QStringLiteral(".missing");
-        else if (how == QLatin1String("abort"))
-            loader->injectRefusal(1);
-        boot->updateFromFile(path);
-        waitForEnd();
-        QCOMPARE(finished, QList<bool>({ok}));
-        QCOMPARE(timer, QList<bool>({false, true}));
-        QVERIFY(connection->hotplugTimer->isActive());
-        QCOMPARE(lines.last(), ok ? QStringLiteral("Updated succesfully!")
-                                  : how == QLatin1String("nofile") ? QStringLiteral("no file selected!")
-                                  : how == QLatin1String("noopen") ? QStringLiteral("Could not open file")
-                                                                   : QStringLiteral("Abort"));
-        if (!ok) {
-            // Polling runs again, and the open bootloader just stays connected.
+        QFETCH(int, fault);
+        QFETCH(int, at);
+        QFETCH(QStringList, ending);
+        QFETCH(bool, linkDown);
+        QFETCH(bool, flashedAfter);
+        boot = makeBootloader(at > 0);
+        const QString path = writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(256, "SW 2.5"));
+        if (fault == Refusal)
+            loader->injectRefusal(at);
+        else if (fault == Corruption)
+            loader->setReadCorruption(0xA3);
+        else
+            loader->injectFault(qMax(at, 1), static_cast<sim::Fault>(fault));
+        if (at == 0) {
+            QVERIFY(!boot->getinfo());
+            QCOMPARE(lines, ending);
+            QVERIFY(!boot->eraseflashWorker(0));
+        } else {
+            QElapsedTimer clock;
+            clock.start();
+            boot->updateFromFile(path);
+            waitForEnd();
+            // One reply time limit, not for ever.
+            QVERIFY2(clock.elapsed() < 10 * ReplyLimitMs, qPrintable(QString::number(clock.elapsed())));
+            QCOMPARE(lines.mid(lines.size() - ending.size() - 1), ending + QStringList{"Abort"});
+            checkFailedEnd();
+            QCOMPARE(progress, expectedProgress(AppSize, PageSize, 256).mid(0, at - 1));
+            QCOMPARE(loader->applicationStarts(), 0);
+        }
+        QCOMPARE(bool(boot->linkOk), !linkDown);
+        QCOMPARE(loader->exchangeCount(), 1 + at);
+        forgetReports();
+        if (linkDown) {
+            // Down for good: the next request is refused without a word to the device...
+            QVERIFY(!boot->getinfo());
+            boot->updateFromFile(path);
+            QCOMPARE(lines, QStringList({QStringLiteral("Bootloader not connected"), QStringLiteral("Abort")}));
+            checkFailedEnd();
+            QCOMPARE(loader->exchangeCount(), 1 + at);
+            if (!flashedAfter)
+                return;
+            // ...until the device, still in its bootloader, is plugged in again; polling
+            // runs, so the connection sees it go and come back.
+            replugLoader({}, true);
+            QVERIFY(connectionEvents.contains(QStringLiteral("disconnected")));
+            boot.reset();
+            QTRY_VERIFY(watched.isNull());
+            forgetReports();
+            boot = makeBootloader();
+        } else {
+            // Polling runs again, and the open bootloader just stays connected and takes the
+            // same object's next run.
             QTest::qWait(250);
             QVERIFY(connectedAs("bootloader"));
             QVERIFY(!connectionEvents.contains(QStringLiteral("disconnected")));
+            loader->setReadCorruption(std::nullopt);
         }
-    }
-
-    void deviceStopsAnswering_data()
-    {
-        QTest::addColumn<int>("exchange");
-        QTest::addColumn<QString>("failure");
-        const int write = Pages + 1;
-        const int read = Pages + 8 + 1;
-        QTest::newRow("first erase") << 1 << QStringLiteral("Flash erase error @ page 0");
-        QTest::newRow("middle erase") << 20 << QStringLiteral("Flash erase error @ page 9728");
-        QTest::newRow("last erase") << Pages << QStringLiteral("Flash erase error @ page 28160");
-        QTest::newRow("first write") << write << QStringLiteral("Flash write error @ page 0");
-        QTest::newRow("last write") << write + 7 << QStringLiteral("Flash write error @ page 224");
-        QTest::newRow("first read") << read << QStringLiteral("Flash read error @ page 0");
-        QTest::newRow("last read") << read + 7 << QStringLiteral("Flash read error @ page 224");
-    }
-
-    void deviceStopsAnswering()
-    {
-        QFETCH(int, exchange);
-        QFETCH(QString, failure);
-        boot = makeBootloader();
-        const QString path = writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(256, "SW 2.5"));
-        loader->injectFault(exchange, sim::Fault::NoReply);
-        QElapsedTimer clock;
-        clock.start();
-        boot->updateFromFile(path);
-        waitForEnd();
-        // One reply time limit, not for ever.
-        QVERIFY2(clock.elapsed() < 10 * ReplyLimitMs, qPrintable(QString::number(clock.elapsed())));
-        QCOMPARE(lines.mid(lines.size() - 3),
-                 QStringList({QStringLiteral("Could not read from bootloader"), failure, QStringLiteral("Abort")}));
-        checkFailedEnd();
-        QVERIFY(!boot->linkOk);
-        QCOMPARE(loader->applicationStarts(), 0);
-        QCOMPARE(loader->exchangeCount(), 1 + exchange);
-        // The link is down for good: the next request is refused without a word to the device.
-        lines.clear();
-        finished.clear();
-        timer.clear();
-        QVERIFY(!boot->getinfo());
-        boot->updateFromFile(path);
-        QCOMPARE(lines, QStringList({QStringLiteral("Bootloader not connected"), QStringLiteral("Abort")}));
-        checkFailedEnd();
-        QCOMPARE(loader->exchangeCount(), 1 + exchange);
-    }
-
-    void getinfoWithoutReply()
-    {
-        boot = makeBootloader(false);
-        loader->injectFault(1, sim::Fault::NoReply);
-        QVERIFY(!boot->getinfo());
-        QCOMPARE(lines, QStringList({QStringLiteral("Could not read from bootloader")}));
-        QVERIFY(!boot->linkOk);
-    }
-
-    void getinfoWriteFailureTakesTheLinkDown()
-    {
-        boot = makeBootloader(false);
-        loader->injectFault(1, sim::Fault::WriteFails);
-        QVERIFY(!boot->getinfo());
-        QCOMPARE(lines, QStringList({QStringLiteral("Could not write to bootloader")}));
-        QVERIFY(!boot->linkOk);
-        QVERIFY(!boot->getinfo());
-        QVERIFY(!boot->eraseflashWorker(0));
-        QCOMPARE(loader->exchangeCount(), 1);
-    }
-
-    void writeFailureAborts()
-    {
-        boot = makeBootloader();
-        loader->injectFault(Pages + 3, sim::Fault::WriteFails);
-        boot->updateFromFile(writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(256, "SW 2.5")));
-        waitForEnd();
-        QCOMPARE(lines.mid(lines.size() - 3),
-                 QStringList({QStringLiteral("Could not write to bootloader"), QStringLiteral("Flash write error @ page 64"),
-                              QStringLiteral("Abort")}));
-        checkFailedEnd();
-        QVERIFY(!boot->linkOk);
-    }
-
-    void refusedEraseKeepsTheLink()
-    {
-        boot = makeBootloader();
-        loader->injectRefusal(3);
-        boot->updateFromFile(writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(256, "SW 2.5")));
-        waitForEnd();
-        QCOMPARE(lines, QStringList({QStringLiteral("Start flash erase"), QStringLiteral("Flash erase error @ page 1024"),
-                                     QStringLiteral("Abort")}));
-        checkFailedEnd();
-        QVERIFY(boot->linkOk);
-        QCOMPARE(progress, QList<int>({0, 1}));
+        // An image long enough to hold its version, so the sensor comes back.
+        const auto image = sim::makeFirmwareImage(1024, "SW 2.5", 2);
+        flashToTheEnd(writeImage(QStringLiteral("b.bin"), image), image);
     }
 
     void runApplicationWriteFailureStillEnds()
@@ -610,157 +465,48 @@ private slots:
         QTRY_VERIFY(connectedAs("bootloader"));
     }
 
-    void verifyMismatchThenFlashAgain()
+    void ownerDeletedWhileTheSequenceRuns_data()
     {
-        boot = makeBootloader();
-        const auto image = sim::makeFirmwareImage(1024, "SW 2.5", 1);
-        const QString path = writeImage(QStringLiteral("a.bin"), image);
-        loader->setReadCorruption(0x123);
-        boot->updateFromFile(path);
-        waitForEnd();
-        QCOMPARE(lines.mid(lines.size() - 4),
-                 QStringList({QStringLiteral("Start Reading"), QStringLiteral("Flash not equal @ 123"),
-                              QStringLiteral("Flash read error @ page 288"), QStringLiteral("Abort")}));
-        checkFailedEnd();
-        QVERIFY(boot->linkOk);
-        QCOMPARE(loader->applicationStarts(), 0);
-        QCOMPARE(loader->requestAddresses(SimBootloader::ReadBlock).back(), 288u);
-
-        // The device stays in its bootloader, and the same object flashes it again.
-        QTest::qWait(250);
-        QVERIFY(connectedAs("bootloader"));
-        loader->setReadCorruption(std::nullopt);
-        forgetReports();
-        flashToTheEnd(path, image);
+        QTest::addColumn<bool>("onDisconnect");
+        QTest::newRow("while it runs") << false;
+        // As the main window does: the view, and with it its reference, goes on disconnected().
+        QTest::newRow("on disconnected()") << true;
     }
 
-    void deviceLeftInBootloaderIsFlashedAfterReconnect()
+    void ownerDeletedWhileTheSequenceRuns()
     {
-        boot = makeBootloader();
-        const auto image = sim::makeFirmwareImage(2048, "SW 2.5", 2);
-        const QString path = writeImage(QStringLiteral("a.bin"), image);
-        // Fails before the block holding the version: no valid application is left.
-        loader->injectFault(Pages + 5, sim::Fault::NoReply);
-        boot->updateFromFile(path);
-        waitForEnd();
-        QVERIFY(!boot->linkOk);
-        QCOMPARE(loader->applicationVersion(), std::string());
-
-        // Unplugged and plugged again: polling runs, so the connection sees both.
-        sim::SimBus::instance().unplug(loader.get());
-        QTRY_VERIFY(connectionEvents.contains(QStringLiteral("disconnected")));
-        sim::SimBus::instance().plug(loader);
-        QTRY_VERIFY(connectedAs("bootloader"));
-
-        boot.reset();
-        QTRY_VERIFY(watched.isNull());
-        forgetReports();
-        boot = makeBootloader();
-        flashToTheEnd(path, image);
-    }
-
-    void unplugDuringTheSequence()
-    {
-        boot = makeBootloader();
-        loader->injectFault(Pages + 4, sim::Fault::Unplug);
-        boot->updateFromFile(writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(1024, "SW 2.5")));
-        waitForEnd();
-        QCOMPARE(lines.mid(lines.size() - 3),
-                 QStringList({QStringLiteral("Could not write to bootloader"), QStringLiteral("Flash write error @ page 96"),
-                              QStringLiteral("Abort")}));
-        checkFailedEnd();
-        // Polling runs again and notices that the device is gone.
-        QTRY_VERIFY(connectionEvents.contains(QStringLiteral("disconnected")));
-        QVERIFY(!connection->isConnected);
-    }
-
-    void secondUpdateIsRefusedWhileOneRuns()
-    {
-        boot = makeBootloader();
-        boot->setSettleTimeMs(200);
-        const QString path = writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(512, "SW 2.5"));
-        boot->updateFromFile(path);
-        QVERIFY(boot->isBusy());
-        boot->updateFromFile(path);
-        boot->updateFromFile(QString());
-        QCOMPARE(lines, QStringList({QStringLiteral("Update already running"), QStringLiteral("Update already running")}));
-        // The running sequence owns the handle: no geometry read either.
-        QVERIFY(!boot->getinfo());
-        QCOMPARE(timer, QList<bool>({false}));
-        waitForEnd();
-        QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(timer, QList<bool>({false, true}));
-        QCOMPARE(lines.mid(2), FlashingLines::success(path));
-        QCOMPARE(loader->requestCount(SimBootloader::ErasePage), Pages);
-        QCOMPARE(loader->requestCount(SimBootloader::GetInfo), 1);
-        QCOMPARE(loader->applicationStarts(), 1);
-        QTRY_VERIFY(connectedAs("tessaro"));
-    }
-
-    void notConnectedAtConstruction()
-    {
-        sim::SimBus::instance().unplug(loader.get());
-        QTRY_VERIFY(!connection->isConnected);
-        connection->SetHotPlugTimerState(false);
-        boot = makeBootloader(false);
-        QVERIFY(!boot->linkOk);
-        QVERIFY(!boot->getinfo());
-        boot->updateFromFile(writeImage(QStringLiteral("a.bin"), QByteArray(32, 'x')));
-        QCOMPARE(lines, QStringList({QStringLiteral("Bootloader not connected"), QStringLiteral("Abort")}));
-        checkFailedEnd();
-    }
-
-    void ownerDeletedMidSequence()
-    {
+        QFETCH(bool, onDisconnect);
         auto* owner = new QObject;
-        auto held = QSharedPointer<QSharedPointer<bootloader>>::create(makeBootloader());
-        // The owner holds the only reference besides the sequence's own.
-        connect(owner, &QObject::destroyed, [held] { held->reset(); });
-        QPointer<bootloader> b = held->data();
+        QPointer<QObject> ownerWatch = owner;
+        {
+            // The owner holds the only reference besides the sequence's own.
+            auto held = QSharedPointer<QSharedPointer<bootloader>>::create(makeBootloader());
+            connect(owner, &QObject::destroyed, [held] { held->reset(); });
+        }
+        if (onDisconnect)
+            connect(connection.data(), &tessaro::disconnected, owner, [owner] { delete owner; });
+        QPointer<bootloader> b = watched;
         const auto image = sim::makeFirmwareImage(4096, "SW 2.5", 4);
         const QString path = writeImage(QStringLiteral("a.bin"), image);
+        if (!onDisconnect)
+            b->setSettleTimeMs(200);
         b->updateFromFile(path);
-        QTRY_VERIFY_WITH_TIMEOUT(lines.contains(QStringLiteral("Start flashing")), SequenceTimeoutMs);
-        delete owner;
-        held.reset();
-        QVERIFY(b);  // still alive: the sequence runs on
-        waitForEnd();
-        QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, FlashingLines::success(path));
-        QCOMPARE(timer, QList<bool>({false, true}));
-        // Released afterwards, on the GUI thread.
-        QTRY_VERIFY(b.isNull());
-        QVERIFY(loader->flash(0, 4096) == image);
-        QTRY_VERIFY(connectedAs("tessaro"));
-    }
-
-    void ownerDeletedOnDisconnect()
-    {
-        // As the main window does: the view, and with it its reference, goes on disconnected().
-        auto* owner = new QObject;
-        auto held = QSharedPointer<QSharedPointer<bootloader>>::create(makeBootloader());
-        connect(owner, &QObject::destroyed, [held] { held->reset(); });
-        connect(connection.data(), &tessaro::disconnected, owner, [owner] { delete owner; });
-        QPointer<bootloader> b = held->data();
-        QPointer<QObject> ownerWatch = owner;
-        held.reset();
-        b->updateFromFile(writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(512, "SW 2.5")));
+        if (!onDisconnect) {
+            // Gone during the wait before erasing, so certainly while the sequence runs.
+            delete owner;
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QVERIFY(b);  // still alive: the sequence runs on
+        }
         waitForEnd();
         QVERIFY(ownerWatch.isNull());
         QCOMPARE(finished, QList<bool>({true}));
+        QCOMPARE(lines, FlashingLines::success(path));
         QCOMPARE(timer, QList<bool>({false, true}));
         QVERIFY(connection->hotplugTimer->isActive());
+        // Released afterwards, on the GUI thread.
         QTRY_VERIFY(b.isNull());
+        QVERIFY(loader->flash(0, image.size()) == image);
         QTRY_VERIFY(connectedAs("tessaro"));
-    }
-
-    void lastReferenceWhileIdleDeletesLater()
-    {
-        boot = makeBootloader();
-        QPointer<bootloader> b = boot.data();
-        boot.reset();
-        QVERIFY(b);  // deleteLater, not at once
-        QTRY_VERIFY(b.isNull());
     }
 
     void sensorToBootloaderAndBackThroughTheConnection()

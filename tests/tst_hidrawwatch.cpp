@@ -7,8 +7,6 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <vector>
-
 namespace {
 
 enum class Event {
