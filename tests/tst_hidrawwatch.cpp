@@ -17,6 +17,9 @@ enum class Event {
     ScansAfterChange // a node appears, then the ticks after it scan
 };
 
+// What the bus lists as the device's path.
+enum class Listed { Node, SimulatorPath, FileElsewhere, MissingNode };
+
 bool touch(const QString& path, const QByteArray& content = {})
 {
     QFile file(path);
@@ -26,6 +29,7 @@ bool touch(const QString& path, const QByteArray& content = {})
 } // namespace
 
 Q_DECLARE_METATYPE(Event)
+Q_DECLARE_METATYPE(Listed)
 
 class tst_hidrawwatch : public QObject
 {
@@ -34,23 +38,25 @@ class tst_hidrawwatch : public QObject
 private slots:
     void scanDue_data()
     {
-        QTest::addColumn<bool>("nodePaths");   // the bus lists paths in the watched folder
+        QTest::addColumn<Listed>("listed");
         QTest::addColumn<bool>("catalogueDevice");
         QTest::addColumn<Event>("event");
         QTest::addColumn<bool>("due");
 
-        QTest::newRow("a bus of other paths (the simulator) scans every tick") << false << false << Event::None << true;
-        QTest::newRow("kernel nodes, nothing changed: no scan") << true << false << Event::None << false;
-        QTest::newRow("a node appears: scan") << true << false << Event::NodeCreated << true;
-        QTest::newRow("the catalogue is edited: scan") << true << false << Event::CatalogueEdited << true;
-        QTest::newRow("a catalogue device is listed: scan every tick") << true << true << Event::None << true;
-        QTest::newRow("the safety interval passes: scan") << true << false << Event::SafetyInterval << true;
-        QTest::newRow("quiet again after the ticks that follow a change") << true << false << Event::ScansAfterChange << false;
+        QTest::newRow("a bus of other paths (the simulator) scans every tick") << Listed::SimulatorPath << false << Event::None << true;
+        QTest::newRow("files of another folder: scan every tick") << Listed::FileElsewhere << false << Event::None << true;
+        QTest::newRow("a missing node of the folder: scan every tick") << Listed::MissingNode << false << Event::None << true;
+        QTest::newRow("kernel nodes, nothing changed: no scan") << Listed::Node << false << Event::None << false;
+        QTest::newRow("a node appears: scan") << Listed::Node << false << Event::NodeCreated << true;
+        QTest::newRow("the catalogue is edited: scan") << Listed::Node << false << Event::CatalogueEdited << true;
+        QTest::newRow("a catalogue device is listed: scan every tick") << Listed::Node << true << Event::None << true;
+        QTest::newRow("the safety interval passes: scan") << Listed::Node << false << Event::SafetyInterval << true;
+        QTest::newRow("quiet again after the ticks that follow a change") << Listed::Node << false << Event::ScansAfterChange << false;
     }
 
     void scanDue()
     {
-        QFETCH(bool, nodePaths);
+        QFETCH(Listed, listed);
         QFETCH(bool, catalogueDevice);
         QFETCH(Event, event);
         QFETCH(bool, due);
@@ -60,19 +66,20 @@ private slots:
         const QString catalogue = data.filePath(QStringLiteral("supported.json"));
         QVERIFY(touch(dev.filePath(QStringLiteral("hidraw0"))));
         QVERIFY(touch(catalogue, "{}"));
-        const QByteArray node = nodePaths ? dev.filePath(QStringLiteral("hidraw0")).toLocal8Bit()
-                                          : QByteArray("sim/1209:0001:00");
-        hid_device_info listed{};
-        listed.path = const_cast<char*>(node.constData());
+        const QString paths[] = {dev.filePath(QStringLiteral("hidraw0")), QStringLiteral("sim/1209:0001:00"),
+                                 catalogue, dev.filePath(QStringLiteral("hidraw9"))};
+        const QByteArray node = paths[int(listed)].toLocal8Bit();
+        hid_device_info device{};
+        device.path = const_cast<char*>(node.constData());
 
         HidrawWatch watch(catalogue);
         watch.setFolder(dev.path());
         QVERIFY(watch.scanDue());  // nothing scanned yet
-        watch.scanned(&listed, catalogueDevice);
+        watch.scanned(&device, catalogueDevice);
         // The scans that follow the start of the watch, for a node made meanwhile.
         for (int i = 0; i < HidrawWatch::TicksAfterChange; ++i) {
             QVERIFY(watch.scanDue());
-            watch.scanned(&listed, catalogueDevice);
+            watch.scanned(&device, catalogueDevice);
         }
 
         switch (event) {
@@ -92,7 +99,7 @@ private slots:
             QTRY_VERIFY(watch.scanDue());
             for (int i = 0; i < HidrawWatch::TicksAfterChange; ++i) {
                 QVERIFY(watch.scanDue());
-                watch.scanned(&listed, false);
+                watch.scanned(&device, false);
             }
             break;
         }
