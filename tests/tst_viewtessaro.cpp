@@ -27,42 +27,23 @@
 
 namespace {
 
-QJsonObject parameter(const QString& name, const QString& type, const QString& regname, const QString& module = "sens")
-{
-    QJsonObject p{{"name", name}, {"type", type}, {"regname", regname}, {"module", module}, {"min", "0"}, {"max", "255"}};
-    if (type == QLatin1String("enum"))
-        p.insert("values", QJsonArray{QJsonObject{{"value", "8"}, {"comment", "Manual"}},
-                                      QJsonObject{{"value", "136"}, {"comment", "Auto"}}});
-    return p;
-}
-
 // Entries that are no parameter or of an unknown type get no editor.
-QJsonObject modelFile()
-{
-    const auto group = [](const QString& name, const QJsonArray& parameters) {
-        return QJsonObject{{"name", name}, {"parameters", parameters}};
-    };
-    const auto write = [](const QString& module, const QString& regname, const QString& value) {
-        return QJsonObject{{"module", module}, {"regname", regname}, {"value", value}};
-    };
-    return QJsonObject{
-        {"parameters_system",
-         QJsonArray{group("Detection", {parameter("Gain", "int", "gain"), "not an object",
-                                        parameter("Mode", "enum", "conf1thr"), parameter("Filter", "bool", "filter")}),
-                    group("Pen", {parameter("Float", "float", "fl", "pen"), parameter("Power", "int", "power", "pen"),
-                                  parameter("Beep", "bool", "beep", "pen")})}},
-        {"parameters_advanced", QJsonArray{parameter("Threshold", "int", "thr"), 7, parameter("Level", "int", "level")}},
-        {"parameters_simple",
-         QJsonArray{QJsonObject{{"name", "Bright"}, {"info", "For bright rooms"},
-                                {"parameters", QJsonArray{write("sens", "gain", "12abc"), write("pen", "power", "3"),
-                                                          write("sens", "thr", "40")}}},
-                    QJsonObject{{"name", "Empty"}}}},
-        {"setting_easy_sensor_man", "thrman"},
-        {"setting_easy_sensor_auto", "thrauto"},
-        {"parameters_easy_man", QJsonArray{"10", "20", "30", "40"}},
-        {"parameters_easy_auto", QJsonArray{"100", "200", "300"}},
-    };
-}
+const char* const Model = R"({
+  "parameters_system": [
+    {"name": "Detection", "parameters": [{"name": "Gain", "type": "int", "regname": "gain", "module": "sens",
+        "min": "0", "max": "255"}, "not an object", {"name": "Mode", "type": "enum", "regname": "conf1thr",
+        "module": "sens", "values": [{"value": "8", "comment": "Manual"}, {"value": "136", "comment": "Auto"}]},
+        {"name": "Filter", "type": "bool", "regname": "filter", "module": "sens"}]},
+    {"name": "Pen", "parameters": [{"name": "Float", "type": "float", "regname": "fl", "module": "pen"},
+        {"name": "Power", "type": "int", "regname": "power", "module": "pen", "min": "0", "max": "255"},
+        {"name": "Beep", "type": "bool", "regname": "beep", "module": "pen"}]}],
+  "parameters_advanced": [{"name": "Threshold", "type": "int", "regname": "thr", "module": "sens", "min": "0",
+      "max": "255"}, 7, {"name": "Level", "type": "int", "regname": "level", "module": "sens", "min": "0", "max": "255"}],
+  "parameters_simple": [{"name": "Bright", "info": "For bright rooms", "parameters": [
+      {"module": "sens", "regname": "gain", "value": "12abc"}, {"module": "pen", "regname": "power", "value": "3"},
+      {"module": "sens", "regname": "thr", "value": "40"}]}, {"name": "Empty"}],
+  "setting_easy_sensor_man": "thrman", "setting_easy_sensor_auto": "thrauto",
+  "parameters_easy_man": ["10", "20", "30", "40"], "parameters_easy_auto": ["100", "200", "300"]})";
 
 const QStringList EditorReads{"sens:read:gain;", "sens:read:conf1thr;", "sens:read:filter;", "pen:read:power;",
                               "pen:read:beep;",  "sens:read:thr;",      "sens:read:level;"};
@@ -79,13 +60,7 @@ private:
     std::shared_ptr<sim::SimSensor> sensor;
     QPointer<tessaro> device;
     QPointer<view_tessaro> view;
-    // Each test's sensor has an identity of its own: earlier tests' checks may still arrive.
     QString sensorIdOfTest;
-
-    void writeModel(const QJsonObject& model)
-    {
-        fixture->writeFile(QStringLiteral("sensors/model.json"), QJsonDocument(model).toJson());
-    }
 
     // The view as the main window builds it, with the poll stopped so tests tick by hand.
     void buildView(bool reload = true)
@@ -98,11 +73,14 @@ private:
 
     QStringList sent() const { return SimFixture::commands(*sensor); }
 
-    int checkRequestsOfThisTest() const
+    // Earlier tests' checks may still arrive: each test's sensor has an identity of its own.
+    QVector<StandInService::Request> requestsFrom(const QString& id) const
     {
+        QVector<StandInService::Request> found;
         const auto requests = service->requests();
-        return int(std::count_if(requests.begin(), requests.end(),
-                                 [this](const auto& r) { return r.identity.value(0) == sensorIdOfTest; }));
+        std::copy_if(requests.begin(), requests.end(), std::back_inserter(found),
+                     [&id](const auto& request) { return request.identity.value(0) == id; });
+        return found;
     }
 
 private slots:
@@ -113,7 +91,7 @@ private slots:
     {
         fixture.emplace();
         fixture->writeCatalogue({SimFixture::sensorEntry({"SW 2.4"}, {"HW 1.1"}, "model.json")});
-        writeModel(modelFile());
+        fixture->writeFile(QStringLiteral("sensors/model.json"), Model);
         sensor = fixture->plugSensor();
         static int testNumber = 0;
         sensorIdOfTest = QStringLiteral("TS-%1").arg(++testNumber);
@@ -169,17 +147,9 @@ private slots:
         QCOMPARE(QStringList({sensorId, sensorHw, sensorSw}), shown.mid(0, 3));
         const QStringList identity = shown.mid(0, 3) << QStringLiteral("UTIL 2.2");
         QCOMPARE(view->checkData, QString::fromLatin1(identity.join(';').toLatin1().toBase64()));
-        const auto thisViews = [this] {
-            QVector<StandInService::Request> found;
-            const auto requests = service->requests();
-            std::copy_if(requests.begin(), requests.end(), std::back_inserter(found),
-                         [this](const auto& r) { return r.data == view->checkData.toLatin1(); });
-            return found;
-        };
-        QTRY_COMPARE(thisViews().size(), 1);
-        const auto request = thisViews().constFirst();
-        QCOMPARE(request.path, QStringLiteral("/utility/check.php"));
-        QCOMPARE(request.identity, identity);
+        QTRY_COMPARE(requestsFrom(shown.at(0)).size(), 1);
+        QCOMPARE(requestsFrom(shown.at(0)).constFirst().path, QStringLiteral("/utility/check.php"));
+        QCOMPARE(requestsFrom(shown.at(0)).constFirst().identity, identity);
         QTRY_VERIFY(!view->checkRequest->isPending());
     }
 
@@ -255,7 +225,7 @@ private slots:
         QCOMPARE(view->presetCombo->count(), fileMissing ? 0 : 2);
         QCOMPARE(sensorId, QStringLiteral("before"));
         QTest::qWait(50);
-        QCOMPARE(checkRequestsOfThisTest(), 0);
+        QVERIFY(requestsFrom(sensorIdOfTest).isEmpty());
     }
 
     void tabsAndAdvancedButtonsRead()
@@ -360,9 +330,9 @@ private slots:
 
     void emptyEasyTableWritesNothing()
     {
-        QJsonObject model = modelFile();
+        QJsonObject model = QJsonDocument::fromJson(Model).object();
         model.remove("parameters_easy_auto");
-        writeModel(model);
+        fixture->writeFile(QStringLiteral("sensors/model.json"), QJsonDocument(model).toJson());
         buildView();
         QCOMPARE(view->easySlider->maximum(), 0);
         sensor->clearLog();
