@@ -161,20 +161,6 @@ private slots:
         QCOMPARE(QRect(window.pos(), window.size()), expected);
     }
 
-    void exitStoresTheGeometryForTheNextStart()
-    {
-        {
-            viewMain window;
-            window.show();
-            window.move(50, 60);
-            window.resize(800, 500);
-            findAction(&window, QStringLiteral("[menu:file:exit]"))->trigger();
-            QVERIFY(!window.isVisible());
-        }
-        viewMain again;
-        QCOMPARE(QRect(again.pos(), again.size()), QRect(50, 60, 800, 500));
-    }
-
     void pagesAndStatusLineFollowTheDevice_data()
     {
         QTest::addColumn<QString>("device");
@@ -249,6 +235,7 @@ private slots:
 
         sim::SimBus::instance().unplug(sensor.get());
         window.device->hotplugWorker();
+        window.device->hotplugWorker();  // an empty bus again: nothing new to log
         QVERIFY(showsConnectPrompt(window));
         auto loader = std::make_shared<sim::SimBootloader>();
         sim::SimBus::instance().plug(loader);
@@ -320,24 +307,19 @@ private slots:
         }
     }
 
+    // Sorted by code, each with a mnemonic that no entry before it took.
     void languageMenuInCodeOrder()
     {
         appSettings().setValue(QStringLiteral("lang"), QStringLiteral("en"));
         viewMain window;
         auto* group = window.findChild<QActionGroup*>();
-        QStringList names, tips, checked;
-        const auto actions = group->actions();
-        for (QAction* action : actions) {
-            names << action->text();
-            tips << action->toolTip();
-            if (action->isChecked())
-                checked << action->data().toString();
-        }
-        // Each with a mnemonic that no entry before it took.
-        QCOMPARE(names, QStringList({"&Dansk && Co", "D&eutsch", "E&nglish", "Nede&rlands"}));
-        QCOMPARE(tips, QStringList({"Danish, da", "German, de", "English, en", "Dutch, nl"}));
-        QCOMPARE(checked, QStringList({"en"}));
         QVERIFY(group->isExclusive());
+        QStringList entries;
+        const auto actions = group->actions();
+        for (QAction* action : actions)
+            entries << action->text() + " / " + action->toolTip() + (action->isChecked() ? " *" : "");
+        QCOMPARE(entries, QStringList({"&Dansk && Co / Danish, da", "D&eutsch / German, de",
+                                       "E&nglish / English, en *", "Nede&rlands / Dutch, nl"}));
     }
 
     void languageChangeRestarts_data()
@@ -404,32 +386,22 @@ private slots:
             QVERIFY(entry->isEnabled());
     }
 
-    void webLinks_data()
-    {
-        QTest::addColumn<QString>("entry");
-        QTest::addColumn<QString>("path");
-        QTest::newRow("help") << "[menu:info:help]" << "/utility/help.php";
-        QTest::newRow("support") << "[menu:info:support]" << "/utility/support.php";
-        QTest::newRow("web") << "[menu:info:web]" << "/utility/web.php";
-        QTest::newRow("registration") << "[menu:info:registration]" << "/utility/registration.php";
-    }
-
     // Without a sensor view the identity last shown stands in.
     void webLinks()
     {
-        QFETCH(QString, entry);
-        QFETCH(QString, path);
         // Chosen so that the Base64 text holds "+", "/" and "=".
         sensorId = QStringLiteral("ID>>?");
         sensorHw = QStringLiteral("HW 1.1");
         sensorSw = QStringLiteral("SW 2.4");
-        viewMain window;
-        findAction(&window, entry)->trigger();
         const QString data = QString::fromLatin1(QByteArray("ID>>?;HW 1.1;SW 2.4;UTIL 2.2").toBase64());
         QVERIFY(data.contains(QLatin1Char('+')) || data.contains(QLatin1Char('/')));
-        QCOMPARE(browser.urls.size(), 1);
-        QCOMPARE(browser.urls.first().toString(QUrl::FullyEncoded),
-                 QStringLiteral("http://127.0.0.1:9") + path + QStringLiteral("?data=") + data);
+        viewMain window;
+        for (const QString page : {"help", "support", "web", "registration"}) {
+            findAction(&window, "[menu:info:" + page + "]")->trigger();
+            QCOMPARE(browser.urls.size(), 1);
+            QCOMPARE(browser.urls.takeFirst().toString(QUrl::FullyEncoded),
+                     "http://127.0.0.1:9/utility/" + page + ".php?data=" + data);
+        }
     }
 
     void eachAboutClickOpensAWindow()
@@ -438,18 +410,15 @@ private slots:
         QAction* about = findAction(&window, QStringLiteral("[menu:info:about]"));
         about->trigger();
         about->trigger();
-        QList<view_about*> windows;
+        int shown = 0;
         const auto topLevels = QApplication::topLevelWidgets();
         for (QWidget* widget : topLevels) {
-            if (auto* view = qobject_cast<view_about*>(widget))
-                windows << view;
+            if (auto* view = qobject_cast<view_about*>(widget)) {
+                shown += view->isVisible() && view->statusLabel->text().isEmpty() ? 1 : 0;
+                view->deleteLater();
+            }
         }
-        QCOMPARE(windows.size(), 2);
-        for (view_about* view : windows) {
-            QVERIFY(view->isVisible());
-            QVERIFY(view->statusLabel->text().isEmpty());
-            view->deleteLater();
-        }
+        QCOMPARE(shown, 2);
     }
 
     void sensorShownAtOnceAndReleasedWithTheWindow()
