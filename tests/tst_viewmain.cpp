@@ -31,6 +31,7 @@
 #include <QTabWidget>
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 
 // Catches the addresses the window hands to the desktop's browser.
@@ -421,21 +422,17 @@ private slots:
         QCOMPARE(shown, 2);
     }
 
+    // Shown before the window is; the handle closes with the window, so the next one opens the sensor.
     void sensorShownAtOnceAndReleasedWithTheWindow()
     {
-        auto sensor = fixture->plugSensor();
-        QPointer<tessaro> device;
-        {
-            viewMain window;
-            QVERIFY(!showsConnectPrompt(window));
-            QVERIFY(findAction(&window, QStringLiteral("[menu:file:update]"))->isEnabled());
-            device = window.device;
-            QVERIFY(device->isConnected);
-        }
+        fixture->plugSensor();
+        auto window = std::make_unique<viewMain>();
+        QVERIFY(!showsConnectPrompt(*window));
+        QVERIFY(findAction(window.get(), QStringLiteral("[menu:file:update]"))->isEnabled());
+        const QPointer<tessaro> device = window->device;
+        window.reset();
         QVERIFY(device.isNull());
-        // The handle was closed: the sensor may be opened by the next window.
-        viewMain next;
-        QVERIFY(next.device->isConnected);
+        QVERIFY(viewMain().device->isConnected);
     }
 };
 
