@@ -36,6 +36,16 @@ private:
         return SimFixture::commands(sensor).count(QStringLiteral("app:version;"));
     }
 
+    // A device at a path of its own, by default the sensor's maker's.
+    std::shared_ptr<sim::SimSensor> plug(int productId, const char* path, int vendorId = 0)
+    {
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.productId = static_cast<std::uint16_t>(productId);
+        info.vendorId = vendorId ? static_cast<std::uint16_t>(vendorId) : info.vendorId;
+        info.path = path;
+        return fixture->plugSensor(info);
+    }
+
 private slots:
     void initTestCase() { previousHandler = qInstallMessageHandler(noteLine); }
 
@@ -80,6 +90,10 @@ private slots:
         QVERIFY(device->isConnected);
         device->SetHotPlugTimerState(true);
         QTRY_COMPARE(events.count(QStringLiteral("disconnected")), 2);
+        // Closed, a switch sends nothing and a disconnect only signals.
+        device->startUpgrade();
+        QVERIFY(device->disconnectDevice());
+        QCOMPARE(events.count(QStringLiteral("disconnected")), 3);
     }
 
     void versionCheck_data()
@@ -92,6 +106,7 @@ private slots:
         QTest::newRow("four fields") << "app:version:HW 1.1:SW 2.4;" << false;
         QTest::newRow("case differs") << "app:version:hw 1.1:SW 2.4:x;" << false;
         QTest::newRow("empty") << "" << false;
+        QTest::newRow("write fails: connects at the next tick") << "write fails" << true;
     }
 
     void versionCheck()
@@ -100,9 +115,16 @@ private slots:
         QFETCH(bool, accepted);
         device->setVersionRetryMs(200);
         auto sensor = fixture->plugSensor();
-        sensor->setVersionReply(reply.toStdString());
+        if (reply == QLatin1String("write fails")) {
+            sensor->injectFault(1, sim::Fault::WriteFails);
+            device->hotplugWorker();
+            QCOMPARE(events, QStringList({"disconnected"}));
+            events.clear();
+        } else {
+            sensor->setVersionReply(reply.toStdString());
+        }
         device->hotplugWorker();
-        QCOMPARE(device->isConnected, accepted);
+        QCOMPARE(events, accepted ? QStringList({"connected", "connectedLoad"}) : QStringList());
         if (accepted)
             return;
         QVERIFY(events.isEmpty());
@@ -121,38 +143,26 @@ private slots:
         QVERIFY(events.isEmpty());
     }
 
-    void writeFailureDuringVersionCheck()
-    {
-        fixture->plugSensor()->injectFault(1, sim::Fault::WriteFails);
-        device->hotplugWorker();
-        QCOMPARE(events, QStringList({"disconnected"}));
-        // The next tick connects normally.
-        device->hotplugWorker();
-        QCOMPARE(events, QStringList({"disconnected", "connected", "connectedLoad"}));
-    }
-
     void openAndStartUpgrade_data()
     {
         QTest::addColumn<int>("productId");
         QTest::addColumn<QString>("type");
-        QTest::newRow("sensor: asked for its version, told to switch") << 0x0001 << "tessaro";
-        QTest::newRow("bootloader: no commands") << 0x0002 << "bootloader";
-        QTest::newRow("older device: no commands, its upgrade report") << 0x0003 << "update";
+        QTest::addColumn<QStringList>("sent"); // on opening, then to switch to the bootloader
+        QTest::newRow("sensor") << 0x0001 << "tessaro" << QStringList({"app:version;", "app:bootloader;"});
+        QTest::newRow("bootloader: nothing") << 0x0002 << "bootloader" << QStringList();
+        QTest::newRow("older device: only its upgrade report") << 0x0003 << "update" << QStringList();
     }
 
     void openAndStartUpgrade()
     {
         QFETCH(int, productId);
         QFETCH(QString, type);
-        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
-        info.productId = static_cast<std::uint16_t>(productId);
-        auto unit = fixture->plugSensor(info);
+        QFETCH(QStringList, sent);
+        auto unit = plug(productId, "sim/unit");
         device->hotplugWorker();
         QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
         QCOMPARE(device->deviceType, type);
         QCOMPARE(device->productId, productId);
-        QCOMPARE(versionRequests(*unit), productId == 1 ? 1 : 0);
-        unit->clearLog();
         device->startUpgrade();
         QVERIFY(device->isConnected);
         sim::Report upgrade{};
@@ -161,25 +171,17 @@ private slots:
         if (productId == 3)
             QVERIFY(reports.size() == 1 && reports[0] == upgrade);
         else
-            QCOMPARE(SimFixture::commands(*unit), productId == 1 ? QStringList{"app:bootloader;"} : QStringList());
+            QCOMPARE(SimFixture::commands(*unit), sent);
     }
 
     // One scan of the bus however many entries the catalogue has; the catalogue's order,
     // not the bus's, decides which device is opened; devices of other makers are passed over.
     void catalogueOrderDecidesInOneScan()
     {
-        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
-        info.vendorId = 0x046d;
-        info.path = "sim/foreign";
-        auto stranger = fixture->plugSensor(info);
-        info = sim::SimSensor::defaultInfo();
-        info.productId = 0x0002;
-        info.path = "sim/bootloader";
-        auto loader = fixture->plugSensor(info);
-        auto sensor = fixture->plugSensor();
-        info.productId = 0x0001;
-        info.path = "sim/second";
-        auto second = fixture->plugSensor(info);
+        auto stranger = plug(0x0001, "sim/foreign", 0x046d);
+        auto loader = plug(0x0002, "sim/bootloader");
+        auto sensor = plug(0x0001, "sim/sensor");
+        auto second = plug(0x0001, "sim/second");
         const int before = sim::SimBus::instance().enumerations();
         device->hotplugWorker();
         QCOMPARE(sim::SimBus::instance().enumerations() - before, 1);
@@ -191,13 +193,6 @@ private slots:
         QCOMPARE(events.count(QStringLiteral("connected")), 1);
         for (const auto& other : {stranger, loader, second})
             QVERIFY(other->receivedCommands().empty());
-    }
-
-    void whileClosedOnlyTheSignal()
-    {
-        device->startUpgrade();
-        QVERIFY(device->disconnectDevice());
-        QCOMPARE(events, QStringList({"disconnected"}));
     }
 
     void unusableDeviceIsLoggedOncePerChange_data()
