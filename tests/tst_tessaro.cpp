@@ -98,48 +98,62 @@ private slots:
 
     void versionCheck_data()
     {
-        QTest::addColumn<QString>("reply");
-        QTest::addColumn<bool>("accepted");
-        QTest::newRow("more fields") << "app:version:HW 1.1:SW 2.4:a:b:c:d;tail:more" << true;
-        QTest::newRow("other firmware") << "app:version:HW 1.1:SW 9.9:x;" << false;
-        QTest::newRow("other hardware") << "app:version:HW 7:SW 2.4:x;" << false;
-        QTest::newRow("four fields") << "app:version:HW 1.1:SW 2.4;" << false;
-        QTest::newRow("case differs") << "app:version:hw 1.1:SW 2.4:x;" << false;
-        QTest::newRow("empty") << "" << false;
-        QTest::newRow("write fails: connects at the next tick") << "write fails" << true;
+        QTest::addColumn<QString>("problem"); // the version reply, or a fault
+        QTest::addColumn<int>("state");       // the bus state while the device is refused
+        const int unsupported = int(tessaroDeviceState::Unsupported);
+        QTest::newRow("more fields: accepted") << "app:version:HW 1.1:SW 2.4:a:b:c:d;tail:more" << -1;
+        QTest::newRow("write fails: accepted at the next tick") << "write fails" << -1;
+        QTest::newRow("other firmware") << "app:version:HW 1.1:SW 9.9:x;" << unsupported;
+        QTest::newRow("other hardware") << "app:version:HW 7:SW 2.4:x;" << unsupported;
+        QTest::newRow("four fields") << "app:version:HW 1.1:SW 2.4;" << unsupported;
+        QTest::newRow("case differs") << "app:version:hw 1.1:SW 2.4:x;" << unsupported;
+        QTest::newRow("empty reply") << "" << int(tessaroDeviceState::Silent);
+        QTest::newRow("no answer") << "silent" << int(tessaroDeviceState::Silent);
+        QTest::newRow("cannot be opened") << "closed" << int(tessaroDeviceState::NotOpenable);
     }
 
+    // A refused device rests: it is asked again once the back-off has passed or when it is
+    // plugged in again, not at every tick. Its search lines are written when the bus
+    // changes, not ten times a second.
     void versionCheck()
     {
-        QFETCH(QString, reply);
-        QFETCH(bool, accepted);
+        QFETCH(QString, problem);
+        QFETCH(int, state);
         device->setVersionRetryMs(200);
         auto sensor = fixture->plugSensor();
-        if (reply == QLatin1String("write fails")) {
+        if (problem == QLatin1String("write fails")) {
             sensor->injectFault(1, sim::Fault::WriteFails);
             device->hotplugWorker();
             QCOMPARE(events, QStringList({"disconnected"}));
             events.clear();
+        } else if (problem == QLatin1String("silent")) {
+            sensor->setPersistentFault(sim::Fault::NoReply);
+        } else if (problem == QLatin1String("closed")) {
+            sensor->setOpenable(false);
         } else {
-            sensor->setVersionReply(reply.toStdString());
+            sensor->setVersionReply(problem.toStdString());
         }
-        device->hotplugWorker();
-        QCOMPARE(events, accepted ? QStringList({"connected", "connectedLoad"}) : QStringList());
-        if (accepted)
+        QSignalSpy stateChanges(device.data(), &tessaro::busStateChanged);
+        for (int tick = 0; tick < 5; ++tick)
+            device->hotplugWorker();
+        QCOMPARE(events, state < 0 ? QStringList({"connected", "connectedLoad"}) : QStringList());
+        if (state < 0)
             return;
-        QVERIFY(events.isEmpty());
-        // Left alone for a while: a device that fails its check is not asked at every tick...
-        device->hotplugWorker();
-        QCOMPARE(versionRequests(*sensor), 1);
-        // ...but again once the back-off has passed, and at once when it is plugged in again.
+        QCOMPARE(int(device->busState().kind()), state);
+        QCOMPARE(stateChanges.count(), 1);
+        QCOMPARE(deviceLines.size(), 1);
+        const int asks = problem == QLatin1String("closed") ? 0 : 1;
+        QCOMPARE(versionRequests(*sensor), asks);
         QTest::qWait(250);
         device->hotplugWorker();
-        QCOMPARE(versionRequests(*sensor), 2);
+        QCOMPARE(versionRequests(*sensor), 2 * asks);
         sim::SimBus::instance().unplug(sensor.get());
         device->hotplugWorker();
+        QCOMPARE(device->busState().kind(), tessaroDeviceState::NoDevice);
         sim::SimBus::instance().plug(sensor);
         device->hotplugWorker();
-        QCOMPARE(versionRequests(*sensor), 3);
+        QCOMPARE(versionRequests(*sensor), 3 * asks);
+        QCOMPARE(deviceLines.size(), 2);
         QVERIFY(events.isEmpty());
     }
 
@@ -193,47 +207,6 @@ private slots:
         QCOMPARE(events.count(QStringLiteral("connected")), 1);
         for (const auto& other : {stranger, loader, second})
             QVERIFY(other->receivedCommands().empty());
-    }
-
-    void unusableDeviceIsLoggedOncePerChange_data()
-    {
-        QTest::addColumn<QString>("problem");
-        QTest::addColumn<int>("state");
-        QTest::newRow("firmware not listed") << "unsupported" << int(tessaroDeviceState::Unsupported);
-        QTest::newRow("no answer") << "silent" << int(tessaroDeviceState::Silent);
-        QTest::newRow("cannot be opened") << "closed" << int(tessaroDeviceState::NotOpenable);
-    }
-
-    // Such a device is searched at every tick while it stays plugged in; its lines are
-    // written when the bus changes, not ten times a second.
-    void unusableDeviceIsLoggedOncePerChange()
-    {
-        QFETCH(QString, problem);
-        QFETCH(int, state);
-        device->setVersionRetryMs(0); // asked again at every tick
-        auto sensor = fixture->plugSensor();
-        if (problem == QLatin1String("unsupported"))
-            sensor->setVersionReply("app:version:HW 7:SW 9.9:x;");
-        else if (problem == QLatin1String("silent"))
-            sensor->setPersistentFault(sim::Fault::NoReply);
-        else
-            sensor->setOpenable(false);
-        QSignalSpy stateChanges(device.data(), &tessaro::busStateChanged);
-        for (int tick = 0; tick < 5; ++tick)
-            device->hotplugWorker();
-        QCOMPARE(deviceLines.size(), 1);
-        QCOMPARE(int(device->busState().kind()), state);
-        QCOMPARE(stateChanges.count(), 1);
-        QVERIFY(versionRequests(*sensor) >= (problem == QLatin1String("closed") ? 0 : 5));
-        // Gone and back: written again.
-        sim::SimBus::instance().unplug(sensor.get());
-        device->hotplugWorker();
-        QCOMPARE(device->busState().kind(), tessaroDeviceState::NoDevice);
-        sim::SimBus::instance().plug(sensor);
-        device->hotplugWorker();
-        device->hotplugWorker();
-        QCOMPARE(deviceLines.size(), 2);
-        QVERIFY(events.isEmpty());
     }
 };
 
