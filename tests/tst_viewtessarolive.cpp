@@ -47,11 +47,8 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        // The pictures lie below rc/ of the build folder.
-        QDir::setCurrent(QString::fromLatin1(QT_TESTCASE_BUILDDIR));
-    }
+    // The pictures lie below rc/ of the build folder.
+    void initTestCase() { QDir::setCurrent(QString::fromLatin1(QT_TESTCASE_BUILDDIR)); }
 
     void init() { view = std::make_unique<view_tessarolive>(); }
 
@@ -59,7 +56,7 @@ private slots:
 
     void points_data()
     {
-        QTest::addColumn<QString>("data");
+        QTest::addColumn<QString>("data"); // one poll's text, or several apart by "/"
         QTest::addColumn<QString>("labels");
         QTest::addColumn<QString>("marker"); // after "sens:point:9:9:9:9", no corners drawn yet
         QTest::newRow("full") << "sens:point:512:384:3:1" << "512|384|3|1" << "13,13 210,160";
@@ -71,6 +68,11 @@ private slots:
         QTest::newRow("negative") << "sens:point:-5:384:3:1" << "-5|384|3|1" << "";
         QTest::newRow("beyond the range, in the frame") << "sens:point:5000:900:3:1" << "5000|900|3|1" << "13,13 409,310";
         QTest::newRow("empty") << "" << "|||" << "";
+        QStringList ten;
+        for (int i = 1; i <= 10; ++i)
+            ten << QStringLiteral("sens:point:%1:256:3:1").arg(i * 64);
+        QTest::newRow("the trail keeps the newest eight") << ten.join('/') << "640|256|3|1"
+                                                          << "85,110 110,110 135,110 160,110 185,110 210,110 235,110 260,110";
     }
 
     void points()
@@ -79,31 +81,18 @@ private slots:
         QFETCH(QString, labels);
         QFETCH(QString, marker);
         view->updatePoints(QStringLiteral("sens:point:9:9:9:9"));
-        view->updatePoints(data);
+        for (const QString& poll : data.split('/'))
+            view->updatePoints(poll);
         const QStringList shown{view->xLabel->text(), view->yLabel->text(), view->sizeLabel->text(), view->numberLabel->text()};
         QCOMPARE(shown.join(QLatin1Char('|')), labels);
         QCOMPARE(trail(), marker);
     }
 
-    void trailKeepsTheLatestPoints()
-    {
-        QStringList expected;
-        for (int i = 1; i <= 10; ++i) {
-            view->updatePoints(QStringLiteral("sens:point:%1:256:3:1").arg(i * 64));
-            expected << QStringLiteral("%1,110").arg(i * 25 + 10);
-        }
-        QCOMPARE(trail(), expected.mid(2).join(QLatin1Char(' ')));
-        view->updatePoints(QStringLiteral("sens:point:0:0:0:0"));
-        QCOMPARE(trail(), QString());
-    }
-
     void largeTypeFollowsTheApplicationFont()
     {
-        // A desktop at twice the resolution, or a large font: 20 px were smaller than
-        // the captions there.
+        // A large font, or a desktop at twice the resolution: 20 px were smaller than the captions.
         const QFont before = QApplication::font();
-        QFont large = before;
-        large.setPointSize(24);
+        const QFont large(before.family(), 24);
         QApplication::setFont(large);
         view = std::make_unique<view_tessarolive>();
         QApplication::setFont(before);
