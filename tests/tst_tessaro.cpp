@@ -157,40 +157,10 @@ private slots:
         QVERIFY(events.isEmpty());
     }
 
-    void openAndStartUpgrade_data()
-    {
-        QTest::addColumn<int>("productId");
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QStringList>("sent"); // on opening, then to switch to the bootloader
-        QTest::newRow("sensor") << 0x0001 << "tessaro" << QStringList({"app:version;", "app:bootloader;"});
-        QTest::newRow("bootloader: nothing") << 0x0002 << "bootloader" << QStringList();
-        QTest::newRow("older device: only its upgrade report") << 0x0003 << "update" << QStringList();
-    }
-
-    void openAndStartUpgrade()
-    {
-        QFETCH(int, productId);
-        QFETCH(QString, type);
-        QFETCH(QStringList, sent);
-        auto unit = plug(productId, "sim/unit");
-        device->hotplugWorker();
-        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
-        QCOMPARE(device->deviceType, type);
-        QCOMPARE(device->productId, productId);
-        device->startUpgrade();
-        QVERIFY(device->isConnected);
-        sim::Report upgrade{};
-        upgrade[0] = 0x09;
-        const auto reports = unit->receivedReports();
-        if (productId == 3)
-            QVERIFY(reports.size() == 1 && reports[0] == upgrade);
-        else
-            QCOMPARE(SimFixture::commands(*unit), sent);
-    }
-
     // One scan of the bus however many entries the catalogue has; the catalogue's order,
-    // not the bus's, decides which device is opened; devices of other makers are passed over.
-    void catalogueOrderDecidesInOneScan()
+    // not the bus's, decides which device is opened; devices of other makers are passed
+    // over. The switch to the bootloader goes by the type opened.
+    void catalogueOrderAndTheSwitch()
     {
         auto stranger = plug(0x0001, "sim/foreign", 0x046d);
         auto loader = plug(0x0002, "sim/bootloader");
@@ -199,12 +169,29 @@ private slots:
         const int before = sim::SimBus::instance().enumerations();
         device->hotplugWorker();
         QCOMPARE(sim::SimBus::instance().enumerations() - before, 1);
-        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
         QCOMPARE(device->deviceType, QStringLiteral("tessaro"));
-        QCOMPARE(SimFixture::commands(*sensor), QStringList({"app:version;"}));
-        // While open a tick only probes.
+        device->hotplugWorker(); // while open a tick only probes
+        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
+        device->startUpgrade();
+        QCOMPARE(SimFixture::commands(*sensor), QStringList({"app:version;", "app:bootloader;"}));
+        // Without sensors the bootloader is next: it is sent nothing, not even a version request.
+        sim::SimBus::instance().unplug(sensor.get());
+        sim::SimBus::instance().unplug(second.get());
         device->hotplugWorker();
-        QCOMPARE(events.count(QStringLiteral("connected")), 1);
+        device->hotplugWorker();
+        QCOMPARE(device->deviceType, QStringLiteral("bootloader"));
+        device->startUpgrade();
+        // An older device is sent its upgrade report.
+        sim::SimBus::instance().unplug(loader.get());
+        auto old = plug(0x0003, "sim/old");
+        device->hotplugWorker();
+        device->hotplugWorker();
+        QCOMPARE(device->productId, 0x0003);
+        device->startUpgrade();
+        sim::Report upgrade{};
+        upgrade[0] = 0x09;
+        QVERIFY(old->receivedReports().size() == 1 && old->receivedReports()[0] == upgrade);
+        QVERIFY(device->isConnected);
         for (const auto& other : {stranger, loader, second})
             QVERIFY(other->receivedCommands().empty());
     }
