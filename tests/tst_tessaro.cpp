@@ -31,11 +31,6 @@ private:
     std::optional<SimFixture> fixture;
     QPointer<tessaro> device;
 
-    int versionRequests(const sim::SimSensor& sensor) const
-    {
-        return SimFixture::commands(sensor).count(QStringLiteral("app:version;"));
-    }
-
     // A device at a path of its own, by default the sensor's maker's.
     std::shared_ptr<sim::SimSensor> plug(int productId, const char* path, int vendorId = 0)
     {
@@ -121,6 +116,7 @@ private slots:
         QFETCH(int, state);
         device->setVersionRetryMs(200);
         auto sensor = fixture->plugSensor();
+        const auto versionRequests = [&sensor] { return SimFixture::commands(*sensor).count(QStringLiteral("app:version;")); };
         if (problem == QLatin1String("write fails")) {
             sensor->injectFault(1, sim::Fault::WriteFails);
             device->hotplugWorker();
@@ -143,16 +139,16 @@ private slots:
         QCOMPARE(stateChanges.count(), 1);
         QCOMPARE(deviceLines.size(), 1);
         const int asks = problem == QLatin1String("closed") ? 0 : 1;
-        QCOMPARE(versionRequests(*sensor), asks);
+        QCOMPARE(versionRequests(), asks);
         QTest::qWait(250);
         device->hotplugWorker();
-        QCOMPARE(versionRequests(*sensor), 2 * asks);
+        QCOMPARE(versionRequests(), 2 * asks);
         sim::SimBus::instance().unplug(sensor.get());
         device->hotplugWorker();
         QCOMPARE(device->busState().kind(), tessaroDeviceState::NoDevice);
         sim::SimBus::instance().plug(sensor);
         device->hotplugWorker();
-        QCOMPARE(versionRequests(*sensor), 3 * asks);
+        QCOMPARE(versionRequests(), 3 * asks);
         QCOMPARE(deviceLines.size(), 2);
         QVERIFY(events.isEmpty());
     }
