@@ -75,7 +75,6 @@ private slots:
         QCOMPARE(device->configFile, QStringLiteral("tessaro.json"));
         sim::SimBus::instance().unplug(sensor.get());
         QTRY_COMPARE(events, QStringList({"connected", "connectedLoad", "disconnected"}));
-        QVERIFY(!device->isConnected && device->handle == nullptr);
         // Stopped, the polling misses a removal until it runs again.
         sim::SimBus::instance().plug(sensor);
         QTRY_VERIFY(device->isConnected);
@@ -174,7 +173,7 @@ private slots:
         sim::SimBus::instance().unplug(sensor.get());
         sim::SimBus::instance().unplug(second.get());
         device->hotplugWorker();
-        device->hotplugWorker();
+        device->hotplugWorker(); // one tick closes, the next opens
         QCOMPARE(device->deviceType, QStringLiteral("bootloader"));
         device->startUpgrade();
         // An older device is sent its upgrade report.

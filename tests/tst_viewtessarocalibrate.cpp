@@ -28,12 +28,11 @@ private:
     QString clockwise() const
     {
         using C = view_tessarocalibrate;
+        const C::Corner order[] = {C::TopLeft, C::TopRight, C::BottomRight, C::BottomLeft};
         QStringList names;
-        for (C::Corner corner : {C::TopLeft, C::TopRight, C::BottomRight, C::BottomLeft}) {
-            const QImage image = screen->arrowItems[corner]->pixmap().toImage().convertToFormat(QImage::Format_ARGB32);
-            const bool right = corner == C::TopRight || corner == C::BottomRight;
-            const bool bottom = corner == C::BottomLeft || corner == C::BottomRight;
-            names << pictures.key(image.mirrored(right, bottom), QStringLiteral("?"));
+        for (int i = 0; i < 4; ++i) {
+            const QImage image = screen->arrowItems[order[i]]->pixmap().toImage().convertToFormat(QImage::Format_ARGB32);
+            names << pictures.key(image.mirrored(i == 1 || i == 2, i >= 2), QStringLiteral("?"));
         }
         return names.join(QLatin1Char(' '));
     }
@@ -154,7 +153,6 @@ private slots:
     void buttonsKeysAndALostLink()
     {
         screen->show();
-        QVERIFY(QTest::qWaitForWindowExposed(screen));
         // Only Escape closes it.
         QTest::keyClick(screen, Qt::Key_A);
         QVERIFY(screen->isVisible());

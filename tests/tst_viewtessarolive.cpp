@@ -38,10 +38,8 @@ private:
         QStringList items;
         const auto all = view->areaScene->items(Qt::AscendingOrder);
         for (QGraphicsItem* item : all) {
-            if (auto* area = qgraphicsitem_cast<QGraphicsPolygonItem*>(item))
-                items << QStringLiteral("area ") + text(area->polygon());
-            else
-                items << (item == view->penTrail ? QStringLiteral("pen") : QStringLiteral("frame"));
+            const auto* area = qgraphicsitem_cast<QGraphicsPolygonItem*>(item);
+            items << (area ? "area " + text(area->polygon()) : item == view->penTrail ? "pen" : "frame");
         }
         return items;
     }
