@@ -99,31 +99,28 @@ private slots:
     {
         QTest::addColumn<QString>("data");
         QTest::addColumn<QString>("shown"); // state and point labels
-        QTest::addColumn<int>("state");
-        QTest::addColumn<int>("point");
+        QTest::addColumn<QVariantList>("signal");
         // Before each row the view has seen "cal:state:1:2": running at point 2.
-        QTest::newRow("running at 3") << "cal:state:1:3" << "[live:cal:running] 3" << 1 << 3;
-        QTest::newRow("running, no point yet") << "cal:state:1:0" << "[live:cal:running] 2" << 1 << 0;
-        QTest::newRow("done, any point") << "cal:state:0:4" << "[live:cal:done] " << 0 << 0;
-        QTest::newRow("other state text") << "cal:state:yes:4:x" << "[live:cal:running] 4" << 1 << 4;
-        QTest::newRow("point not a number") << "cal:state:1:a" << "[live:cal:running] a" << 1 << 0;
-        QTest::newRow("point 00") << "cal:state:1:00" << "[live:cal:running] 00" << 1 << 0;
-        QTest::newRow("three fields, or a lost reply") << "cal:state:0" << "[live:cal:running] 2" << 0 << 0;
+        QTest::newRow("running at 3") << "cal:state:1:3" << "[live:cal:running] 3" << QVariantList{1, 3};
+        QTest::newRow("running, no point yet") << "cal:state:1:0" << "[live:cal:running] 2" << QVariantList{1, 0};
+        QTest::newRow("done, any point") << "cal:state:0:4" << "[live:cal:done] " << QVariantList{0, 0};
+        QTest::newRow("other state text") << "cal:state:yes:4:x" << "[live:cal:running] 4" << QVariantList{1, 4};
+        QTest::newRow("point not a number") << "cal:state:1:a" << "[live:cal:running] a" << QVariantList{1, 0};
+        QTest::newRow("point 00") << "cal:state:1:00" << "[live:cal:running] 00" << QVariantList{1, 0};
+        QTest::newRow("three fields, or a lost reply") << "cal:state:0" << "[live:cal:running] 2" << QVariantList{0, 0};
     }
 
     void calibrationState()
     {
         QFETCH(QString, data);
         QFETCH(QString, shown);
-        QFETCH(int, state);
-        QFETCH(int, point);
+        QFETCH(QVariantList, signal);
         view->updateCalibration(QStringLiteral("cal:state:1:2"));
         QSignalSpy spy(view.get(), &view_tessarolive::CalibrationState);
         // Every poll passes its state on, a repeated one too.
         view->updateCalibration(data);
         view->updateCalibration(data);
         QCOMPARE(view->calStateLabel->text() + ' ' + view->calPointLabel->text(), shown);
-        const QVariantList signal{state, point};
         QCOMPARE(QList<QVariantList>(spy), QList<QVariantList>({signal, signal}));
     }
 
