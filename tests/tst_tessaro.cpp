@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 
 #include <optional>
+#include <utility>
 
 namespace {
 
@@ -94,13 +95,12 @@ private slots:
     {
         QTest::addColumn<QString>("problem"); // the version reply, or a fault
         QTest::addColumn<int>("state");       // the bus state while the device is refused
-        const int unsupported = int(tessaroDeviceState::Unsupported);
         QTest::newRow("more fields: accepted") << "app:version:HW 1.1:SW 2.4:a:b:c:d;tail:more" << -1;
         QTest::newRow("write fails: accepted at the next tick") << "write fails" << -1;
-        QTest::newRow("other firmware") << "app:version:HW 1.1:SW 9.9:x;" << unsupported;
-        QTest::newRow("other hardware") << "app:version:HW 7:SW 2.4:x;" << unsupported;
-        QTest::newRow("four fields") << "app:version:HW 1.1:SW 2.4;" << unsupported;
-        QTest::newRow("case differs") << "app:version:hw 1.1:SW 2.4:x;" << unsupported;
+        QTest::newRow("other firmware") << "app:version:HW 1.1:SW 9.9:x;" << int(tessaroDeviceState::Unsupported);
+        QTest::newRow("other hardware") << "app:version:HW 7:SW 2.4:x;" << int(tessaroDeviceState::Unsupported);
+        QTest::newRow("four fields") << "app:version:HW 1.1:SW 2.4;" << int(tessaroDeviceState::Unsupported);
+        QTest::newRow("case differs") << "app:version:hw 1.1:SW 2.4:x;" << int(tessaroDeviceState::Unsupported);
         QTest::newRow("empty reply") << "" << int(tessaroDeviceState::Silent);
         QTest::newRow("no answer") << "silent" << int(tessaroDeviceState::Silent);
         QTest::newRow("cannot be opened") << "closed" << int(tessaroDeviceState::NotOpenable);
@@ -119,8 +119,7 @@ private slots:
         if (problem == QLatin1String("write fails")) {
             sensor->injectFault(1, sim::Fault::WriteFails);
             device->hotplugWorker();
-            QCOMPARE(events, QStringList({"disconnected"}));
-            events.clear();
+            QCOMPARE(std::exchange(events, {}), QStringList({"disconnected"}));
         } else if (problem == QLatin1String("silent")) {
             sensor->setPersistentFault(sim::Fault::NoReply);
         } else if (problem == QLatin1String("closed")) {

@@ -141,7 +141,6 @@ private slots:
         // Only Escape closes it.
         QTest::keyClick(screen, Qt::Key_A);
         QVERIFY(screen->isVisible());
-        screen->CalibrationState(1, 3);
         QTest::mouseClick(screen->restartButton, Qt::LeftButton);
         QCOMPARE(SimFixture::commands(*sensor), QStringList({"cal:abort;", "cal:start;"}));
         QVERIFY(screen->isVisible());

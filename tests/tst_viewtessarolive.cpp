@@ -56,7 +56,6 @@ private slots:
         QTest::addColumn<QString>("labels");
         QTest::addColumn<QString>("marker"); // after "sens:point:9:9:9:9", no corners drawn yet
         QTest::newRow("full") << "sens:point:512:384:3:1" << "512|384|3|1" << "13,13 210,160";
-        QTest::newRow("extra fields") << "sens:point:1:2:3:4:5:6" << "1|2|3|4" << "13,13 10,10";
         QTest::newRow("text as is") << "sens:point: 07:x::-1" << " 07|x||-1" << "";
         QTest::newRow("x only") << "sens:point:512" << "512|||" << "";
         QTest::newRow("no x") << "sens:point:0:384:3:1" << "0|384|3|1" << "";
