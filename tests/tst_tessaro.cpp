@@ -3,24 +3,22 @@
 #include "simfixture.h"
 #include "testmain.h"
 
-#include <QRegularExpression>
-#include <QScopeGuard>
 #include <QSignalSpy>
 
 #include <optional>
+#include <utility>
 
 namespace {
 
-// Debug lines written while a test watches, and the handler they went to before.
-QStringList* watchedLines = nullptr;
+// The first of a search's device lines, as written; and the handler they go on to.
+QStringList deviceLines;
 QtMessageHandler previousHandler = nullptr;
 
 void noteLine(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
-    if (watchedLines && type == QtDebugMsg)
-        *watchedLines << message;
-    if (previousHandler)
-        previousHandler(type, context, message);
+    if (message.startsWith(QLatin1String("Type: ")))
+        deviceLines << message;
+    previousHandler(type, context, message);
 }
 
 } // namespace
@@ -30,28 +28,37 @@ class tst_tessaro : public QObject
     Q_OBJECT
 
 private:
-    // Records the connection's signals in the order they come.
-    QStringList events;
+    QStringList events; // the connection's signals in the order they come
     std::optional<SimFixture> fixture;
     QPointer<tessaro> device;
 
-    void watch(tessaro* d)
+    // A device at a path of its own, by default the sensor's maker's.
+    std::shared_ptr<sim::SimSensor> plug(int productId, const char* path, int vendorId = 0)
     {
-        connect(d, &tessaro::connected, this, [this] { events << QStringLiteral("connected"); });
-        connect(d, &tessaro::connectedLoad, this, [this] { events << QStringLiteral("connectedLoad"); });
-        connect(d, &tessaro::disconnected, this, [this] { events << QStringLiteral("disconnected"); });
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.productId = static_cast<std::uint16_t>(productId);
+        info.vendorId = vendorId ? static_cast<std::uint16_t>(vendorId) : info.vendorId;
+        info.path = path;
+        return fixture->plugSensor(info);
     }
 
 private slots:
+    void initTestCase() { previousHandler = qInstallMessageHandler(noteLine); }
+
+    // The tests tick the search by hand, but for the one that checks the polling.
     void init()
     {
         fixture.emplace();
-        fixture->writeCatalogue({SimFixture::sensorEntry(),
-                                 SimFixture::entry(QStringLiteral("bootloader"), 0x0002),
+        fixture->writeCatalogue({SimFixture::sensorEntry(), SimFixture::entry(QStringLiteral("bootloader"), 0x0002),
                                  SimFixture::entry(QStringLiteral("update"), 0x0003)});
         events.clear();
+        deviceLines.clear();
         device = new tessaro;
-        watch(device);
+        connect(device, &tessaro::connected, this, [this] { events << QStringLiteral("connected"); });
+        connect(device, &tessaro::connectedLoad, this, [this] { events << QStringLiteral("connectedLoad"); });
+        connect(device, &tessaro::disconnected, this, [this] { events << QStringLiteral("disconnected"); });
+        QVERIFY(device->hotplugTimer->isActive());
+        device->SetHotPlugTimerState(false);
     }
 
     void cleanup()
@@ -60,308 +67,127 @@ private slots:
         fixture.reset();
     }
 
-    void constructionStartsThePolling()
+    void pollingFindsArrivalAndRemoval()
     {
-        QVERIFY(device->hotplugTimer->isActive());
+        device->SetHotPlugTimerState(true);
         QCOMPARE(device->hotplugTimer->interval(), 100);
-        QVERIFY(!device->isConnected);
-        QVERIFY(device->configFile.isEmpty());
-        QVERIFY(device->deviceType.isEmpty());
-    }
-
-    void arrivalAndRemovalInOrder()
-    {
         auto sensor = fixture->plugSensor();
         QTRY_COMPARE(events, QStringList({"connected", "connectedLoad"}));
-        QVERIFY(device->isConnected);
-        QCOMPARE(device->deviceType, QStringLiteral("tessaro"));
-        QCOMPARE(device->productId, 0x0001);
         QCOMPARE(device->configFile, QStringLiteral("tessaro.json"));
-        QCOMPARE(SimFixture::commands(*sensor), QStringList({"app:version;"}));
-
         sim::SimBus::instance().unplug(sensor.get());
         QTRY_COMPARE(events, QStringList({"connected", "connectedLoad", "disconnected"}));
-        QVERIFY(!device->isConnected);
-        QVERIFY(device->handle == nullptr);
-    }
-
-    void immediateSearchFindsPluggedDevice()
-    {
-        device->SetHotPlugTimerState(false);
-        fixture->plugSensor();
-        device->hotplugWorker();
-        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
-    }
-
-    void comesBackAsNewArrival()
-    {
-        auto sensor = fixture->plugSensor();
-        QTRY_VERIFY(device->isConnected);
-        sim::SimBus::instance().unplug(sensor.get());
-        QTRY_VERIFY(!device->isConnected);
+        // Stopped, the polling misses a removal until it runs again.
         sim::SimBus::instance().plug(sensor);
-        QTRY_COMPARE(events.count(QStringLiteral("connected")), 2);
-    }
-
-    void versionRejected_data()
-    {
-        QTest::addColumn<QString>("reply");
-        QTest::newRow("other firmware") << "app:version:HW 1.1:SW 9.9:x;";
-        QTest::newRow("other hardware") << "app:version:HW 7:SW 2.4:x;";
-        QTest::newRow("four fields") << "app:version:HW 1.1:SW 2.4;";
-        QTest::newRow("case differs") << "app:version:hw 1.1:SW 2.4:x;";
-        QTest::newRow("empty") << "";
-        QTest::newRow("no separator") << "garbage";
-    }
-
-    void versionRejected()
-    {
-        QFETCH(QString, reply);
-        device->SetHotPlugTimerState(false);
-        device->setVersionRetryMs(200);
-        auto sensor = fixture->plugSensor();
-        sensor->setVersionReply(reply.toStdString());
-        device->hotplugWorker();
-        QVERIFY(events.isEmpty());
-        QVERIFY(!device->isConnected);
-        const auto versionRequests = [&] { return SimFixture::commands(*sensor).count(QStringLiteral("app:version;")); };
-        QCOMPARE(versionRequests(), 1);
-        // Left alone for a while: a device that fails its check is not asked at every tick...
-        device->hotplugWorker();
-        QCOMPARE(versionRequests(), 1);
-        // ...but again once the back-off has passed, and at once when it is plugged in again.
-        const auto tickUntilAskedAgain = [&] {
-            if (versionRequests() < 2)
-                device->hotplugWorker();
-            return versionRequests() >= 2;
-        };
-        QTRY_VERIFY(tickUntilAskedAgain());
-        QCOMPARE(versionRequests(), 2);
-        sim::SimBus::instance().unplug(sensor.get());
-        device->hotplugWorker();
-        sim::SimBus::instance().plug(sensor);
-        device->hotplugWorker();
-        QCOMPARE(versionRequests(), 3);
-        QVERIFY(events.isEmpty());
-    }
-
-    void versionAcceptedWithMoreFields()
-    {
-        device->SetHotPlugTimerState(false);
-        auto sensor = fixture->plugSensor();
-        sensor->setVersionReply("app:version:HW 1.1:SW 2.4:a:b:c:d;tail:more");
-        device->hotplugWorker();
-        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
-    }
-
-    void silentSensorRejected()
-    {
-        device->SetHotPlugTimerState(false);
-        auto sensor = fixture->plugSensor();
-        sensor->setPersistentFault(sim::Fault::NoReply);
-        device->hotplugWorker();
-        QVERIFY(events.isEmpty());
-        QVERIFY(!device->isConnected);
-    }
-
-    void writeFailureDuringVersionCheck()
-    {
-        device->SetHotPlugTimerState(false);
-        auto sensor = fixture->plugSensor();
-        sensor->injectFault(1, sim::Fault::WriteFails);
-        device->hotplugWorker();
-        QCOMPARE(events, QStringList({"disconnected"}));
-        QVERIFY(!device->isConnected);
-        // The next tick connects normally.
-        device->hotplugWorker();
-        QCOMPARE(events, QStringList({"disconnected", "connected", "connectedLoad"}));
-    }
-
-    void bootloaderAndUpdateOpenWithoutCommands_data()
-    {
-        QTest::addColumn<int>("productId");
-        QTest::addColumn<QString>("type");
-        QTest::newRow("bootloader") << 0x0002 << "bootloader";
-        QTest::newRow("update") << 0x0003 << "update";
-    }
-
-    void bootloaderAndUpdateOpenWithoutCommands()
-    {
-        QFETCH(int, productId);
-        QFETCH(QString, type);
-        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
-        info.productId = static_cast<std::uint16_t>(productId);
-        info.path = "sim/other";
-        auto other = fixture->plugSensor(info);
-        QTRY_COMPARE(events, QStringList({"connected", "connectedLoad"}));
-        QCOMPARE(device->deviceType, type);
-        QCOMPARE(device->productId, productId);
-        QVERIFY(other->receivedCommands().empty());
-    }
-
-    void twoDevicesOnlyFirstOpened()
-    {
-        device->SetHotPlugTimerState(false);
-        auto first = fixture->plugSensor();
-        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
-        info.path = "sim/second";
-        auto second = fixture->plugSensor(info);
-        device->hotplugWorker();
-        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
-        QCOMPARE(SimFixture::commands(*first), QStringList({"app:version;"}));
-        QVERIFY(second->receivedCommands().empty());
-        // While open a tick only probes.
-        device->hotplugWorker();
-        QVERIFY(second->receivedCommands().empty());
-        QCOMPARE(events.count(QStringLiteral("connected")), 1);
-    }
-
-    // One scan of the bus however many entries the catalogue has.
-    void oneBusScanPerTick()
-    {
-        device->SetHotPlugTimerState(false);
-        const int before = sim::SimBus::instance().enumerations();
-        device->hotplugWorker();
-        QCOMPARE(sim::SimBus::instance().enumerations() - before, 1);
-        QVERIFY(events.isEmpty());
-    }
-
-    // The catalogue's order, not the bus's, decides which device is opened; devices of
-    // other makers are passed over.
-    void catalogueOrderDecidesBetweenDevices()
-    {
-        device->SetHotPlugTimerState(false);
-        sim::DeviceInfo foreign = sim::SimSensor::defaultInfo();
-        foreign.vendorId = 0x046d;
-        foreign.path = "sim/foreign";
-        auto stranger = fixture->plugSensor(foreign);
-        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
-        info.productId = 0x0002;
-        info.path = "sim/bootloader";
-        auto loader = fixture->plugSensor(info);
-        auto sensor = fixture->plugSensor();
-        device->hotplugWorker();
-        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
-        QCOMPARE(device->deviceType, QStringLiteral("tessaro"));
-        QCOMPARE(SimFixture::commands(*sensor), QStringList({"app:version;"}));
-        QVERIFY(stranger->receivedCommands().empty());
-    }
-
-    void stoppedPollingMissesRemoval()
-    {
-        auto sensor = fixture->plugSensor();
         QTRY_VERIFY(device->isConnected);
         device->SetHotPlugTimerState(false);
-        QVERIFY(!device->hotplugTimer->isActive());
         sim::SimBus::instance().unplug(sensor.get());
         QTest::qWait(300);
         QVERIFY(device->isConnected);
-        QVERIFY(!events.contains(QStringLiteral("disconnected")));
         device->SetHotPlugTimerState(true);
-        QCOMPARE(device->hotplugTimer->interval(), 100);
-        QTRY_VERIFY(events.contains(QStringLiteral("disconnected")));
-    }
-
-    void disconnectWhileClosedOnlySignals()
-    {
+        QTRY_COMPARE(events.count(QStringLiteral("disconnected")), 2);
+        // Closed, a switch sends nothing and a disconnect only signals.
+        device->startUpgrade();
         QVERIFY(device->disconnectDevice());
-        QCOMPARE(events, QStringList({"disconnected"}));
+        QCOMPARE(events.count(QStringLiteral("disconnected")), 3);
     }
 
-    void startUpgradeBySensorType()
+    void versionCheck_data()
     {
-        device->SetHotPlugTimerState(false);
-        auto sensor = fixture->plugSensor();
-        device->hotplugWorker();
-        sensor->clearLog();
-        device->startUpgrade();
-        QCOMPARE(SimFixture::commands(*sensor), QStringList({"app:bootloader;"}));
-        QVERIFY(device->isConnected);
-    }
-
-    void startUpgradeOfOldDeviceSendsItsReport()
-    {
-        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
-        info.productId = 0x0003;
-        auto old = fixture->plugSensor(info);
-        QTRY_VERIFY(device->isConnected);
-        device->startUpgrade();
-        const auto reports = old->receivedReports();
-        QCOMPARE(reports.size(), size_t(1));
-        sim::Report expected{};
-        expected[0] = 0x09;
-        QVERIFY(reports[0] == expected);
-    }
-
-    void startUpgradeOfBootloaderSendsNothing()
-    {
-        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
-        info.productId = 0x0002;
-        auto loader = fixture->plugSensor(info);
-        QTRY_VERIFY(device->isConnected);
-        device->startUpgrade();
-        QVERIFY(loader->receivedReports().empty());
-    }
-
-    void unusableDeviceIsLoggedOncePerChange_data()
-    {
-        QTest::addColumn<QString>("problem");
-        QTest::addColumn<int>("state");
-        QTest::newRow("firmware not listed") << "unsupported" << int(tessaroDeviceState::Unsupported);
+        QTest::addColumn<QString>("problem"); // the version reply, or a fault
+        QTest::addColumn<int>("state");       // the bus state while the device is refused
+        QTest::newRow("more fields: accepted") << "app:version:HW 1.1:SW 2.4:a:b:c:d;tail:more" << -1;
+        QTest::newRow("write fails: accepted at the next tick") << "write fails" << -1;
+        QTest::newRow("other firmware") << "app:version:HW 1.1:SW 9.9:x;" << int(tessaroDeviceState::Unsupported);
+        QTest::newRow("other hardware") << "app:version:HW 7:SW 2.4:x;" << int(tessaroDeviceState::Unsupported);
+        QTest::newRow("four fields") << "app:version:HW 1.1:SW 2.4;" << int(tessaroDeviceState::Unsupported);
+        QTest::newRow("case differs") << "app:version:hw 1.1:SW 2.4:x;" << int(tessaroDeviceState::Unsupported);
+        QTest::newRow("empty reply") << "" << int(tessaroDeviceState::Silent);
         QTest::newRow("no answer") << "silent" << int(tessaroDeviceState::Silent);
         QTest::newRow("cannot be opened") << "closed" << int(tessaroDeviceState::NotOpenable);
     }
 
-    // Such a device is searched at every tick while it stays plugged in; its lines are
-    // written when the bus changes, not ten times a second.
-    void unusableDeviceIsLoggedOncePerChange()
+    // A refused device rests: it is asked again once the back-off has passed or when it is
+    // plugged in again, not at every tick. Its search lines are written when the bus
+    // changes, not ten times a second.
+    void versionCheck()
     {
         QFETCH(QString, problem);
         QFETCH(int, state);
-        device->SetHotPlugTimerState(false);
-        device->setVersionRetryMs(0);  // asked again at every tick
+        device->setVersionRetryMs(200);
         auto sensor = fixture->plugSensor();
-        if (problem == QLatin1String("unsupported"))
-            sensor->setVersionReply("app:version:HW 7:SW 9.9:x;");
-        else if (problem == QLatin1String("silent"))
+        const auto versionRequests = [&sensor] { return SimFixture::commands(*sensor).count(QStringLiteral("app:version;")); };
+        if (problem == QLatin1String("write fails")) {
+            sensor->injectFault(1, sim::Fault::WriteFails);
+            device->hotplugWorker();
+            QCOMPARE(std::exchange(events, {}), QStringList({"disconnected"}));
+        } else if (problem == QLatin1String("silent")) {
             sensor->setPersistentFault(sim::Fault::NoReply);
-        else
+        } else if (problem == QLatin1String("closed")) {
             sensor->setOpenable(false);
+        } else {
+            sensor->setVersionReply(problem.toStdString());
+        }
         QSignalSpy stateChanges(device.data(), &tessaro::busStateChanged);
-
-        QStringList lines;
-        watchedLines = &lines;
-        previousHandler = qInstallMessageHandler(noteLine);
-        const auto finish = qScopeGuard([] {
-            qInstallMessageHandler(previousHandler);
-            watchedLines = nullptr;
-        });
-        const auto deviceLines = [&lines] {
-            return lines.filter(QRegularExpression(QStringLiteral("^Type: "))).size();
-        };
         for (int tick = 0; tick < 5; ++tick)
             device->hotplugWorker();
-        QCOMPARE(deviceLines(), 1);
+        QCOMPARE(events, state < 0 ? QStringList({"connected", "connectedLoad"}) : QStringList());
+        if (state < 0)
+            return;
         QCOMPARE(int(device->busState().kind()), state);
         QCOMPARE(stateChanges.count(), 1);
-        if (problem != QLatin1String("closed"))
-            QVERIFY(SimFixture::commands(*sensor).count(QStringLiteral("app:version;")) >= 5);
-
-        // Gone and back: written again.
+        QCOMPARE(deviceLines.size(), 1);
+        const int asks = problem == QLatin1String("closed") ? 0 : 1;
+        QCOMPARE(versionRequests(), asks);
+        QTest::qWait(250);
+        device->hotplugWorker();
+        QCOMPARE(versionRequests(), 2 * asks);
         sim::SimBus::instance().unplug(sensor.get());
         device->hotplugWorker();
         QCOMPARE(device->busState().kind(), tessaroDeviceState::NoDevice);
         sim::SimBus::instance().plug(sensor);
         device->hotplugWorker();
-        device->hotplugWorker();
-        QCOMPARE(deviceLines(), 2);
+        QCOMPARE(versionRequests(), 3 * asks);
+        QCOMPARE(deviceLines.size(), 2);
         QVERIFY(events.isEmpty());
     }
 
-    void startUpgradeWhileClosedSendsNothing()
+    // One scan of the bus however many entries the catalogue has; the catalogue's order,
+    // not the bus's, decides which device is opened; devices of other makers are passed
+    // over. The switch to the bootloader goes by the type opened.
+    void catalogueOrderAndTheSwitch()
     {
+        auto stranger = plug(0x0001, "sim/foreign", 0x046d);
+        auto loader = plug(0x0002, "sim/bootloader");
+        auto sensor = plug(0x0001, "sim/sensor");
+        auto second = plug(0x0001, "sim/second");
+        const int before = sim::SimBus::instance().enumerations();
+        device->hotplugWorker();
+        QCOMPARE(sim::SimBus::instance().enumerations() - before, 1);
+        QCOMPARE(device->deviceType, QStringLiteral("tessaro"));
+        device->hotplugWorker(); // while open a tick only probes
+        QCOMPARE(events, QStringList({"connected", "connectedLoad"}));
         device->startUpgrade();
-        QVERIFY(!device->isConnected);
+        QCOMPARE(SimFixture::commands(*sensor), QStringList({"app:version;", "app:bootloader;"}));
+        // Without sensors the bootloader is next: it is sent nothing, not even a version request.
+        sim::SimBus::instance().unplug(sensor.get());
+        sim::SimBus::instance().unplug(second.get());
+        device->hotplugWorker();
+        device->hotplugWorker(); // one tick closes, the next opens
+        QCOMPARE(device->deviceType, QStringLiteral("bootloader"));
+        device->startUpgrade();
+        // An older device is sent its upgrade report.
+        sim::SimBus::instance().unplug(loader.get());
+        auto old = plug(0x0003, "sim/old");
+        device->hotplugWorker();
+        device->hotplugWorker();
+        QCOMPARE(device->productId, 0x0003);
+        device->startUpgrade();
+        sim::Report upgrade{};
+        upgrade[0] = 0x09;
+        QVERIFY(old->receivedReports().size() == 1 && old->receivedReports()[0] == upgrade);
+        QVERIFY(device->isConnected);
+        for (const auto& other : {stranger, loader, second})
+            QVERIFY(other->receivedCommands().empty());
     }
 };
 
