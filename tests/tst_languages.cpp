@@ -69,13 +69,9 @@ QJsonObject readJson(const QString& relativePath)
 void addRowTexts(const QJsonObject& parameter, QSet<QString>* texts)
 {
     const QString type = ParameterFile::text(parameter.value(QLatin1String("type")));
-    if (type != QLatin1String("int") && type != QLatin1String("bool") && type != QLatin1String("enum"))
-        return;
-    texts->insert(ParameterFile::text(parameter.value(QLatin1String("name"))));
-    if (type != QLatin1String("enum"))
-        return;
-    const QJsonArray values = ParameterFile::array(parameter, "values");
-    for (const QJsonValue& value : values)
+    if (QStringList({"int", "bool", "enum"}).contains(type))
+        texts->insert(ParameterFile::text(parameter.value(QLatin1String("name"))));
+    for (const QJsonValue& value : type == QLatin1String("enum") ? ParameterFile::array(parameter, "values") : QJsonArray())
         texts->insert(ParameterFile::text(value.toObject().value(QLatin1String("comment"))));
 }
 
@@ -104,13 +100,9 @@ QSet<QString> parameterTexts()
 // The letter after the text's '&' (a doubled one is shown, not a mnemonic); null without one.
 QChar mnemonic(const QString& text)
 {
-    for (int i = 0; i + 1 < text.size(); ++i) {
-        if (text.at(i) == QLatin1Char('&') && text.at(i + 1) != QLatin1Char('&'))
-            return text.at(i + 1).toLower();
-        if (text.at(i) == QLatin1Char('&'))
-            ++i;
-    }
-    return QChar();
+    const QString single = QString(text).remove(QStringLiteral("&&"));
+    const int at = single.indexOf(QLatin1Char('&'));
+    return at >= 0 && at + 1 < single.size() ? single.at(at + 1).toLower() : QChar();
 }
 
 } // namespace
