@@ -134,20 +134,29 @@ private slots:
         fixture.reset();
     }
 
-    void fileDialogAndFilter_data()
+    void fileDialog_data()
     {
         QTest::addColumn<int>("productId");
-        QTest::addColumn<QString>("filter");
-        QTest::newRow("0002") << int(sim::BootloaderProductId) << QStringLiteral("Binary files (*.0002.bin)");
-        QTest::newRow("00af") << 0x00af << QStringLiteral("Binary files (*.00af.bin)");
+        QTest::addColumn<QString>("stored");  // the folder of the last image, within images
+        QTest::addColumn<bool>("startsThere");
+        QTest::newRow("first time") << int(sim::BootloaderProductId) << QString() << false;
+        QTest::newRow("folder used before, 00af") << 0x00af << "." << true;
+        QTest::newRow("folder gone") << int(sim::BootloaderProductId) << "gone" << false;
+        QTest::newRow("a file, not a folder") << int(sim::BootloaderProductId) << "a.0002.bin" << false;
     }
 
     // The geometry is read at construction, nothing else sent; the dialog names the unit's
-    // images and no second request can start while it is open. The waits are the real ones.
-    void fileDialogAndFilter()
+    // images, starts in the last image's folder (never the program's own: else the home),
+    // and no second request can start while it is open. The waits are the real ones.
+    void fileDialog()
     {
         QFETCH(int, productId);
+        QFETCH(QString, stored);
+        QFETCH(bool, startsThere);
         plugLoader(productId);
+        writeImage(QStringLiteral("a.0002.bin"), 512);
+        if (!stored.isEmpty())
+            appSettings().setValue(QStringLiteral("update/imagefolder"), QDir::cleanPath(images->filePath(stored)));
         buildView(0);
         QCOMPARE(view->loader->settleTimeMs(), 5000);
         QCOMPARE(view->loader->replyTimeoutMs(), BootloaderLink::ReplyTimeoutMs);
@@ -159,43 +168,9 @@ private slots:
         QCOMPARE(fileRequests.size(), 1);
         QCOMPARE(fileRequests[0].parent, view.data());
         QCOMPARE(fileRequests[0].caption, QStringLiteral("Open binary image"));
-        QTEST(fileRequests[0].filter, "filter");
+        QCOMPARE(fileRequests[0].filter, QString::asprintf("Binary files (*.%04x.bin)", productId));
+        QCOMPARE(fileRequests[0].folder, startsThere ? images->path() : QDir::homePath());
         QVERIFY(!fileRequests[0].buttonEnabled);
-    }
-
-    void fileDialogStartsInTheLastFolder_data()
-    {
-        QTest::addColumn<QString>("stored");
-        QTest::addColumn<bool>("startsThere");
-        QTest::newRow("first time") << QString() << false;
-        QTest::newRow("folder used before") << "." << true;
-        QTest::newRow("folder gone") << "gone" << false;
-        QTest::newRow("a file, not a folder") << "a.0002.bin" << false;
-    }
-
-    // Never the program's own folder: the one the last image came from, else the home.
-    void fileDialogStartsInTheLastFolder()
-    {
-        QFETCH(QString, stored);
-        QFETCH(bool, startsThere);
-        plugLoader(sim::BootloaderProductId);
-        const QString file = writeImage(QStringLiteral("a.0002.bin"), 512);
-        if (!stored.isEmpty())
-            appSettings().setValue(QStringLiteral("update/imagefolder"), QDir::cleanPath(images->filePath(stored)));
-        buildView();
-        view->updateButton->click();
-        QCOMPARE(fileRequests.value(0).folder, startsThere ? images->path() : QDir::homePath());
-
-        // The folder of a chosen image is where the next dialog starts.
-        QTemporaryDir other;
-        nextFileName = other.filePath(QStringLiteral("b.0002.bin"));
-        QFile::copy(file, nextFileName);
-        loader->injectRefusal(1);  // no need to flash all of it
-        view->updateButton->click();
-        QTRY_VERIFY_WITH_TIMEOUT(view->updateButton->isEnabled(), SequenceTimeoutMs);
-        nextFileName.clear();
-        view->updateButton->click();
-        QCOMPARE(fileRequests.value(2).folder, other.path());
     }
 
     void wholeRunInTheList()
@@ -268,12 +243,15 @@ private slots:
         QVERIFY(connection->isConnected);
     }
 
+    // The folder of the chosen image is where the next dialog starts.
     void failedRunReenablesTheButton()
     {
         plugLoader(sim::BootloaderProductId);
         buildView();
         loader->injectRefusal(2);  // the second erase: the run aborts after its first page
-        nextFileName = writeImage(QStringLiteral("a.0002.bin"), 512);
+        QTemporaryDir other;
+        nextFileName = other.filePath(QStringLiteral("a.0002.bin"));
+        QFile::copy(writeImage(QStringLiteral("a.0002.bin"), 512), nextFileName);
         view->updateButton->click();
         QVERIFY(!view->updateButton->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(view->updateButton->isEnabled(), SequenceTimeoutMs);
@@ -283,6 +261,7 @@ private slots:
         view->updateButton->click();
         QCOMPARE(lines().mid(4), QStringList({"Start flash erase", "Flash erase error @ page 512", "Abort",
                                               "no file selected!"}));
+        QCOMPARE(fileRequests.value(1).folder, other.path());
     }
 
     void linkDownNeedsNoDialog()
