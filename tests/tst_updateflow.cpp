@@ -45,6 +45,7 @@ const QString Cancelled = QStringLiteral("[updatedialog:firmware:cancelled]");
 
 // What happened at the moment the flashing view asked for a file.
 struct FileChoice {
+    QPointer<view_update> view;
     QString filter;
     QString dialogStatus;
     bool flashingViewShown;
@@ -64,9 +65,6 @@ private:
     std::unique_ptr<viewMain> window;
     QList<FileChoice> choices;
     QStringList nextFiles;
-    // The flashing views met, and every line that reached their lists.
-    QList<QPointer<view_update>> flashingViews;
-    QStringList flashingLines;
     std::shared_ptr<SimBootloader> loader;
     // Makes the next bootloader asked for a file alter what it reads back.
     bool corruptNextLoader = false;
@@ -110,20 +108,20 @@ private:
     {
         window = std::make_unique<viewMain>();
         window->show();
-        // Records the flashing views the window builds and the lines of their lists.
-        connect(window->device, &tessaro::connected, this, [this] {
-            auto* view = qobject_cast<view_update*>(currentPage());
-            if (!view || flashingViews.contains(view))
-                return;
-            flashingViews << view;
-            for (int i = 0; i < view->statusList->count(); ++i)
-                flashingLines << view->statusList->item(i)->text();
-            connect(view->statusList->model(), &QAbstractItemModel::rowsInserted, this,
-                    [this, view](const QModelIndex&, int first, int last) {
-                        for (int row = first; row <= last; ++row)
-                            flashingLines << view->statusList->item(row)->text();
-                    });
-        });
+    }
+
+    static QStringList listed(const QListWidget* list)
+    {
+        QStringList lines;
+        for (int i = 0; i < list->count(); ++i)
+            lines << list->item(i)->text();
+        return lines;
+    }
+
+    static QString logged()
+    {
+        QFile log(FlashLog::filePath());
+        return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()).trimmed() : QString();
     }
 
     // A sensor that goes into its bootloader when asked, shown in a watched window.
@@ -143,7 +141,7 @@ private slots:
         // view that asks, through its own setter.
         view_update::chooseImageFile = [this](QWidget* parent, const QString&, const QString&, const QString& filter) {
             auto* view = qobject_cast<view_update*>(parent);
-            choices << FileChoice{filter, window->updateDialog()->statusLabel->text(), view && currentPage() == view,
+            choices << FileChoice{view, filter, window->updateDialog()->statusLabel->text(), view && currentPage() == view,
                                   view && view->updateButton->isEnabled(), updateEntry()->isEnabled()};
             if (view)
                 view->setSettleTimeMs(SettleMs);
@@ -175,17 +173,13 @@ private slots:
         sensorSw.clear();
         choices.clear();
         nextFiles.clear();
-        flashingViews.clear();
-        flashingLines.clear();
         loader.reset();
     }
 
     void cleanup()
     {
-        for (const auto& view : qAsConst(flashingViews)) {
-            if (view)
-                QTRY_VERIFY_WITH_TIMEOUT(!view->loader->isBusy(), FlowTimeoutMs);
-        }
+        if (auto* view = window ? qobject_cast<view_update*>(currentPage()) : nullptr)
+            QTRY_VERIFY_WITH_TIMEOUT(!view->loader->isBusy(), FlowTimeoutMs);
         window.reset();
         loader.reset();
         images.reset();
@@ -220,9 +214,9 @@ private slots:
         // Shown, and neither the page's button nor the menu entry can start a second request.
         QVERIFY(choices[0].flashingViewShown && !choices[0].updateButtonEnabled && !choices[0].updateEntryEnabled);
         QVERIFY(!dialog->upgradeRequested);
-        QPointer<view_update> flashing = flashingViews.value(0);
+        QPointer<view_update> flashing = choices[0].view;
         QVERIFY(flashing);
-        QCOMPARE(flashingLines, FlashingLines::geometry() + QStringList({QStringLiteral("no file selected!")}));
+        QCOMPARE(listed(flashing->statusList), FlashingLines::geometry() + QStringList({"no file selected!"}));
         QCOMPARE(dialog->statusLabel->text(), Cancelled);
         QTest::qWait(200);
         QCOMPARE(currentPage(), flashing.data());
@@ -231,7 +225,7 @@ private slots:
         // A failed run from the page's own button reports there, not in the dialog.
         nextFiles << writeImage(QStringLiteral("big.0002.bin"), 32768 - 4096 + 1);
         flashing->updateButton->click();
-        QCOMPARE(flashingLines.constLast(), QStringLiteral("Abort"));
+        QCOMPARE(listed(flashing->statusList).constLast(), QStringLiteral("Abort"));
         QCOMPARE(dialog->statusLabel->text(), Cancelled);
 
         // The image the demo ships: it must fit the bootloader and bring a listed version.
@@ -241,7 +235,7 @@ private slots:
         QVERIFY(flashing->loader->isBusy() && !flashing->updateButton->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(sensorShownWith(QStringLiteral("SW 2.5")), FlowTimeoutMs);
         QVERIFY(flashing.isNull());
-        QCOMPARE(flashingLines.mid(flashingLines.size() - 8), FlashingLines::success(image));
+        QVERIFY(logged().endsWith(FlashingLines::success(image).join(QStringLiteral("\n   "))));
         QCOMPARE(loader->applicationStarts(), 1);
         QVERIFY(updateEntry()->isEnabled());
 
@@ -284,21 +278,19 @@ private slots:
         corruptNextLoader = corruptReadBack;
         dialog->useFileButton->click();
         QTRY_COMPARE_WITH_TIMEOUT(dialog->statusLabel->text(), Failed, FlowTimeoutMs);
-        QCOMPARE(flashingLines.constLast(), QStringLiteral("Abort"));
+        QPointer<view_update> flashing = choices.value(0).view;
+        QVERIFY(flashing);
+        const QStringList runLines = listed(flashing->statusList).mid(FlashingLines::geometry().size());
+        QCOMPARE(runLines.constLast(), QStringLiteral("Abort"));
+        QVERIFY(logged().contains(image + QStringLiteral(" (%1 bytes): failed").arg(imageSize)));
+        QVERIFY(logged().endsWith(runLines.join(QStringLiteral("\n   "))));
 
         // The bootloader goes: its lines stay on the connect page until dismissed.
-        const QStringList runLines = flashingLines.mid(FlashingLines::geometry().size());
         sim::SimBus::instance().unplug(loader.get());
-        QTRY_VERIFY(flashingViews.value(0).isNull());
+        QTRY_VERIFY(flashing.isNull());
         auto* report = window->findChild<QListWidget*>();
         QVERIFY(report && report->isVisible());
-        for (int i = 0; i < report->count(); ++i)
-            QCOMPARE(report->item(i)->text(), runLines.value(i));
-        QCOMPARE(report->count(), runLines.size());
-        QFile log(FlashLog::filePath());
-        QVERIFY(log.open(QIODevice::ReadOnly));
-        const QString logged = QString::fromUtf8(log.readAll()).trimmed();
-        QVERIFY(logged.contains(image + QStringLiteral(" (%1 bytes): failed").arg(imageSize)) && logged.endsWith("Abort"));
+        QCOMPARE(listed(report), runLines);
 
         // The next sensor to connect was not updated, and the dialog does not say so.
         sim::SimBus::instance().plug(sensor);
@@ -344,16 +336,16 @@ private slots:
         QSignalSpy statuses(window->updateDialog(), &view_dialogupdate::firmwareStatus);
         auto device = std::make_shared<SimBootloader>();
         sim::SimBus::instance().plug(device);
-        QTRY_COMPARE(flashingViews.size(), 1);
-        QCOMPARE(currentPage(), flashingViews[0].data());
-        QCOMPARE(flashingLines, FlashingLines::geometry());
+        QTRY_VERIFY(qobject_cast<view_update*>(currentPage()));
+        QPointer<view_update> flashing = qobject_cast<view_update*>(currentPage());
+        QCOMPARE(listed(flashing->statusList), FlashingLines::geometry());
         QVERIFY(!updateEntry()->isEnabled());
         QTest::qWait(200);
         QVERIFY(choices.isEmpty());
         QCOMPARE(statuses.count(), 0);
         QCOMPARE(device->exchangeCount(), 1);
         sim::SimBus::instance().unplug(device.get());
-        QTRY_VERIFY(flashingViews[0].isNull());
+        QTRY_VERIFY(flashing.isNull());
     }
 };
 
