@@ -3,6 +3,8 @@
 // bootloader, file choice, flashing, and the sensor's return with the new version.
 #include "app/serviceidentity.h"
 #include "app/view_main.h"
+#include "live/pentrailitem.h"
+#include "live/view_tessarolive.h"
 #include "device/tessaro.h"
 #include "sensor/view_tessaro.h"
 #include "sim/simbootloader.h"
@@ -239,6 +241,11 @@ private slots:
         // says otherwise ...
         QTRY_COMPARE(dialog->statusLabel->text(), Updated);
         QVERIFY(!dialog->updatePending);
+        // The returned sensor's live data flows again: its pen trail drawn, its calibration read.
+        view_tessarolive* live = qobject_cast<view_tessaro*>(currentPage())->liveView;
+        QTRY_VERIFY(live->penTrail && live->penTrail->points().size() > 1);
+        QTRY_COMPARE(live->calStateLabel->text(), QStringLiteral("[live:cal:done]"));
+        QVERIFY(!live->grab().isNull());
         QTest::qWait(100);
         QCOMPARE(texts(statuses), QStringList({Updating, Cancelled, Updated}));
 
