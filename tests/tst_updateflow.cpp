@@ -184,8 +184,7 @@ private slots:
         fixture.reset();
     }
 
-    // Use-file through to the sensor's return with the new version: the file dialog cancelled
-    // first, then a refused image and the demo's shipped image from the flashing page's button.
+    // Use-file through to the sensor's return with the new version.
     void updateFromFileEndToEnd()
     {
         service->setVerdicts(false);
@@ -202,8 +201,10 @@ private slots:
         QVERIFY(!statuses.isEmpty() && texts(statuses).count(New) == statuses.size());
         statuses.clear();
 
-        // The sensor leaves and comes back as the bootloader; the file dialog is cancelled:
-        // the device stays in its bootloader, nothing erased.
+        // The sensor leaves and comes back as the bootloader; the file is chosen: the image
+        // the demo ships, which must fit the bootloader and bring a listed version.
+        const QString image = QStringLiteral(TESSARO_DEMO_IMAGE_PATH);
+        nextFiles << image;
         dialog->useFileButton->click();
         QCOMPARE(sensor->bootloaderRequests(), 1);
         QTRY_COMPARE_WITH_TIMEOUT(choices.size(), 1, FlowTimeoutMs);
@@ -212,6 +213,45 @@ private slots:
         // Shown, and neither the page's button nor the menu entry can start a second request.
         QVERIFY(choices[0].flashingViewShown && !choices[0].updateButtonEnabled && !choices[0].updateEntryEnabled);
         QVERIFY(!dialog->upgradeRequested);
+        QPointer<view_update> flashing = choices[0].view;
+        QVERIFY(flashing && flashing->loader->isBusy());
+        QTRY_VERIFY_WITH_TIMEOUT(sensorShownWith(QStringLiteral("SW 2.5")), FlowTimeoutMs);
+        QVERIFY(flashing.isNull());
+        QVERIFY(logged().endsWith(FlashingLines::success(image).join(QStringLiteral("\n   "))));
+        QCOMPARE(loader->applicationStarts(), 1);
+        QVERIFY(updateEntry()->isEnabled());
+
+        // The dialog reports the update once, though the service still says otherwise ...
+        QTRY_COMPARE(dialog->statusLabel->text(), Updated);
+        QVERIFY(!dialog->updatePending);
+        // The returned sensor's live data flows again: its pen trail drawn, its calibration read.
+        view_tessarolive* live = qobject_cast<view_tessaro*>(currentPage())->liveView;
+        QTRY_VERIFY(live->penTrail && live->penTrail->points().size() > 1);
+        QTRY_COMPARE(live->calStateLabel->text(), QStringLiteral("[live:cal:done]"));
+        QVERIFY(!live->grab().isNull());
+        QCOMPARE(texts(statuses), QStringList({Updating, Updated}));
+
+        // ... and the service's verdict on the new version afterwards.
+        service->setVerdicts(true);
+        dialog->cancelButton->click();
+        QVERIFY(!dialog->isVisible());
+        updateEntry()->trigger();
+        QTRY_COMPARE(dialog->statusLabel->text(), Ok);
+        QCOMPARE(texts(statuses), QStringList({Updating, Updated, Ok}));
+        const auto requests = service->requests();
+        QVERIFY(std::any_of(requests.cbegin(), requests.cend(), [](const StandInService::Request& request) {
+            return request.path == QLatin1String(StandInService::FirmwarePath) && request.identity.value(2) == "SW 2.5";
+        }));
+        dialog->close();
+    }
+
+    void cancelledFileDialogThenUpdateButton()
+    {
+        startWithSensor();
+        view_dialogupdate* dialog = window->updateDialog();
+        dialog->useFileButton->click();
+        // The file dialog is cancelled: the device stays in its bootloader, nothing erased.
+        QTRY_COMPARE_WITH_TIMEOUT(choices.size(), 1, FlowTimeoutMs);
         QPointer<view_update> flashing = choices[0].view;
         QVERIFY(flashing);
         QCOMPARE(listed(flashing->statusList), FlashingLines::geometry() + QStringList({"no file selected!"}));
@@ -226,41 +266,12 @@ private slots:
         QCOMPARE(listed(flashing->statusList).constLast(), QStringLiteral("Abort"));
         QCOMPARE(dialog->statusLabel->text(), Cancelled);
 
-        // The image the demo ships: it must fit the bootloader and bring a listed version.
-        const QString image = QStringLiteral(TESSARO_DEMO_IMAGE_PATH);
-        nextFiles << image;
+        // A verified run, from whichever button, is reported once the sensor is back.
+        nextFiles << writeImage(QStringLiteral("tessaro.0002.bin"), 2048);
         flashing->updateButton->click();
-        QVERIFY(flashing->loader->isBusy() && !flashing->updateButton->isEnabled());
+        QVERIFY(!flashing->updateButton->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(sensorShownWith(QStringLiteral("SW 2.5")), FlowTimeoutMs);
-        QVERIFY(flashing.isNull());
-        QVERIFY(logged().endsWith(FlashingLines::success(image).join(QStringLiteral("\n   "))));
-        QCOMPARE(loader->applicationStarts(), 1);
-        QVERIFY(updateEntry()->isEnabled());
-
-        // A verified run, from whichever button, is reported once, though the service still
-        // says otherwise ...
         QTRY_COMPARE(dialog->statusLabel->text(), Updated);
-        QVERIFY(!dialog->updatePending);
-        // The returned sensor's live data flows again: its pen trail drawn, its calibration read.
-        view_tessarolive* live = qobject_cast<view_tessaro*>(currentPage())->liveView;
-        QTRY_VERIFY(live->penTrail && live->penTrail->points().size() > 1);
-        QTRY_COMPARE(live->calStateLabel->text(), QStringLiteral("[live:cal:done]"));
-        QVERIFY(!live->grab().isNull());
-        QTest::qWait(100);
-        QCOMPARE(texts(statuses), QStringList({Updating, Cancelled, Updated}));
-
-        // ... and the service's verdict on the new version afterwards.
-        service->setVerdicts(true);
-        dialog->cancelButton->click();
-        QVERIFY(!dialog->isVisible());
-        updateEntry()->trigger();
-        QTRY_COMPARE(dialog->statusLabel->text(), Ok);
-        QCOMPARE(texts(statuses), QStringList({Updating, Cancelled, Updated, Ok}));
-        const auto requests = service->requests();
-        QVERIFY(std::any_of(requests.cbegin(), requests.cend(), [](const StandInService::Request& request) {
-            return request.path == QLatin1String(StandInService::FirmwarePath) && request.identity.value(2) == "SW 2.5";
-        }));
-        dialog->close();
     }
 
     void failedRunIsReportedAndKept_data()
