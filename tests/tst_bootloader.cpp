@@ -508,27 +508,6 @@ private slots:
         QVERIFY(loader->flash(0, image.size()) == image);
         QTRY_VERIFY(connectedAs("tessaro"));
     }
-
-    void sensorToBootloaderAndBackThroughTheConnection()
-    {
-        // The whole round trip: sensor asked into its bootloader, flashed, back as sensor.
-        sim::SimBus::instance().unplug(loader.get());
-        QTRY_VERIFY(!connection->isConnected);
-        auto sensor = fixture->plugSensor();
-        sensor->setReenumerates(true, std::chrono::milliseconds(30));
-        QTRY_VERIFY(connectedAs("tessaro"));
-        connection->startUpgrade();
-        QTRY_VERIFY(connectedAs("bootloader"));
-        boot = makeBootloader();
-        const QString path = writeImage(QStringLiteral("a.0002.bin"), sim::makeFirmwareImage(3000, "SW 2.5", 7));
-        boot->updateFromFile(path);
-        waitForEnd();
-        QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, FlashingLines::success(path));
-        QTRY_VERIFY(connectedAs("tessaro"));
-        QVERIFY(sensor->plugged());
-        QCOMPARE(sensor->versionReply(), std::string("app:version:HW 1.1:SW 2.5:2026:11:20;"));
-    }
 };
 
 TESSARO_TEST_MAIN(tst_bootloader)
