@@ -111,7 +111,6 @@ private slots:
         // Nothing is asked before the dialog is shown.
         QTest::qWait(50);
         QVERIFY(service->requests().isEmpty());
-        QCOMPARE(dialog->statusLabel->text(), QStringLiteral("none"));
         QSignalSpy shown(dialog.get(), &view_dialogupdate::shown);
         dialog->show();
         QCOMPARE(shown.count(), 1);
@@ -138,7 +137,6 @@ private slots:
 
         // Shown again after closing: asked again.
         dialog->close();
-        QVERIFY(!dialog->isVisible());
         dialog->show();
         QCOMPARE(shown.count(), 2);
         waitUntilAnswered();
@@ -210,8 +208,8 @@ private slots:
     // dialog, and the answer that comes after it reaches nothing.
     void showingsKeepOneRequestOfEachKind()
     {
-        service->setDelay(Firmware, 300);
-        service->setDelay(Internet, 300);
+        service->setDelay(Firmware, 500);
+        service->setDelay(Internet, 500);
         for (int i = 0; i < 5; ++i) {
             dialog->show();
             dialog->cancelButton->click();
@@ -221,10 +219,10 @@ private slots:
         QCOMPARE(replies.size(), 2);
         const QPointer<QNetworkAccessManager> manager = replies[0]->manager();
         QCOMPARE(replies[1]->manager(), manager.data());
-        QTRY_COMPARE(service->requests().size(), 2);
+        QTRY_COMPARE(service->openConnections(), 2);
         dialog.reset();
         QVERIFY(replies[0].isNull() && replies[1].isNull() && manager.isNull());
-        QTest::qWait(400);
+        QTest::qWait(600);
     }
 
     void serviceErrorsChangeNothing_data()
