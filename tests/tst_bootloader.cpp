@@ -306,6 +306,7 @@ private slots:
         QTest::newRow("bootloader as large as the flash") << "bootequal" << 1 << QStringList{"Image size too large", "Abort"};
         QTest::newRow("geometry never read") << "noinfo" << 0 << pageSizeZero;
         QTest::newRow("not connected") << "unplugged" << 32 << QStringList{"Bootloader not connected", "Abort"};
+        QTest::newRow("found but not openable") << "unopenable" << 32 << QStringList{"Bootloader not connected", "Abort"};
     }
 
     void refusedBeforeAnythingIsSent()
@@ -321,13 +322,20 @@ private slots:
         }
         if (setup.startsWith(QLatin1String("boot")) || setup == QLatin1String("pagesize0"))
             replugLoader(geometry);
-        if (setup == QLatin1String("unplugged")) {
+        const bool absent = setup == QLatin1String("unplugged") || setup == QLatin1String("unopenable");
+        if (absent) {
             sim::SimBus::instance().unplug(loader.get());
             QTRY_VERIFY(!connection->isConnected);
             connection->SetHotPlugTimerState(false);
         }
+        if (setup == QLatin1String("unopenable")) {
+            loader->setOpenable(false);
+            sim::SimBus::instance().plug(loader);
+            connection->hotplugWorker();
+            QVERIFY(!connection->isConnected);
+        }
         boot = makeBootloader(false);
-        if (setup != QLatin1String("noinfo") && setup != QLatin1String("unplugged"))
+        if (setup != QLatin1String("noinfo") && !absent)
             QVERIFY(boot->getinfo());
         lines.clear();
         QString path = writeImage(QStringLiteral("image.bin"), sim::makeFirmwareImage(std::size_t(size), "SW 2.5"));
