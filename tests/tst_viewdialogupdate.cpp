@@ -148,7 +148,7 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("serving");
+        QTest::addColumn<QString>("serving"); // "": plainly; or redirect, loop, silent, an HTTP status, a closed port
         QTest::addColumn<QString>("status"); // of a firmware check (empty: no verdict); of a probe "online" or not
         QTest::newRow("true") << Firmware << QByteArray("true") << "" << Ok;
         QTest::newRow("true with more fields") << Firmware << QByteArray("true;false;x") << "" << Ok;
