@@ -306,6 +306,7 @@ private slots:
         QTest::newRow("bootloader as large as the flash") << "bootequal" << 1 << QStringList{"Image size too large", "Abort"};
         QTest::newRow("geometry never read") << "noinfo" << 0 << pageSizeZero;
         QTest::newRow("not connected") << "unplugged" << 32 << QStringList{"Bootloader not connected", "Abort"};
+        QTest::newRow("found but not openable") << "unopenable" << 32 << QStringList{"Bootloader not connected", "Abort"};
     }
 
     void refusedBeforeAnythingIsSent()
@@ -321,13 +322,20 @@ private slots:
         }
         if (setup.startsWith(QLatin1String("boot")) || setup == QLatin1String("pagesize0"))
             replugLoader(geometry);
-        if (setup == QLatin1String("unplugged")) {
+        const bool absent = setup == QLatin1String("unplugged") || setup == QLatin1String("unopenable");
+        if (absent) {
             sim::SimBus::instance().unplug(loader.get());
             QTRY_VERIFY(!connection->isConnected);
             connection->SetHotPlugTimerState(false);
         }
+        if (setup == QLatin1String("unopenable")) {
+            loader->setOpenable(false);
+            sim::SimBus::instance().plug(loader);
+            connection->hotplugWorker();
+            QVERIFY(!connection->isConnected);
+        }
         boot = makeBootloader(false);
-        if (setup != QLatin1String("noinfo") && setup != QLatin1String("unplugged"))
+        if (setup != QLatin1String("noinfo") && !absent)
             QVERIFY(boot->getinfo());
         lines.clear();
         QString path = writeImage(QStringLiteral("image.bin"), sim::makeFirmwareImage(std::size_t(size), "SW 2.5"));
@@ -507,27 +515,6 @@ private slots:
         QTRY_VERIFY(b.isNull());
         QVERIFY(loader->flash(0, image.size()) == image);
         QTRY_VERIFY(connectedAs("tessaro"));
-    }
-
-    void sensorToBootloaderAndBackThroughTheConnection()
-    {
-        // The whole round trip: sensor asked into its bootloader, flashed, back as sensor.
-        sim::SimBus::instance().unplug(loader.get());
-        QTRY_VERIFY(!connection->isConnected);
-        auto sensor = fixture->plugSensor();
-        sensor->setReenumerates(true, std::chrono::milliseconds(30));
-        QTRY_VERIFY(connectedAs("tessaro"));
-        connection->startUpgrade();
-        QTRY_VERIFY(connectedAs("bootloader"));
-        boot = makeBootloader();
-        const QString path = writeImage(QStringLiteral("a.0002.bin"), sim::makeFirmwareImage(3000, "SW 2.5", 7));
-        boot->updateFromFile(path);
-        waitForEnd();
-        QCOMPARE(finished, QList<bool>({true}));
-        QCOMPARE(lines, FlashingLines::success(path));
-        QTRY_VERIFY(connectedAs("tessaro"));
-        QVERIFY(sensor->plugged());
-        QCOMPARE(sensor->versionReply(), std::string("app:version:HW 1.1:SW 2.5:2026:11:20;"));
     }
 };
 

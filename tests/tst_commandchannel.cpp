@@ -50,7 +50,6 @@ private slots:
     {
         QTest::addColumn<QByteArray>("command");
         QTest::newRow("short") << QByteArray("app:version;");
-        QTest::newRow("63 bytes") << QByteArray(62, 'a') + ';';
         QTest::newRow("64 bytes") << QByteArray(63, 'b') + ';';
         QTest::newRow("65 bytes, refused") << QByteArray(64, 'c') + ';';
     }
@@ -221,6 +220,14 @@ private slots:
         QFETCH(int, fault);
         QFETCH(bool, exec);
         QSignalSpy lost(device, &tessaro::disconnected);
+        // disconnected() comes after the mutex is released: a receiver may try again. The
+        // receiver ends with this test (the fixture's clean-up disconnects again).
+        int refusals = 0;
+        QObject receiver;
+        connect(device, &tessaro::disconnected, &receiver, [this, &refusals] {
+            unsigned char buffer[TessaroLink::ReportBufferSize];
+            refusals += device->sendCommand("app:id;", buffer) ? 0 : 1;
+        });
         bool ok = true;
         sensor->injectFault(1, static_cast<sim::Fault>(fault));
         if (fault == int(sim::Fault::None)) {
@@ -232,6 +239,7 @@ private slots:
             QVERIFY(!ok);
         }
         QCOMPARE(lost.count(), 1);
+        QCOMPARE(refusals, 1);
         QVERIFY(!device->isConnected);
         QVERIFY(device->handle == nullptr);
         // Later exchanges are refused without touching the closed handle.
@@ -241,29 +249,6 @@ private slots:
         device->execCommand(QStringLiteral("sens:commit;"));
         QCOMPARE(lost.count(), 1);
         QVERIFY(sensor->receivedReports().empty());
-    }
-
-    void execCommandSwallowsReply()
-    {
-        device->execCommand(QStringLiteral("sens:commit;"));
-        QCOMPARE(SimFixture::commands(*sensor), QStringList({"sens:commit;"}));
-        // Its reply was read, so it cannot answer the next command.
-        QCOMPARE(send("app:id;"), QStringLiteral("app:id:TS-000123;"));
-    }
-
-    void receiversMayExchangeAfterLoss()
-    {
-        // disconnected() comes after the mutex is released: a receiver may try again.
-        bool refused = false;
-        // Ends with this test: the fixture's clean-up disconnects the device again.
-        QObject receiver;
-        connect(device, &tessaro::disconnected, &receiver, [this, &refused] {
-            unsigned char buffer[TessaroLink::ReportBufferSize];
-            refused = !device->sendCommand("app:id;", buffer);
-        });
-        sensor->injectFault(1, sim::Fault::WriteFails);
-        send("app:id;");
-        QVERIFY(refused);
     }
 
     void colonFieldsOfReplies_data()

@@ -153,20 +153,6 @@ private slots:
         fixture.reset();
     }
 
-    void intWidgetsFollowEachOtherWithinTheRange()
-    {
-        // A file's range is taken as it is: a minimum above the maximum leaves just the minimum.
-        auto* e = intEditor(9, 3);
-        e->spinBox->setValue(5);
-        QCOMPARE(e->slider->value(), 9);
-        e = intEditor(-20, -5);
-        e->spinBox->setValue(-7);
-        QCOMPARE(e->slider->value(), -7);
-        e->slider->setValue(0);
-        QCOMPARE(e->spinBox->value(), -5);
-        QVERIFY(sent().isEmpty());
-    }
-
     // Squeezed to the smallest the layout allows, the spin box still shows every value whole.
     void spinBoxShowsItsLongestValue()
     {
@@ -178,20 +164,6 @@ private slots:
         for (const int value : {-1000, 9999})
             QVERIFY2(edit->width() > edit->fontMetrics().horizontalAdvance(QString::number(value)),
                      qPrintable(QStringLiteral("%1 in %2 pixels").arg(value).arg(edit->width())));
-    }
-
-    void everyEditorReadsWhenTheSensorArrives()
-    {
-        const QMap<QString, int> choices{{QStringLiteral("x"), 1}};
-        auto* i = place(new view_tessaroParameter_int(nullptr, device, "sens", "a", 0, 9));
-        place(new view_tessaroParameter_enum(nullptr, device, "pen", "b", choices));
-        place(new view_tessaroParameter_bool(nullptr, device, "app", "c"));
-        sensor->setReply("sens:read:a;", "sens:read:a:7:;");
-        device->disconnectDevice();
-        sensor->clearLog();
-        device->hotplugWorker();
-        QCOMPARE(sent(), QStringList({"app:version;", "sens:read:a;", "pen:read:b;", "app:read:c;"}));
-        QCOMPARE(i->slider->value(), 7);
     }
 
     void readShowsTheValue_data()
@@ -337,8 +309,8 @@ private slots:
     }
 
     // However often read, one user change writes once; a re-read that changes a choice or
-    // a check box writes it back, a number only shows.
-    void rereads_data()
+    // a check box writes it back, a number only shows. Then a write fails.
+    void rereadsThenAFailedWrite_data()
     {
         QTest::addColumn<Kind>("kind");
         QTest::addColumn<QString>("second");
@@ -349,7 +321,7 @@ private slots:
         QTest::newRow("bool") << Kind::Bool << "1" << "on" << true;
     }
 
-    void rereads()
+    void rereadsThenAFailedWrite()
     {
         QFETCH(Kind, kind);
         QFETCH(QString, second);
@@ -370,6 +342,22 @@ private slots:
         sensor->clearLog();
         const QString write = commit(e);
         QCOMPARE(sent(), QStringList({write}));
+
+        // A failed write closes the link once; later changes and re-reads stop there.
+        QSignalSpy lost(device, &tessaro::disconnected);
+        sensor->injectFault(1, sim::Fault::WriteFails);
+        QTest::ignoreMessage(QtDebugMsg, ExchangeFailed);
+        commit(e);
+        QCOMPARE(lost.count(), 1);
+        QVERIFY(!device->isConnected);
+        sensor->clearLog();
+        QTest::ignoreMessage(QtDebugMsg, NotConnected);
+        commit(e);
+        QTest::ignoreMessage(QtDebugMsg, NotConnected);
+        reread(e);
+        QMetaObject::invokeMethod(e, "disconnected");
+        QVERIFY(sent().isEmpty());
+        QCOMPARE(lost.count(), 1);
     }
 
     void failedFirstReadWritesNothingUntilRead_data()
@@ -425,38 +413,6 @@ private slots:
         QCOMPARE(sent(), QStringList({write}));
     }
 
-    void failedWriteDisconnectsOnce_data()
-    {
-        QTest::addColumn<Kind>("kind");
-        QTest::newRow("int") << Kind::Int;
-        QTest::newRow("enum") << Kind::Enum;
-        QTest::newRow("bool") << Kind::Bool;
-    }
-
-    void failedWriteDisconnectsOnce()
-    {
-        QFETCH(Kind, kind);
-        QWidget* e = editor(kind);
-        setRegister("1");
-        emit device->connectedLoad();
-        QSignalSpy lost(device, &tessaro::disconnected);
-        sensor->injectFault(1, sim::Fault::WriteFails);
-        QTest::ignoreMessage(QtDebugMsg, ExchangeFailed);
-        commit(e);
-        QCOMPARE(lost.count(), 1);
-        QVERIFY(!device->isConnected);
-
-        // Later changes and re-reads stop at the closed link.
-        sensor->clearLog();
-        QTest::ignoreMessage(QtDebugMsg, NotConnected);
-        commit(e);
-        QTest::ignoreMessage(QtDebugMsg, NotConnected);
-        reread(e);
-        QMetaObject::invokeMethod(e, "disconnected");
-        QVERIFY(sent().isEmpty());
-        QCOMPARE(lost.count(), 1);
-    }
-
     void boolStateEqualToLastWritesNothing()
     {
         auto* e = static_cast<view_tessaroParameter_bool*>(editor(Kind::Bool));
@@ -477,34 +433,22 @@ private slots:
         QCOMPARE(sent(), QStringList({writeCommand(0), writeCommand(1), ReadCommand}));
     }
 
-    void namesAreSentAsUtf8()
-    {
-        const QString module = QStringLiteral("m\u00f6d");
-        const QString regname = QStringLiteral("gr\u00f6\u00dfe\u20ac");
-        auto* e = place(new view_tessaroParameter_int(nullptr, device, module, regname, 0, 100));
-        const std::string read = "m\xc3\xb6" "d:read:gr\xc3\xb6\xc3\x9f" "e\xe2\x82\xac;";
-        sensor->setReply(read, read.substr(0, read.size() - 1) + ":33:ok;");
-        emit device->connectedLoad();
-        QCOMPARE(e->slider->value(), 33);
-        emit e->slider->sliderReleased();
-        const std::vector<std::string> expected{read, "m\xc3\xb6" "d:write:gr\xc3\xb6\xc3\x9f" "e\xe2\x82\xac:33;"};
-        QVERIFY(sensor->receivedCommands() == expected);
-    }
-
+    // Names go out as UTF-8, and a report holds 64 of its bytes, not 64 characters.
     void commandsLongerThanReportAreNotSent_data()
     {
-        QTest::addColumn<int>("nameLength");
+        QTest::addColumn<QString>("name");
         QTest::addColumn<bool>("readSent");
-        // "sens:read:" + name + ";" is 64 bytes for a name of 53; its write is longer.
-        QTest::newRow("read of 64 bytes, write too long") << 53 << true;
-        QTest::newRow("read too long") << 54 << false;
+        // "sens:read:" + name + ";" is 64 bytes for a name of 53 bytes; its write is longer.
+        QTest::newRow("read of 64 bytes, write too long") << QString(53, QLatin1Char('r')) << true;
+        QTest::newRow("read too long") << QString(54, QLatin1Char('r')) << false;
+        QTest::newRow("UTF-8, read of 64 bytes") << QString(26, QChar(0xf6)) + QLatin1Char('r') << true;
+        QTest::newRow("UTF-8, read too long") << QString(26, QChar(0xf6)) + QStringLiteral("\u20ac") << false;
     }
 
     void commandsLongerThanReportAreNotSent()
     {
-        QFETCH(int, nameLength);
+        QFETCH(QString, name);
         QFETCH(bool, readSent);
-        const QString name(nameLength, QLatin1Char('r'));
         auto* e = place(new view_tessaroParameter_int(nullptr, device, Module, name, 0, 100));
         const QString read = Module + ":read:" + name + ';';
         sensor->setReply(read.toStdString(), "x:x:x:5:;");
