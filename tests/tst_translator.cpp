@@ -1,5 +1,6 @@
 // The translator: language catalogue, key-to-text table and the key shown for a missing text.
 #include "app/qttranslations.h"
+#include "app/translatedtext.h"
 #include "app/tessarotranslator.h"
 #include "simfixture.h"
 #include "testmain.h"
@@ -132,6 +133,27 @@ private slots:
         translator.loadLanguage(QStringLiteral("de"));
         translator.loadLanguage(QStringLiteral("xx"));
         QCOMPARE(translator.translate("c", "[a]"), QStringLiteral("[a]"));
+    }
+
+    void valuesFillTheirPlaces_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QStringList>("values");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("no values") << "%1 left" << QStringList() << "%1 left";
+        QTest::newRow("one") << "%1 left" << QStringList({"5"}) << "5 left";
+        QTest::newRow("two, each once") << "%2 of %1" << QStringList({"%2", "3"}) << "3 of %2";
+        QTest::newRow("three") << "%1/%2/%3" << QStringList({"a", "b", "c"}) << "a/b/c";
+        QTest::newRow("a place missing: after the text") << "[key]" << QStringList({"a", "b"}) << "[key] (a, b)";
+        QTest::newRow("four: after the text") << "%1%2%3%4" << QStringList({"a", "b", "c", "d"})
+                                              << "%1%2%3%4 (a, b, c, d)";
+    }
+
+    void valuesFillTheirPlaces()
+    {
+        QFETCH(QString, text);
+        QFETCH(QStringList, values);
+        QTEST(fillTranslation(text, values), "shown");
     }
 
     void qtDialogsSpeakTheLanguage_data()
