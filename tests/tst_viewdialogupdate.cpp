@@ -302,6 +302,17 @@ private slots:
         QCOMPARE(seen, QStringList({New, Updating, Updated, New, Ok}));
     }
 
+    // The link lost between the request and the bootloader's arrival: nothing is flashed.
+    void bootloaderAfterTheLinkWasLost()
+    {
+        QSignalSpy fileDialogs(dialog.get(), &view_dialogupdate::updateFile);
+        dialog->useFileButton->click();
+        connection->disconnectDevice();
+        emit dialog->bootloaderStage();
+        QCOMPARE(fileDialogs.count(), 0);
+        QCOMPARE(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:failed]"));
+    }
+
     void useFileWithoutADevice()
     {
         SimFixture::closeConnection(connection);
