@@ -130,7 +130,9 @@ private slots:
         QTest::newRow("huge") << QVariant(QSize(100000, 100000)) << pos << QRect(QPoint(50, 60), screen.size());
         QTest::newRow("largest int") << QVariant(QSize(INT_MAX, INT_MAX)) << pos << QRect(QPoint(50, 60), screen.size());
         QTest::newRow("garbage size") << QVariant(QStringLiteral("garbage")) << pos << QRect(QPoint(50, 60), firstSize());
-        QTest::newRow("tiny size") << QVariant(QSize(1, 1)) << pos << QRect(QPoint(50, 60), firstSize());
+        QTest::newRow("too narrow") << QVariant(QSize(199, 300)) << pos << QRect(QPoint(50, 60), firstSize());
+        QTest::newRow("too low") << QVariant(QSize(400, 99)) << pos << QRect(QPoint(50, 60), firstSize());
+        QTest::newRow("smallest") << QVariant(QSize(200, 100)) << pos << QRect(50, 60, 200, 100);
         QTest::newRow("negative size") << QVariant(QSize(-500, -500)) << pos << QRect(QPoint(50, 60), firstSize());
         QTest::newRow("off every screen") << size << QVariant(QPoint(-30000, -30000)) << QRect(200, 200, 400, 300);
         QTest::newRow("garbage pos") << size << QVariant(QStringLiteral("garbage")) << QRect(200, 200, 400, 300);
@@ -180,7 +182,6 @@ private slots:
         viewMain window;
         auto* line = window.statusBar()->findChild<QLabel*>();
         QAction* updateEntry = findAction(&window, QStringLiteral("[menu:file:update]"));
-        QCOMPARE(line->text() + updateEntry->isEnabled(), QStringLiteral("[status:nodevice]") + false);
         sim::DeviceInfo info = sim::SimSensor::defaultInfo();
         info.productId = device == QLatin1String("bootloader") ? 0x0002 : device == QLatin1String("update") ? 0x0003 : 1;
         std::shared_ptr<sim::SimSensor> sensor = device == QLatin1String("none") ? nullptr : fixture->plugSensor(info);
@@ -195,11 +196,9 @@ private slots:
         QCOMPARE(updateEntry->isEnabled(), update);
         if (!sensor)
             return;
-        QPointer<QWidget> view = page ? currentPage(window) : nullptr;
         sim::SimBus::instance().unplug(sensor.get());
         QTRY_COMPARE(line->text(), QStringLiteral("[status:nodevice]"));
         QVERIFY(showsConnectPrompt(window) && !updateEntry->isEnabled());
-        QTRY_VERIFY(view.isNull());
     }
 
     // The sensor view is deleted later; until then its editors must not answer the next
@@ -268,7 +267,7 @@ private slots:
         // The poll has filled the information tab while it was hidden.
         QTRY_VERIFY(!view->penRunLabel->text().isEmpty());
         const int width = window.width();
-        QTabBar* tabBar = view->tabs->tabBar();
+        const QTabBar* tabBar = view->tabs->tabBar();
         for (int i = 0; i < view->tabs->count(); ++i) {
             view->tabs->setCurrentIndex(i);
             QCoreApplication::sendPostedEvents();
