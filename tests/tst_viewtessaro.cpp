@@ -60,7 +60,6 @@ private:
     std::shared_ptr<sim::SimSensor> sensor;
     QPointer<tessaro> device;
     QPointer<view_tessaro> view;
-    QString sensorIdOfTest;
 
     // The view as the main window builds it, with the poll stopped so tests tick by hand.
     void buildView(bool reload = true)
@@ -73,7 +72,7 @@ private:
 
     QStringList sent() const { return SimFixture::commands(*sensor); }
 
-    // Earlier tests' checks may still arrive: each test's sensor has an identity of its own.
+    // Earlier tests' checks (from TS-1) may still arrive.
     QVector<StandInService::Request> requestsFrom(const QString& id) const
     {
         QVector<StandInService::Request> found;
@@ -90,12 +89,13 @@ private slots:
     void init()
     {
         fixture.emplace();
-        fixture->writeCatalogue({SimFixture::sensorEntry({"SW 2.4"}, {"HW 1.1"}, "model.json")});
+        // An entry for any version, so that odd version replies still connect.
+        QJsonObject anyVersion = SimFixture::sensorEntry({}, {}, "model.json");
+        anyVersion.insert("default", true);
+        fixture->writeCatalogue({anyVersion});
         fixture->writeFile(QStringLiteral("sensors/model.json"), Model);
         sensor = fixture->plugSensor();
-        static int testNumber = 0;
-        sensorIdOfTest = QStringLiteral("TS-%1").arg(++testNumber);
-        sensor->setIdReply(("app:id:" + sensorIdOfTest + ";").toStdString());
+        sensor->setIdReply("app:id:TS-1;");
         sensor->setReply("sens:read:conf1thr;", "sens:read:conf1thr:136:;");
         sensor->setReply("sens:read:thrauto;", "sens:read:thrauto:100:;");
         service->resetReplies();
@@ -130,14 +130,10 @@ private slots:
         QFETCH(QString, idReply);
         QFETCH(QString, versionReply);
         QFETCH(QStringList, shown);
-        // A catalogue entry for any version, so that odd version replies still connect.
         SimFixture::closeConnection(device);
-        QJsonObject anyVersion = SimFixture::sensorEntry({}, {}, "model.json");
-        anyVersion.insert("default", true);
-        fixture->writeCatalogue({anyVersion});
-        device = SimFixture::openConnection();
         sensor->setIdReply(idReply.toStdString());
         sensor->setVersionReply(versionReply.toStdString());
+        device = SimFixture::openConnection();
         buildView();
         QCOMPARE(QStringList({view->idLabel->text(), view->hwLabel->text(), view->swLabel->text(),
                               view->swBuildLabel->text()}),
