@@ -4,15 +4,6 @@
 #include "sensor/parameterfile.h"
 #include "testmain.h"
 
-#include <QDir>
-#include <QDirIterator>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QRegularExpression>
-#include <QSet>
-
 namespace {
 
 const QString SourceDir = QStringLiteral(TESSARO_SOURCE_DIR);
