@@ -1,5 +1,5 @@
-// The shipped language files: valid, a text for every key the program shows and for every
-// text of the shipped parameter files, and menu entries with mnemonics that do not clash.
+// The shipped language files: a text for every key the program and every shipped parameter
+// file show, and menu mnemonics that do not clash.
 #include "app/tessarotranslator.h"
 #include "sensor/parameterfile.h"
 #include "testmain.h"
@@ -39,8 +39,7 @@ QSet<QString> keysInProgram()
                         {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             QFile file(it.next());
-            if (file.open(QIODevice::ReadOnly))
-                keys.unite(keysIn(QString::fromUtf8(file.readAll())));
+            keys.unite(keysIn(file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString()));
         }
     }
     return keys;
@@ -113,8 +112,7 @@ private slots:
         QVERIFY(codes.contains(QStringLiteral("nl")));
     }
 
-    // Well-formed, each key once, a text for every key the program and the parameter files
-    // show, as the program's translator loads it; mnemonics that do not clash in a menu.
+    // Each key once, a text for every shown key as the program's translator loads it.
     void languages()
     {
         QFETCH(QString, code);
