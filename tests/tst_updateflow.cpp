@@ -51,11 +51,6 @@ private:
 
     QWidget* currentPage() const { return window->findChild<QStackedWidget*>()->currentWidget(); }
 
-    bool sensorWithNewFirmwareShown() const
-    {
-        return qobject_cast<view_tessaro*>(currentPage()) && sensorSw == QLatin1String("SW 2.5");
-    }
-
     // An image with the version text where the firmware keeps it.
     QString writeImage(const QString& name, int size)
     {
@@ -147,7 +142,7 @@ private slots:
         nextFiles << image;
         dialog->useFileButton->click();
         QCOMPARE(sensor->bootloaderRequests(), 1);
-        QTRY_VERIFY_WITH_TIMEOUT(sensorWithNewFirmwareShown(), FlowTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<view_tessaro*>(currentPage()) && sensorSw == "SW 2.5", FlowTimeoutMs);
         QVERIFY(logged().endsWith(FlashingLines::success(image).join(QStringLiteral("\n   "))));
 
         // Reported though the service still says otherwise; the sensor's live data flows again.
@@ -162,7 +157,6 @@ private slots:
         updateEntry->trigger();
         QTRY_COMPARE(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:ok]"));
         QCOMPARE(statuses, QStringList({"[updatedialog:firmware:updating]", Updated, "[updatedialog:firmware:ok]"}));
-        dialog->close();
     }
 
     void cancelledFileDialogThenUpdateButton()
@@ -186,7 +180,7 @@ private slots:
         // A verified run, from whichever button, is reported once the sensor is back.
         nextFiles << writeImage(QStringLiteral("tessaro.0002.bin"), 2048);
         flashing->updateButton->click();
-        QTRY_VERIFY_WITH_TIMEOUT(sensorWithNewFirmwareShown(), FlowTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<view_tessaro*>(currentPage()) && sensorSw == "SW 2.5", FlowTimeoutMs);
         QTRY_COMPARE(dialog->statusLabel->text(), Updated);
     }
 
@@ -243,7 +237,6 @@ private slots:
         startWithSensor();
         // The check the dialog asks when shown answers only after the unit has gone over.
         service->setDelay(QStringLiteral("/utility/firmware.php"), SlowAnswerMs);
-        nextFiles << writeImage(QStringLiteral("tessaro.0002.bin"), 2048);
         dialog->useFileButton->click();
         QTRY_COMPARE_WITH_TIMEOUT(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:otherunit]"),
                                   FlowTimeoutMs);
@@ -251,7 +244,6 @@ private slots:
         QCOMPARE(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:otherunit]"));
         QVERIFY(choices.isEmpty());
         QCOMPARE(other->requestCount(SimBootloader::ErasePage), 0);
-        dialog->close();
     }
 };
 
