@@ -43,7 +43,6 @@ private:
         sim::DeviceInfo info = SimBootloader::defaultInfo();
         info.productId = static_cast<std::uint16_t>(productId);
         loader = std::make_shared<SimBootloader>(sim::FlashGeometry{}, info);
-        loader->setRestartDelay(std::chrono::milliseconds(30));
         sim::SimBus::instance().plug(loader);
         connection = SimFixture::openConnection();
         QVERIFY(connection);
@@ -129,8 +128,6 @@ private slots:
             appSettings().setValue(QStringLiteral("update/imagefolder"), QDir::cleanPath(fixture->dir() + '/' + stored));
         plugLoader(productId, 0);
         QCOMPARE(view->loader->settleTimeMs(), 5000);
-        view->setReplyTimeoutMs(400);
-        QCOMPARE(view->loader->replyTimeoutMs(), 400);
         view->updateButton->click();
         QCOMPARE(fileRequests.value(0).mid(0, 4), QStringList({"Open binary image", startsThere ? fixture->dir() : QDir::homePath(),
                                                           QString::asprintf("Binary files (*.%04x.bin)", productId), "disabled"}));
@@ -186,7 +183,6 @@ private slots:
         QCOMPARE(lines().mid(4), runLines);
         QCOMPARE(view->phaseLabel->text(), QStringLiteral("[flash:phase:notstarted]"));
         QVERIFY(view->updateButton->isEnabled());
-        QCOMPARE(view->progressBar->value(), 0);
         QTest::qWait(2 * SettleMs);
         QCOMPARE(loader->exchangeCount(), 1);
     }
@@ -207,6 +203,16 @@ private slots:
         QCOMPARE(lines().mid(4), QStringList({"Start flash erase", "Flash erase error @ page 512", "Abort",
                                               "no file selected!"}));
         QCOMPARE(fileRequests.value(1).value(1), fixture->dir());
+    }
+
+    void linkDownNeedsNoDialog()
+    {
+        sim::SimBus::instance().plug(loader = std::make_shared<SimBootloader>());
+        loader->injectFault(1, sim::Fault::WriteFails);
+        view = new view_update(nullptr, connection = SimFixture::openConnection());
+        view->updateButton->click();
+        QCOMPARE(lines(), QStringList({"Could not write to bootloader", "Bootloader not connected"}));
+        QVERIFY(fileRequests.isEmpty() && view->updateButton->isEnabled());
     }
 
     // The sequence holds its object and runs on to its end; polling runs again.
