@@ -129,12 +129,11 @@ private slots:
             texts.insert(id, value.toObject().value("tr").toString());
         }
 
-        const QSet<QString> keys = keysInProgram();
         tessaroTranslator translator;
         QVERIFY(translator.getAvaibleLanguages().contains(code));
         translator.loadLanguage(code);
         QStringList missing;
-        for (const QString& key : keys + shownParameterTexts) {
+        for (const QString& key : keysInProgram() + shownParameterTexts) {
             const QString text = texts.value(key);
             if (text.trimmed().isEmpty() || translator.translate("viewMain", key.toUtf8().constData()) != text)
                 missing << key;
