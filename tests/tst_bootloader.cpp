@@ -454,11 +454,11 @@ private slots:
         auto* owner = new QObject;
         {
             auto held = QSharedPointer<QSharedPointer<bootloader>>::create(makeBootloader());
+            (*held)->setSettleTimeMs(200);
             connect(owner, &QObject::destroyed, [held] { held->reset(); });
         }
         QPointer<bootloader> b = watched;
         const QString path = writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(4096, "SW 2.5", 4));
-        b->setSettleTimeMs(200);
         b->updateFromFile(path);
         // Gone during the wait before erasing, so certainly while the sequence runs.
         delete owner;
