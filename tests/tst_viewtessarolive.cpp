@@ -10,6 +10,7 @@
 #include <QGraphicsPolygonItem>
 #include <QGraphicsScene>
 #include <QLabel>
+#include <QPainter>
 #include <QSignalSpy>
 
 #include <climits>
@@ -184,6 +185,23 @@ private slots:
         view->updatePoints(QStringLiteral("sens:point"));
         view->updateCalPoints({100, 900, 900, 101}, {100, 100, 700, 700});
         QCOMPARE(drawing(), QStringList({"frame", "area 49,49 361,49 361,283 49,283"}));
+    }
+
+    // Every segment is drawn, the oldest too, and nothing off the trail.
+    void trailIsDrawnFromItsOldestPoint()
+    {
+        QGraphicsScene scene(0, 0, 100, 100);
+        auto* trail = new PenTrailItem;
+        trail->setPoints({{10, 10}, {90, 10}, {90, 90}});
+        scene.addItem(trail);
+        QImage image(100, 100, QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        scene.render(&painter);
+        painter.end();
+        QVERIFY(image.pixelColor(50, 10) != QColor(Qt::white));
+        QVERIFY(image.pixelColor(90, 50) != QColor(Qt::white));
+        QCOMPARE(image.pixelColor(50, 50), QColor(Qt::white));
     }
 };
 
