@@ -5,7 +5,6 @@
 #include "simfixture.h"
 #include "testmain.h"
 
-#include <QDir>
 #include <QRegularExpression>
 #include <QScopeGuard>
 
@@ -15,6 +14,7 @@ namespace {
 const QString CataloguePath = QString::fromLatin1(TessaroLang::CataloguePath);
 const QByteArray Dutch = R"({"code": "nl", "name": "Nederlands", "file": "nl.json"})";
 const QByteArray German = R"({"code": "de", "name": "Deutsch", "file": "de.json"})";
+QByteArray langs(const QByteArray& items) { return "{\"langs\": [" + items + "]}"; }
 } // namespace
 
 class tst_translator : public QObject
@@ -35,19 +35,12 @@ private slots:
         QTest::addColumn<QByteArray>("second");  // the catalogue read after one with Dutch alone
         QTest::addColumn<QStringList>("codes");
         QTest::addColumn<QString>("dutchName");
-        QTest::newRow("ordered by code, accumulated") << "{\"langs\": [" + German + "]}" << QStringList({"de", "nl"})
-                                                      << "Nederlands";
-        QTest::newRow("later duplicate wins") << QByteArray(R"({"langs": [{"code": "nl", "name": "Vlaams"}]})")
-                                              << QStringList({"nl"}) << "Vlaams";
-        QTest::newRow("non-objects skipped") << "{\"langs\": [5, \"it\", null, [\"it\"], " + German + "]}"
-                                             << QStringList({"de", "nl"}) << "Nederlands";
-        QTest::newRow("non-strings read as empty") << QByteArray(R"({"langs": [{"code": "nl", "name": 7}, {}]})")
-                                                   << QStringList({"", "nl"}) << "";
+        QTest::newRow("ordered by code, accumulated") << langs(German) << QStringList({"de", "nl"}) << "Nederlands";
+        QTest::newRow("later duplicate wins") << langs(R"({"code": "nl", "name": "Vlaams"})") << QStringList({"nl"}) << "Vlaams";
+        QTest::newRow("non-objects skipped") << langs("5, \"it\", null, [\"it\"], " + German) << QStringList({"de", "nl"}) << "Nederlands";
+        QTest::newRow("non-strings read as empty") << langs(R"({"code": "nl", "name": 7}, {})") << QStringList({"", "nl"}) << "";
         QTest::newRow("not JSON") << QByteArray("{\"langs\": [") << QStringList({"nl"}) << "Nederlands";
-        QTest::newRow("langs not an array") << QByteArray(R"({"langs": {"code": "de"}})") << QStringList({"nl"})
-                                            << "Nederlands";
         QTest::newRow("missing") << QByteArray() << QStringList({"nl"}) << "Nederlands";
-        QTest::newRow("a folder") << QByteArray("/") << QStringList({"nl"}) << "Nederlands";
     }
 
     // A bad or missing catalogue changes nothing of what was read.
@@ -55,14 +48,12 @@ private slots:
     {
         QFETCH(QByteArray, second);
         tessaroTranslator translator;
-        write(CataloguePath, "{\"langs\": [" + Dutch + "]}");
+        write(CataloguePath, langs(Dutch));
         translator.getAvaibleLanguages();
-        QFile::remove(CataloguePath);
-        if (second.startsWith('{'))
+        if (!second.isEmpty())
             write(CataloguePath, second);
-        if (second == "/")
-            QDir().mkpath(CataloguePath);
-        if (!second.startsWith('{')) {
+        else {
+            QVERIFY(QFile::remove(CataloguePath));
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^error code = [1-9][0-9]*$")));
             QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^error string = \".+\"$")));
         }
@@ -78,22 +69,12 @@ private slots:
         QTest::addColumn<QString>("shown");
         const QByteArray file = R"({"tr": [{"id": "[menu:file]", "tr": "Bestand"}, {"id": "[a]", "tr": ""},
                                            {"id": "[b]", "tr": "Eerste"}, {"id": "[b]", "tr": "Tweede"},
-                                           {"id": "[c]", "tr": "Eerste"}, {"id": "[c]", "tr": ""},
-                                           {"id": "[d]", "tr": 5}, {"id": 12, "tr": "Twaalf"}, 1, null]})";
+                                           1, null]})";
         QTest::newRow("text") << file << QByteArray("[menu:file]") << "Bestand";
         QTest::newRow("no entry: the key") << file << QByteArray("[menu:info]") << "[menu:info]";
         QTest::newRow("empty text: the key") << file << QByteArray("[a]") << "[a]";
         QTest::newRow("later duplicate wins") << file << QByteArray("[b]") << "Tweede";
-        QTest::newRow("later empty duplicate") << file << QByteArray("[c]") << "[c]";
-        QTest::newRow("text not a string") << file << QByteArray("[d]") << "[d]";
-        QTest::newRow("id not a string") << file << QByteArray("12") << "12";
-        QTest::newRow("empty key") << file << QByteArray() << "";
-        QTest::newRow("UTF-8 key without text") << file << QByteArray("[gr\xc3\xb6\xc3\x9f" "e]")
-                                                << QStringLiteral("[gr\u00f6\u00dfe]");
-        QTest::newRow("not JSON") << QByteArray(R"({"tr": [{"id": "[s]", "tr": "Bestand"})") << QByteArray("[s]") << "[s]";
-        QTest::newRow("tr not an array") << QByteArray(R"({"tr": {"id": "[s]", "tr": "B"}})") << QByteArray("[s]") << "[s]";
-        QTest::newRow("UTF-8") << QByteArray("{\"tr\": [{\"id\": \"[s]\", \"tr\": \"Gr\xc3\xb6\xc3\x9f" "e\\u2026\"}]}")
-                               << QByteArray("[s]") << QStringLiteral("Gr\u00f6\u00dfe\u2026");
+        QTest::newRow("UTF-8 key without text") << file << QByteArray("[gr\xc3\xb6\xc3\x9f" "e]") << QStringLiteral("[gr\u00f6\u00dfe]");
         QTest::newRow("invalid UTF-8") << QByteArray("{\"tr\": [{\"id\": \"[s]\", \"tr\": \"Best\xff" "and\"}]}")
                                        << QByteArray("[s]") << QStringLiteral("Best\uFFFDand");
     }
@@ -102,7 +83,7 @@ private slots:
     {
         QFETCH(QByteArray, file);
         QFETCH(QByteArray, key);
-        write(CataloguePath, "{\"langs\": [" + Dutch + "]}");
+        write(CataloguePath, langs(Dutch));
         write(QStringLiteral("lang/nl.json"), file);
         QTest::ignoreMessage(QtDebugMsg, "\"nl.json\"");
         tessaroTranslator translator;
@@ -114,7 +95,7 @@ private slots:
     // Only the key counts; the table is the last loaded language's alone.
     void tableOfTheLoadedLanguage()
     {
-        write(CataloguePath, "{\"langs\": [" + Dutch + ',' + German + "]}");
+        write(CataloguePath, langs(Dutch + ',' + German));
         write(QStringLiteral("lang/nl.json"), R"({"tr": [{"id": "[a]", "tr": "A"}, {"id": "[b]", "tr": "B"}]})");
         write(QStringLiteral("lang/de.json"), R"({"tr": [{"id": "[a]", "tr": "Ä"}]})");
         tessaroTranslator translator;
@@ -122,16 +103,12 @@ private slots:
         QCOMPARE(translator.translate("c", "[a]"), QStringLiteral("[a]"));
         translator.getAvaibleLanguages();
         translator.loadLanguage(QStringLiteral("nl"));
-        QCOMPARE(translator.translate("view_tessaro", "[b]", "plural", 3), QStringLiteral("B"));
-        QCOMPARE(translator.translate(nullptr, "[b]"), QStringLiteral("B"));
+        QCOMPARE(translator.translate(nullptr, "[b]", "plural", 3), QStringLiteral("B"));
         QVERIFY(translator.translate("viewMain", nullptr).isEmpty());
         translator.loadLanguage(QStringLiteral("de"));
         QCOMPARE(translator.translate("c", "[a]") + translator.translate("c", "[b]"), QStringLiteral("\u00c4[b]"));
         write(QStringLiteral("lang/nl.json"), "not JSON");
         translator.loadLanguage(QStringLiteral("nl"));
-        QCOMPARE(translator.translate("c", "[a]"), QStringLiteral("[a]"));
-        translator.loadLanguage(QStringLiteral("de"));
-        translator.loadLanguage(QStringLiteral("xx"));
         QCOMPARE(translator.translate("c", "[a]"), QStringLiteral("[a]"));
     }
 
@@ -145,8 +122,7 @@ private slots:
         QTest::newRow("two, each once") << "%2 of %1" << QStringList({"%2", "3"}) << "3 of %2";
         QTest::newRow("three") << "%1/%2/%3" << QStringList({"a", "b", "c"}) << "a/b/c";
         QTest::newRow("a place missing: after the text") << "[key]" << QStringList({"a", "b"}) << "[key] (a, b)";
-        QTest::newRow("four: after the text") << "%1%2%3%4" << QStringList({"a", "b", "c", "d"})
-                                              << "%1%2%3%4 (a, b, c, d)";
+        QTest::newRow("four: after the text") << "%1%2%3%4" << QStringList({"a", "b", "c", "d"}) << "%1%2%3%4 (a, b, c, d)";
     }
 
     void valuesFillTheirPlaces()
@@ -159,19 +135,17 @@ private slots:
     void qtDialogsSpeakTheLanguage_data()
     {
         QTest::addColumn<QString>("code");
-        QTest::addColumn<bool>("installed");
         QTest::addColumn<QString>("lookIn");  // the file dialog's folder caption
-        QTest::newRow("de") << "de" << true << "Suchen in:";
-        QTest::newRow("no such language") << "xx" << false << "Look in:";
-        QTest::newRow("not a code") << "../de" << false << "Look in:";
+        QTest::newRow("de") << "de" << "Suchen in:";
+        QTest::newRow("no such language") << "xx" << "Look in:";
+        QTest::newRow("not a code") << "../de" << "Look in:";
     }
 
-    // Installed with no owner and no table, the translator answers every key for the window;
-    // Qt's own texts come from Qt's translation.
+    // Installed with no owner and no table, it answers every key; Qt's own texts come from Qt's translation.
     void qtDialogsSpeakTheLanguage()
     {
         QFETCH(QString, code);
-        QFETCH(bool, installed);
+        QFETCH(QString, lookIn);
         QObject owner;
         tessaroTranslator translator(&owner);
         QVERIFY(translator.parent() == nullptr && !translator.isEmpty());
@@ -180,8 +154,8 @@ private slots:
             QCoreApplication::removeTranslator(&translator);
             qDeleteAll(QCoreApplication::instance()->findChildren<QTranslator*>(QString(), Qt::FindDirectChildrenOnly));
         });
-        QCOMPARE(installQtTranslations(QCoreApplication::instance(), code), installed);
-        QTEST(QCoreApplication::translate("QFileDialog", "Look in:"), "lookIn");
+        QCOMPARE(installQtTranslations(QCoreApplication::instance(), code), lookIn != QLatin1String("Look in:"));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Look in:"), lookIn);
         QCOMPARE(QCoreApplication::translate("viewMain", "[menu:file]"), QStringLiteral("[menu:file]"));
     }
 };
