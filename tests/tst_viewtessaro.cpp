@@ -145,6 +145,14 @@ private slots:
         QTRY_VERIFY(!view->checkRequest->isPending());
     }
 
+    // A sensor gone before its identity is read is not checked with the service.
+    void noCheckWithoutTheIdentity()
+    {
+        sim::SimBus::instance().unplug(sensor.get());
+        buildView();
+        QVERIFY(!view->checkRequest || !view->checkRequest->isPending());
+    }
+
     void checkReplies_data()
     {
         QTest::addColumn<QByteArray>("body");
