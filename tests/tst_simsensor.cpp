@@ -1,11 +1,9 @@
 // The simulated sensor as the tool sees it: every register the sample parameter file names
-// answers the tool's own reads with a value the file allows, the tool's writes, presets and
-// easy threshold are stored, malformed commands are refused, and replies set by a test reach
-// the tool while the model still acts.
+// answers the tool's own reads with a value the file allows, malformed commands are refused,
+// replies set by a test reach the tool while the model still acts, and the report log stays
+// bounded.
 #include "device/tessaro.h"
 #include "sensor/parameterfile.h"
-#include "sensor/tessaroeasytable.h"
-#include "sensor/tessaropreset.h"
 #include "sensor/tessaroregister.h"
 #include "sim/simregisters.h"
 #include "simfixture.h"
@@ -66,16 +64,6 @@ private:
         return ParameterFile::choices(array(p, "values"), "parameters").values();
     }
 
-    std::optional<std::string> value(const QString& module, const QString& name) const
-    {
-        return sensor->registerValue(module.toStdString(), name.toStdString());
-    }
-
-    std::optional<std::string> saved(const QString& module, const QString& name) const
-    {
-        return sensor->savedRegisterValue(module.toStdString(), name.toStdString());
-    }
-
     QString send(const QByteArray& command)
     {
         unsigned char reply[TessaroLink::ReportBufferSize];
@@ -123,65 +111,21 @@ private slots:
         QCOMPARE(SimFixture::commands(*sensor).constLast(), QStringLiteral("app:id;"));
     }
 
-    // At power-up every register the file names holds a value its editor allows; every write
-    // the tool can form from the file is stored; the model holds exactly those registers.
+    // At power-up every register the editors name holds a value its editor allows, and the
+    // model holds exactly those registers: a model that drifts from the file hides an editor
+    // that reads or writes a register the sensor does not have.
     void theModelMatchesTheSampleFile()
     {
-        tessaroEasyTable easyAtStart;
-        QVERIFY(easyAtStart.readMode(device, sample) && easyAtStart.readCurrent(device));
-        QVERIFY(!easyAtStart.manual);
-        QVERIFY(easyAtStart.table.contains(easyAtStart.current));
         QSet<QString> named;
         for (const QJsonObject& p : editorParameters()) {
             const QString module = key(p, "module");
             const QString name = key(p, "regname");
-            const QByteArray where = (module + QLatin1Char(':') + name).toUtf8();
-            named << module + QLatin1Char(':') + name;
             const QList<int> values = offered(p);
-            QVERIFY2(values.size() >= 2, where);
+            named << module + QLatin1Char(':') + name;
             std::optional<int> current;
-            QVERIFY2(TessaroRegister::read(device, module, name, &current) && current, where);
-            if (key(p, "type") == QLatin1String("int"))
-                QVERIFY2(*current >= values.at(0) && *current <= values.at(1), where);
-            else
-                QVERIFY2(values.contains(*current), where);
-            QCOMPARE(saved(module, name), value(module, name));
-            for (int v : values) {
-                QVERIFY(TessaroRegister::write(device, module, name, v) && TessaroRegister::read(device, module, name, &current));
-                QCOMPARE(current, std::optional<int>(v));
-            }
-        }
-        for (const int mode : {tessaroEasyTable::ManualMode, 136}) {
-            QVERIFY(TessaroRegister::write(device, QStringLiteral("sens"), QStringLiteral("conf1thr"), mode));
-            tessaroEasyTable easy;
-            QVERIFY(easy.readMode(device, sample));
-            QCOMPARE(easy.manual, mode == tessaroEasyTable::ManualMode);
-            named << QStringLiteral("sens:") + easy.registerName;
-            QCOMPARE(easy.table.size(), 11);
-            QVERIFY(std::adjacent_find(easy.table.begin(), easy.table.end(), std::greater_equal<int>()) == easy.table.end());
-            for (int position : {0, 10}) {
-                QVERIFY(easy.writePosition(device, position) && easy.readCurrent(device));
-                QCOMPARE(easy.current, easy.table.at(position));
-            }
-        }
-        // Presets as the simple tab applies them: their writes, then commit and reset.
-        const QJsonArray presets = TessaroPreset::presets(sample);
-        QCOMPARE(presets.size(), 3);
-        int round = 0;
-        for (const QJsonValue& preset : presets) {
-            QVERIFY(TessaroPreset::writeAll(device, preset.toObject()));
-            for (const QString& command : TessaroPreset::commitAndReset())
-                device->execCommand(command);
-            ++round;
-            for (const QJsonValue& w : array(preset.toObject(), "parameters")) {
-                const QString module = key(w.toObject(), "module");
-                const QString name = key(w.toObject(), "regname");
-                named << module + QLatin1Char(':') + name;
-                QCOMPARE(value(module, name), std::optional<std::string>(key(w.toObject(), "value").toStdString()));
-                QCOMPARE(saved(module, name), value(module, name));
-            }
-            QCOMPARE(sensor->commitCount(), round);
-            QCOMPARE(sensor->resetCount(), round);
+            QVERIFY2(TessaroRegister::read(device, module, name, &current) && current, qPrintable(name));
+            const bool range = key(p, "type") == QLatin1String("int");
+            QVERIFY2(range ? *current >= values.first() && *current <= values.last() : values.contains(*current), qPrintable(name));
         }
         QSet<QString> inModel;
         for (const sim::RegisterDefault& d : sim::SensorRegisters::sampleModel())
@@ -229,11 +173,6 @@ private slots:
         QCOMPARE(sensor->commitCount(), 1);
         sensor->clearReply("sens:commit;");
         QCOMPARE(send("sens:commit;"), QStringLiteral("sens:commit:ok;"));
-        // A queued reply answers the next command once.
-        sensor->queueReply("sens:write:gain:42:ok;");
-        QCOMPARE(send("sens:write:gain:5;"), QStringLiteral("sens:write:gain:42:ok;"));
-        QCOMPARE(sensor->registerValue("sens", "gain"), std::optional<std::string>("5"));
-        QCOMPARE(send("sens:read:gain;"), QStringLiteral("sens:read:gain:5:ok;"));
     }
 };
 
