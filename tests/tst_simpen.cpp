@@ -1,6 +1,6 @@
 // The simulated sensor's live data as the data poll reads it: the exact replies of a held
 // model with and without the pen, time moving the pen, battery, running time, pairing and a
-// calibration's four points, and re-plugging restarting pairing and calibration.
+// calibration's four points.
 #include "device/tessaro.h"
 #include "sim/simpen.h"
 #include "simfixture.h"
@@ -29,19 +29,13 @@ private:
         return QString::fromLocal8Bit(reinterpret_cast<const char*>(reply));
     }
 
-    // The reply's colon fields, parsed as the data poll parses them.
-    QStringList fields(const QString& command)
+    // Field index of the reply, parsed as the data poll parses it; -1 when it has none.
+    int field(const QString& command, int index)
     {
         unsigned char reply[TessaroLink::ReportBufferSize] = {};
         if (!device->sendCommand(command.toLocal8Bit().constData(), reply))
-            return {};
-        return colonFields(reply);
-    }
-
-    // Field index of the reply as a number; -1 when it has none.
-    int field(const QString& command, int index)
-    {
-        return fields(command).value(index, QStringLiteral("-1")).toInt();
+            return -1;
+        return colonFields(reply).value(index, QStringLiteral("-1")).toInt();
     }
 
     // Corners as the poll reads them: field 3 of "cal:read:x1;", "cal:read:y1;" and so on.
@@ -61,20 +55,15 @@ private slots:
         fixture.emplace();
         fixture->writeCatalogue({SimFixture::sensorEntry()});
         sensor = fixture->plugSensor();
-        device = new tessaro;
-        device->SetHotPlugTimerState(false);
-        device->hotplugWorker();
-        QVERIFY(device->isConnected);
-        sensor->clearLog();
+        device = SimFixture::openConnection();
+        QVERIFY(device);
         // Time passes only through advanceTime() unless a test lets the clock run.
         sensor->setLiveMotion(false);
     }
 
     void cleanup()
     {
-        if (device)
-            device->disconnectDevice();
-        delete device;
+        SimFixture::closeConnection(device);
         sensor.reset();
         fixture.reset();
     }
@@ -179,22 +168,6 @@ private slots:
         sensor->advanceTime(8s);
         QCOMPARE(sensor->calibrationsFinished(), 2);
         QVERIFY(readCorners() != first);
-    }
-
-    void replugRestartsPairingAndCalibration()
-    {
-        sensor->setPairing(100);
-        device->execCommand(QStringLiteral("cal:start;"));
-        QVERIFY(sensor->calibrationRunning());
-        sim::SimBus::instance().unplug(sensor.get());
-        device->hotplugWorker();  // the probe notices
-        QVERIFY(!device->isConnected);
-        sim::SimBus::instance().plug(sensor);
-        device->hotplugWorker();
-        QVERIFY(device->isConnected);
-        QVERIFY(field(QStringLiteral("pen:id;"), 2) <= sim::PenModel::PairedAbove);
-        QCOMPARE(send(QStringLiteral("cal:state;")), QStringLiteral("cal:state:0:0;"));
-        QCOMPARE(sensor->calibrationsFinished(), 0);
     }
 };
 
