@@ -1,68 +1,20 @@
-// The simulated sensor as the tool sees it: every register the sample parameter file names
-// answers the tool's own reads with a value the file allows, malformed commands are refused,
-// replies set by a test reach the tool while the model still acts, and the report log stays
-// bounded.
+// The simulated sensor as the tool sees it: malformed commands are refused, replies set by
+// a test reach the tool while the model still acts, and the report log stays bounded.
 #include "device/tessaro.h"
-#include "sensor/parameterfile.h"
-#include "sensor/tessaroregister.h"
-#include "sim/simregisters.h"
 #include "simfixture.h"
 #include "testmain.h"
 
-#include <QFile>
-#include <QSet>
-
 #include <cstring>
 #include <optional>
-
-using ParameterFile::array;
-using ParameterFile::integer;
-using ParameterFile::text;
-
-namespace {
-
-const char* const SampleFile = "tessaro_t1.json";
-
-QString key(const QJsonObject& o, const char* name)
-{
-    return text(o.value(QLatin1String(name)));
-}
-
-} // namespace
 
 class tst_simsensor : public QObject
 {
     Q_OBJECT
 
 private:
-    QJsonObject sample;
     std::optional<SimFixture> fixture;
     QPointer<tessaro> device;
     std::shared_ptr<sim::SimSensor> sensor;
-
-    // The parameters of both editor tabs, system groups first.
-    QVector<QJsonObject> editorParameters() const
-    {
-        QVector<QJsonObject> list;
-        for (const QJsonValue& group : array(sample, "parameters_system")) {
-            for (const QJsonValue& p : array(group.toObject(), "parameters"))
-                list << p.toObject();
-        }
-        for (const QJsonValue& p : array(sample, "parameters_advanced"))
-            list << p.toObject();
-        return list;
-    }
-
-    // The values an editor offers: the ends of its range, 0 and 1, or every choice.
-    static QList<int> offered(const QJsonObject& p)
-    {
-        const QString type = key(p, "type");
-        if (type == QLatin1String("int"))
-            return {integer(p.value(QLatin1String("min"))), integer(p.value(QLatin1String("max")))};
-        if (type == QLatin1String("bool"))
-            return {0, 1};
-        return ParameterFile::choices(array(p, "values"), "parameters").values();
-    }
 
     QString send(const QByteArray& command)
     {
@@ -74,23 +26,13 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QFile file(QStringLiteral(TESSARO_SOURCE_DIR "/data/sensors/") + QLatin1String(SampleFile));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        sample = QJsonDocument::fromJson(file.readAll()).object();
-        QVERIFY(!sample.isEmpty());
-    }
-
     void init()
     {
         fixture.emplace();
-        fixture->writeCatalogue({SimFixture::sensorEntry({QStringLiteral("SW 2.4")}, {QStringLiteral("HW 1.1")},
-                                                         QLatin1String(SampleFile))});
+        fixture->writeCatalogue({SimFixture::sensorEntry()});
         sensor = fixture->plugSensor();
         device = SimFixture::openConnection();
         QVERIFY(device);
-        QCOMPARE(device->configFile, QLatin1String(SampleFile));
     }
 
     void cleanup()
@@ -109,28 +51,6 @@ private slots:
         QVERIFY(device->sendCommand("app:id;", reply));
         QCOMPARE(sensor->receivedReports().size(), sim::MaxLoggedReports);
         QCOMPARE(SimFixture::commands(*sensor).constLast(), QStringLiteral("app:id;"));
-    }
-
-    // At power-up every register the editors name holds a value its editor allows, and the
-    // model holds exactly those registers: a model that drifts from the file hides an editor
-    // that reads or writes a register the sensor does not have.
-    void theModelMatchesTheSampleFile()
-    {
-        QSet<QString> named;
-        for (const QJsonObject& p : editorParameters()) {
-            const QString module = key(p, "module");
-            const QString name = key(p, "regname");
-            const QList<int> values = offered(p);
-            named << module + QLatin1Char(':') + name;
-            std::optional<int> current;
-            QVERIFY2(TessaroRegister::read(device, module, name, &current) && current, qPrintable(name));
-            const bool range = key(p, "type") == QLatin1String("int");
-            QVERIFY2(range ? *current >= values.first() && *current <= values.last() : values.contains(*current), qPrintable(name));
-        }
-        QSet<QString> inModel;
-        for (const sim::RegisterDefault& d : sim::SensorRegisters::sampleModel())
-            inModel << QString::fromLatin1(d.module) + QLatin1Char(':') + QString::fromLatin1(d.name);
-        QCOMPARE(inModel, named);
     }
 
     void commandReplies_data()
