@@ -1,7 +1,6 @@
-// The simulated bootloader device where its faults would hide the tool's: the reply layout
-// of its binary protocol, a flash that must be erased before it is written and that guards
-// the bootloader area, USB frame timing, and the change of role between sensor and
-// bootloader on the bus.
+// The simulated bootloader where its faults would hide the tool's: the reply layouts, a
+// flash that needs an erase and guards the bootloader area, USB frame timing, hidraw's
+// short reports and zero-length reads, and the change of role between sensor and bootloader.
 #include "sim/simbootloader.h"
 #include "sim/simbus.h"
 #include "sim/simsensor.h"
@@ -10,8 +9,6 @@
 
 #include <hidapi/hidapi.h>
 
-#include <array>
-#include <cstring>
 #include <optional>
 
 using sim::SimBootloader;
@@ -20,8 +17,6 @@ namespace {
 
 constexpr int ReadWaitMs = 200;
 
-using Reply = std::array<unsigned char, 64>;
-
 bool onBus(std::uint16_t productId)
 {
     for (const auto& device : sim::SimBus::instance().devices()) {
@@ -29,6 +24,35 @@ bool onBus(std::uint16_t productId)
             return true;
     }
     return false;
+}
+
+// One exchange as the tool makes it: a whole report, report ID first; the reply as read.
+QByteArray exchange(hid_device* device, const QByteArray& request)
+{
+    QByteArray report(65, '\0');
+    report.replace(1, request.size(), request);
+    if (hid_write(device, reinterpret_cast<const unsigned char*>(report.constData()), report.size()) != 65)
+        return "(not sent)";
+    QByteArray reply(64, '\0');
+    reply.resize(std::max(0, hid_read_timeout(device, reinterpret_cast<unsigned char*>(reply.data()), 64, ReadWaitMs)));
+    return reply;
+}
+
+QByteArray request(SimBootloader::Command command, std::uint32_t address, const QByteArray& data = QByteArray(32, '\0'))
+{
+    const char head[] = {char(command), char(address >> 16), char(address >> 8), char(address)};
+    return QByteArray(head, 4) + data;
+}
+
+// What a sensor answers to a command, opened and asked as the tool does.
+QByteArray askSensor(const char* command)
+{
+    hid_device* app = hid_open_path(sim::SimSensor::defaultInfo().path.c_str());
+    if (!app)
+        return "(not opened)";
+    const QByteArray reply = exchange(app, command);
+    hid_close(app);
+    return reply.left(reply.indexOf('\0'));
 }
 
 } // namespace
@@ -51,45 +75,9 @@ private:
         QVERIFY(handle);
     }
 
-    // One request as the tool sends it: a whole report, report ID first.
-    int request(unsigned char command, std::uint32_t address, const unsigned char* data = nullptr)
+    QByteArray exchange(SimBootloader::Command command, std::uint32_t address, const QByteArray& data = QByteArray(32, '\0'))
     {
-        unsigned char buffer[65] = {};
-        buffer[1] = command;
-        buffer[2] = static_cast<unsigned char>(address >> 16);
-        buffer[3] = static_cast<unsigned char>(address >> 8);
-        buffer[4] = static_cast<unsigned char>(address);
-        if (data)
-            std::memcpy(buffer + 5, data, 32);
-        return hid_write(handle, buffer, sizeof buffer);
-    }
-
-    Reply exchange(unsigned char command, std::uint32_t address, const unsigned char* data = nullptr)
-    {
-        Reply r{};
-        if (request(command, address, data) == 65)
-            hid_read_timeout(handle, r.data(), r.size(), ReadWaitMs);
-        return r;
-    }
-
-    static std::vector<std::uint8_t> bytes(const Reply& r, int from, int count)
-    {
-        return std::vector<std::uint8_t>(r.begin() + from, r.begin() + from + count);
-    }
-
-    // What a sensor answers to a command, opened and asked as the tool does.
-    static QByteArray askSensor(const char* command)
-    {
-        hid_device* app = hid_open_path(sim::SimSensor::defaultInfo().path.c_str());
-        if (!app)
-            return "(not opened)";
-        unsigned char buffer[65] = {};
-        std::strncpy(reinterpret_cast<char*>(buffer) + 1, command, 63);
-        Reply r{};
-        const bool ok = hid_write(app, buffer, sizeof buffer) == 65 && hid_read_timeout(app, r.data(), r.size(), ReadWaitMs) > 0;
-        hid_close(app);
-        return ok ? QByteArray(reinterpret_cast<const char*>(r.data()), int(strnlen(reinterpret_cast<const char*>(r.data()), 64)))
-                  : QByteArray("(no reply)");
+        return ::exchange(handle, request(command, address, data));
     }
 
 private slots:
@@ -103,12 +91,11 @@ private slots:
     {
         if (handle)
             hid_close(handle);
-        handle = nullptr;
         loader.reset();
         fixture.reset();
     }
 
-    void infoReplyLayout()
+    void repliesActOnTheFlash()
     {
         sim::FlashGeometry g;
         g.flashSize = 0x012345;
@@ -116,33 +103,20 @@ private slots:
         g.pageCount = 0x7B;
         g.bootloaderSize = 0x1A2B;
         plug(g);
-        const Reply r = exchange(SimBootloader::GetInfo, 0);
-        QVERIFY(bytes(r, 1, 8) == std::vector<std::uint8_t>({0x7B, 0x02, 0x80, 0x01, 0x23, 0x45, 0x1A, 0x2B}));
-    }
-
-    void eraseWriteAndReadActOnTheFlash()
-    {
-        plug();
-        Reply r = exchange(SimBootloader::ErasePage, 512);
-        QVERIFY(bytes(r, 0, 5) == std::vector<std::uint8_t>({0x01, SimBootloader::ErasePage, 0x00, 0x02, 0x00}));
-        QVERIFY(loader->flash(512, 512) == std::vector<std::uint8_t>(512, 0xFF));
+        QCOMPARE(exchange(SimBootloader::GetInfo, 0).mid(1, 8), QByteArray::fromHex("7B0280012345 1A2B"));
+        QCOMPARE(exchange(SimBootloader::ErasePage, 0x0280).left(5), QByteArray::fromHex("0102000280"));
+        QVERIFY(loader->flash(0x0280, 0x0280) == std::vector<std::uint8_t>(0x0280, 0xFF));
         // The neighbouring pages keep their content.
-        QVERIFY(loader->flash(511, 1)[0] != 0xFF || loader->flash(1024, 1)[0] != 0xFF);
-
-        unsigned char data[32];
-        for (int i = 0; i < 32; ++i)
-            data[i] = static_cast<unsigned char>(i * 5 + 1);
-        QCOMPARE(exchange(SimBootloader::WriteBlock, 544, data)[0], static_cast<unsigned char>(0x01));
-        r = exchange(SimBootloader::ReadBlock, 544);
-        QVERIFY(bytes(r, 0, 4) == std::vector<std::uint8_t>({0x01, 0x00, 0x02, 0x20}));
-        QVERIFY(bytes(r, 4, 32) == std::vector<std::uint8_t>(data, data + 32));
+        QVERIFY(loader->flash(0x027F, 1)[0] != 0xFF || loader->flash(0x0500, 1)[0] != 0xFF);
+        const QByteArray data = QByteArray::fromHex("0F1E2D3C4B5A69788796A5B4C3D2E1F0").repeated(2);
+        QCOMPARE(exchange(SimBootloader::WriteBlock, 0x02A0, data).at(0), '\x01');
+        QCOMPARE(exchange(SimBootloader::ReadBlock, 0x02A0).left(36), QByteArray::fromHex("010002A0") + data);
 
         // Written without an erase, a bit only goes from 1 to 0: a tool that skips the
         // erase cannot verify.
         loader->loadApplication(std::vector<std::uint8_t>(64, 0x0F));
-        std::memset(data, 0xF3, sizeof data);
-        QCOMPARE(exchange(SimBootloader::WriteBlock, 0, data)[0], static_cast<unsigned char>(0x01));
-        QCOMPARE(loader->flash(0, 1)[0], static_cast<std::uint8_t>(0x03));
+        QCOMPARE(exchange(SimBootloader::WriteBlock, 0, QByteArray(32, '\xF3')).at(0), '\x01');
+        QCOMPARE(loader->flash(0, 1)[0], std::uint8_t(0x03));
     }
 
     void requestsAtTheEdges_data()
@@ -172,9 +146,7 @@ private slots:
         plug();
         const auto before = loader->flash();
         QVERIFY(std::all_of(before.begin() + 28672, before.end(), [](std::uint8_t b) { return b == 0xB0; }));
-        unsigned char zeros[32] = {};
-        const Reply r = exchange(static_cast<unsigned char>(command), static_cast<std::uint32_t>(address), zeros);
-        QCOMPARE(r[0], static_cast<unsigned char>(done ? 0x01 : 0x00));
+        QCOMPARE(exchange(SimBootloader::Command(command), std::uint32_t(address)).at(0), done ? '\x01' : '\x00');
         QCOMPARE(loader->flash() != before, done && command != SimBootloader::ReadBlock);
     }
 
@@ -185,15 +157,15 @@ private slots:
         plug();
         constexpr auto Frame = std::chrono::milliseconds(10);
         loader->setLatency(Frame);
-        QCOMPARE(request(SimBootloader::GetInfo, 0), 65);
-        Reply early{};
-        QCOMPARE(hid_read_timeout(handle, early.data(), early.size(), 0), 0);
-        QCOMPARE(hid_read_timeout(handle, early.data(), early.size(), ReadWaitMs), 64);
+        unsigned char buffer[65] = {0, SimBootloader::GetInfo};
+        QCOMPARE(hid_write(handle, buffer, 65), 65);
+        QCOMPARE(hid_read_timeout(handle, buffer, 64, 0), 0);
+        QCOMPARE(hid_read_timeout(handle, buffer, 64, ReadWaitMs), 64);
 
         constexpr int Exchanges = 5;
         const auto start = std::chrono::steady_clock::now();
         for (int i = 0; i < Exchanges; ++i)
-            QCOMPARE(exchange(SimBootloader::GetInfo, 0)[0], static_cast<unsigned char>(0x01));
+            QCOMPARE(exchange(SimBootloader::GetInfo, 0).at(0), '\x01');
         QVERIFY(std::chrono::steady_clock::now() - start >= (2 * Exchanges - 1) * Frame);
     }
 
@@ -203,60 +175,48 @@ private slots:
     void shortReportsAndZeroLengthReadsAsOnHidraw()
     {
         plug();
-        unsigned char shortRequest[38] = {0, SimBootloader::GetInfo};
-        QCOMPARE(hid_write(handle, shortRequest, sizeof shortRequest), int(sizeof shortRequest));
-        Reply r{};
-        QCOMPARE(hid_read_timeout(handle, r.data(), r.size(), 50), 0);
+        unsigned char buffer[65] = {0, SimBootloader::GetInfo};
+        QCOMPARE(hid_write(handle, buffer, 38), 38);
+        QCOMPARE(hid_read_timeout(handle, buffer, 64, 50), 0);
         QVERIFY(loader->receivedReportLengths() == std::vector<size_t>{37});
-        QCOMPARE(request(SimBootloader::GetInfo, 0), 65);
+        QCOMPARE(hid_write(handle, buffer, 65), 65);
         QTest::qWait(20);
         sim::SimBus::instance().schedule(std::chrono::milliseconds(200), [this] { sim::SimBus::instance().unplug(loader.get()); });
         const auto start = std::chrono::steady_clock::now();
-        QCOMPARE(hid_read_timeout(handle, r.data(), 0, 10), -1);
+        QCOMPARE(hid_read_timeout(handle, buffer, 0, 10), -1);
         QVERIFY(std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(150));
     }
 
-    void runWithoutValidApplicationStaysInTheBootloader()
-    {
-        plug();
-        loader->loadApplication({});
-        QCOMPARE(request(SimBootloader::RunApplication, 0), 65);
-        // Plugged in again: a new generation on the bus.
-        QTRY_COMPARE(loader->generation(), 2u);
-        QVERIFY(loader->plugged());
-        QVERIFY(!onBus(sim::SensorProductId));
-        QVERIFY(!loader->application());
-    }
-
-    void sensorEntersTheBootloaderOnlyWhenAsked()
+    // Re-enumeration under the other product ID, both ways, and a run without a valid
+    // application coming back as the bootloader.
+    void sensorAndBootloaderChangeRoles()
     {
         auto sensor = fixture->plugSensor();
-        QCOMPARE(askSensor("app:bootloader;"), QByteArray("app:bootloader:ok;"));
-        QTest::qWait(200);
-        // Off by default: the request is only recorded.
-        QVERIFY(sensor->plugged());
-        QVERIFY(!onBus(sim::BootloaderProductId));
-        QCOMPARE(sensor->bootloaderRequests(), 1);
-
         sensor->setVersionReply("app:version:HW 1.0:SW 2.5:2026:11:20;");
         sensor->setReenumerates(true, std::chrono::milliseconds(30));
         QCOMPARE(askSensor("app:bootloader;"), QByteArray("app:bootloader:ok;"));
         QTRY_VERIFY(!sensor->plugged());
         QTRY_VERIFY(onBus(sim::BootloaderProductId));
-        auto bootDevice = std::dynamic_pointer_cast<SimBootloader>(
-            sim::SimBus::instance().findByPath(SimBootloader::defaultInfo().path));
-        QVERIFY(bootDevice);
-        QCOMPARE(bootDevice->applicationVersion(), std::string("SW 2.5"));
+        loader = std::dynamic_pointer_cast<SimBootloader>(sim::SimBus::instance().findByPath(SimBootloader::defaultInfo().path));
+        QVERIFY(loader);
+        QCOMPARE(loader->applicationVersion(), std::string("SW 2.5"));
 
         // Starting the application brings the same sensor back, with its state.
-        bootDevice->setRestartDelay(std::chrono::milliseconds(30));
+        loader->setRestartDelay(std::chrono::milliseconds(30));
         handle = hid_open_path(SimBootloader::defaultInfo().path.c_str());
         QVERIFY(handle);
-        QCOMPARE(request(SimBootloader::RunApplication, 0), 65);
+        QCOMPARE(::exchange(handle, request(SimBootloader::RunApplication, 0)), QByteArray());
         QTRY_VERIFY(sensor->plugged());
         QVERIFY(!onBus(sim::BootloaderProductId));
         QCOMPARE(askSensor("app:version;"), QByteArray("app:version:HW 1.0:SW 2.5:2026:11:20;"));
-        QCOMPARE(sensor->bootloaderRequests(), 2);
+        hid_close(handle);
+
+        // Without a valid application it comes back as the bootloader: a new generation.
+        plug();
+        loader->loadApplication({});
+        QCOMPARE(::exchange(handle, request(SimBootloader::RunApplication, 0)), QByteArray());
+        QTRY_COMPARE(loader->generation(), 2u);
+        QVERIFY(loader->plugged() && !loader->application());
     }
 };
 

@@ -1,6 +1,6 @@
 // The simulated sensor's live data as the data poll reads it: the exact replies of a held
 // model with and without the pen, time moving the pen, battery, running time, pairing and a
-// calibration's four points, and re-plugging restarting pairing and calibration.
+// calibration's four points.
 #include "device/tessaro.h"
 #include "sim/simpen.h"
 #include "simfixture.h"
@@ -29,19 +29,10 @@ private:
         return QString::fromLocal8Bit(reinterpret_cast<const char*>(reply));
     }
 
-    // The reply's colon fields, parsed as the data poll parses them.
-    QStringList fields(const QString& command)
-    {
-        unsigned char reply[TessaroLink::ReportBufferSize] = {};
-        if (!device->sendCommand(command.toLocal8Bit().constData(), reply))
-            return {};
-        return colonFields(reply);
-    }
-
-    // Field index of the reply as a number; -1 when it has none.
+    // Field index of the reply as a number (not the last field, which ends in ';').
     int field(const QString& command, int index)
     {
-        return fields(command).value(index, QStringLiteral("-1")).toInt();
+        return send(command).split(QLatin1Char(':')).value(index, QStringLiteral("-1")).toInt();
     }
 
     // Corners as the poll reads them: field 3 of "cal:read:x1;", "cal:read:y1;" and so on.
@@ -61,20 +52,15 @@ private slots:
         fixture.emplace();
         fixture->writeCatalogue({SimFixture::sensorEntry()});
         sensor = fixture->plugSensor();
-        device = new tessaro;
-        device->SetHotPlugTimerState(false);
-        device->hotplugWorker();
-        QVERIFY(device->isConnected);
-        sensor->clearLog();
+        device = SimFixture::openConnection();
+        QVERIFY(device);
         // Time passes only through advanceTime() unless a test lets the clock run.
         sensor->setLiveMotion(false);
     }
 
     void cleanup()
     {
-        if (device)
-            device->disconnectDevice();
-        delete device;
+        SimFixture::closeConnection(device);
         sensor.reset();
         fixture.reset();
     }
@@ -172,29 +158,8 @@ private slots:
         }
         QCOMPARE(send(QStringLiteral("cal:state;")), QStringLiteral("cal:state:0:0;"));
         QCOMPARE(sensor->calibrationsFinished(), 1);
-        // The finished calibration stored new corners, and the next one others again.
-        const sim::Corners first = readCorners();
-        QVERIFY(first != before);
-        device->execCommand(QStringLiteral("cal:start;"));
-        sensor->advanceTime(8s);
-        QCOMPARE(sensor->calibrationsFinished(), 2);
-        QVERIFY(readCorners() != first);
-    }
-
-    void replugRestartsPairingAndCalibration()
-    {
-        sensor->setPairing(100);
-        device->execCommand(QStringLiteral("cal:start;"));
-        QVERIFY(sensor->calibrationRunning());
-        sim::SimBus::instance().unplug(sensor.get());
-        device->hotplugWorker();  // the probe notices
-        QVERIFY(!device->isConnected);
-        sim::SimBus::instance().plug(sensor);
-        device->hotplugWorker();
-        QVERIFY(device->isConnected);
-        QVERIFY(field(QStringLiteral("pen:id;"), 2) <= sim::PenModel::PairedAbove);
-        QCOMPARE(send(QStringLiteral("cal:state;")), QStringLiteral("cal:state:0:0;"));
-        QCOMPARE(sensor->calibrationsFinished(), 0);
+        // The finished calibration stored new corners.
+        QVERIFY(readCorners() != before);
     }
 };
 

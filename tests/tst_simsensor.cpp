@@ -1,80 +1,20 @@
-// The simulated sensor as the tool sees it: every register the sample parameter file names
-// answers the tool's own reads with a value the file allows, the tool's writes, presets and
-// easy threshold are stored, malformed commands are refused, and replies set by a test reach
-// the tool while the model still acts.
+// The simulated sensor as the tool sees it: malformed commands are refused, replies set by
+// a test reach the tool while the model still acts, and the report log stays bounded.
 #include "device/tessaro.h"
-#include "sensor/parameterfile.h"
-#include "sensor/tessaroeasytable.h"
-#include "sensor/tessaropreset.h"
-#include "sensor/tessaroregister.h"
-#include "sim/simregisters.h"
 #include "simfixture.h"
 #include "testmain.h"
 
-#include <QFile>
-#include <QSet>
-
 #include <cstring>
 #include <optional>
-
-using ParameterFile::array;
-using ParameterFile::integer;
-using ParameterFile::text;
-
-namespace {
-
-const char* const SampleFile = "tessaro_t1.json";
-
-QString key(const QJsonObject& o, const char* name)
-{
-    return text(o.value(QLatin1String(name)));
-}
-
-} // namespace
 
 class tst_simsensor : public QObject
 {
     Q_OBJECT
 
 private:
-    QJsonObject sample;
     std::optional<SimFixture> fixture;
     QPointer<tessaro> device;
     std::shared_ptr<sim::SimSensor> sensor;
-
-    // The parameters of both editor tabs, system groups first.
-    QVector<QJsonObject> editorParameters() const
-    {
-        QVector<QJsonObject> list;
-        for (const QJsonValue& group : array(sample, "parameters_system")) {
-            for (const QJsonValue& p : array(group.toObject(), "parameters"))
-                list << p.toObject();
-        }
-        for (const QJsonValue& p : array(sample, "parameters_advanced"))
-            list << p.toObject();
-        return list;
-    }
-
-    // The values an editor offers: the ends of its range, 0 and 1, or every choice.
-    static QList<int> offered(const QJsonObject& p)
-    {
-        const QString type = key(p, "type");
-        if (type == QLatin1String("int"))
-            return {integer(p.value(QLatin1String("min"))), integer(p.value(QLatin1String("max")))};
-        if (type == QLatin1String("bool"))
-            return {0, 1};
-        return ParameterFile::choices(array(p, "values"), "parameters").values();
-    }
-
-    std::optional<std::string> value(const QString& module, const QString& name) const
-    {
-        return sensor->registerValue(module.toStdString(), name.toStdString());
-    }
-
-    std::optional<std::string> saved(const QString& module, const QString& name) const
-    {
-        return sensor->savedRegisterValue(module.toStdString(), name.toStdString());
-    }
 
     QString send(const QByteArray& command)
     {
@@ -86,23 +26,13 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        QFile file(QStringLiteral(TESSARO_SOURCE_DIR "/data/sensors/") + QLatin1String(SampleFile));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        sample = QJsonDocument::fromJson(file.readAll()).object();
-        QVERIFY(!sample.isEmpty());
-    }
-
     void init()
     {
         fixture.emplace();
-        fixture->writeCatalogue({SimFixture::sensorEntry({QStringLiteral("SW 2.4")}, {QStringLiteral("HW 1.1")},
-                                                         QLatin1String(SampleFile))});
+        fixture->writeCatalogue({SimFixture::sensorEntry()});
         sensor = fixture->plugSensor();
         device = SimFixture::openConnection();
         QVERIFY(device);
-        QCOMPARE(device->configFile, QLatin1String(SampleFile));
     }
 
     void cleanup()
@@ -121,72 +51,6 @@ private slots:
         QVERIFY(device->sendCommand("app:id;", reply));
         QCOMPARE(sensor->receivedReports().size(), sim::MaxLoggedReports);
         QCOMPARE(SimFixture::commands(*sensor).constLast(), QStringLiteral("app:id;"));
-    }
-
-    // At power-up every register the file names holds a value its editor allows; every write
-    // the tool can form from the file is stored; the model holds exactly those registers.
-    void theModelMatchesTheSampleFile()
-    {
-        tessaroEasyTable easyAtStart;
-        QVERIFY(easyAtStart.readMode(device, sample) && easyAtStart.readCurrent(device));
-        QVERIFY(!easyAtStart.manual);
-        QVERIFY(easyAtStart.table.contains(easyAtStart.current));
-        QSet<QString> named;
-        for (const QJsonObject& p : editorParameters()) {
-            const QString module = key(p, "module");
-            const QString name = key(p, "regname");
-            const QByteArray where = (module + QLatin1Char(':') + name).toUtf8();
-            named << module + QLatin1Char(':') + name;
-            const QList<int> values = offered(p);
-            QVERIFY2(values.size() >= 2, where);
-            std::optional<int> current;
-            QVERIFY2(TessaroRegister::read(device, module, name, &current) && current, where);
-            if (key(p, "type") == QLatin1String("int"))
-                QVERIFY2(*current >= values.at(0) && *current <= values.at(1), where);
-            else
-                QVERIFY2(values.contains(*current), where);
-            QCOMPARE(saved(module, name), value(module, name));
-            for (int v : values) {
-                QVERIFY(TessaroRegister::write(device, module, name, v) && TessaroRegister::read(device, module, name, &current));
-                QCOMPARE(current, std::optional<int>(v));
-            }
-        }
-        for (const int mode : {tessaroEasyTable::ManualMode, 136}) {
-            QVERIFY(TessaroRegister::write(device, QStringLiteral("sens"), QStringLiteral("conf1thr"), mode));
-            tessaroEasyTable easy;
-            QVERIFY(easy.readMode(device, sample));
-            QCOMPARE(easy.manual, mode == tessaroEasyTable::ManualMode);
-            named << QStringLiteral("sens:") + easy.registerName;
-            QCOMPARE(easy.table.size(), 11);
-            QVERIFY(std::adjacent_find(easy.table.begin(), easy.table.end(), std::greater_equal<int>()) == easy.table.end());
-            for (int position : {0, 10}) {
-                QVERIFY(easy.writePosition(device, position) && easy.readCurrent(device));
-                QCOMPARE(easy.current, easy.table.at(position));
-            }
-        }
-        // Presets as the simple tab applies them: their writes, then commit and reset.
-        const QJsonArray presets = TessaroPreset::presets(sample);
-        QCOMPARE(presets.size(), 3);
-        int round = 0;
-        for (const QJsonValue& preset : presets) {
-            QVERIFY(TessaroPreset::writeAll(device, preset.toObject()));
-            for (const QString& command : TessaroPreset::commitAndReset())
-                device->execCommand(command);
-            ++round;
-            for (const QJsonValue& w : array(preset.toObject(), "parameters")) {
-                const QString module = key(w.toObject(), "module");
-                const QString name = key(w.toObject(), "regname");
-                named << module + QLatin1Char(':') + name;
-                QCOMPARE(value(module, name), std::optional<std::string>(key(w.toObject(), "value").toStdString()));
-                QCOMPARE(saved(module, name), value(module, name));
-            }
-            QCOMPARE(sensor->commitCount(), round);
-            QCOMPARE(sensor->resetCount(), round);
-        }
-        QSet<QString> inModel;
-        for (const sim::RegisterDefault& d : sim::SensorRegisters::sampleModel())
-            inModel << QString::fromLatin1(d.module) + QLatin1Char(':') + QString::fromLatin1(d.name);
-        QCOMPARE(inModel, named);
     }
 
     void commandReplies_data()
@@ -229,11 +93,6 @@ private slots:
         QCOMPARE(sensor->commitCount(), 1);
         sensor->clearReply("sens:commit;");
         QCOMPARE(send("sens:commit;"), QStringLiteral("sens:commit:ok;"));
-        // A queued reply answers the next command once.
-        sensor->queueReply("sens:write:gain:42:ok;");
-        QCOMPARE(send("sens:write:gain:5;"), QStringLiteral("sens:write:gain:42:ok;"));
-        QCOMPARE(sensor->registerValue("sens", "gain"), std::optional<std::string>("5"));
-        QCOMPARE(send("sens:read:gain;"), QStringLiteral("sens:read:gain:5:ok;"));
     }
 };
 
