@@ -103,7 +103,7 @@ bool bootloader::discardStaleReplies()
             linkOk = false;
             return false;
         }
-        qDebug() << "Discarded a stray bootloader reply, first byte" << stale[0];
+        qDebug() << "Discarded a stray bootloader reply, first byte" << int(stale[0]);
     }
     return true;
 }
