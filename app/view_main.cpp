@@ -336,7 +336,12 @@ void viewMain::followFlashing()
 
 void viewMain::showDeviceState()
 {
-    deviceState->setText(device->busState().text());
+    const tessaroDeviceState state = device->busState();
+    deviceState->setText(state.text());
+    // Written down, for the unit's history when a technician sends the log.
+    qDebug().noquote() << "State:" << state.text();
+    // The window waits for the other program here, not for a sensor to be plugged in.
+    prompt->setText(state.kind() == tessaroDeviceState::UpdatingElsewhere ? state.text() : tr("[tsro_connect]"));
 }
 
 void viewMain::changeLang(QAction* action)

@@ -67,6 +67,9 @@ QSharedPointer<tessaro> ctlDeviceScan::newConnection()
     auto* connection = new tessaro;
     // tessaroctl looks for devices itself; the connection must never search on its own.
     connection->SetHotPlugTimerState(false);
+    // Listing or choosing a unit sends nothing to a bootloader; flash takes the unit's
+    // update lock itself and says so when another program holds it.
+    connection->setHonoursUpdateLocks(false);
     return QSharedPointer<tessaro>(connection, [](tessaro* c) {
         if (c->isConnected)
             c->disconnectDevice();

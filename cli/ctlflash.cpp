@@ -3,6 +3,7 @@
 #include "ctlexit.h"
 #include "tessaroctl.h"
 #include "device/tessaro.h"
+#include "device/updatelock.h"
 #include "update/bootloader.h"
 
 #include <QElapsedTimer>
@@ -42,6 +43,7 @@ QString passOf(const QString& line)
 
 ctlFlash::ctlFlash(tessaroCtl* owner, QString imagePath)
     : ctl(owner)
+    , claim(QSharedPointer<UpdateLock>::create())
     , image(std::move(imagePath))
 {
 }
@@ -142,6 +144,9 @@ int ctlFlash::exec()
     ctlDevice device;
     if (!ctl->selectDevice(types, &device, &status) || !confirm(device, &status))
         return status;
+    if (!claim->acquire(device.connection->updateUnit()))
+        return ctl->fail(CtlExit::DeviceError, QLatin1String(UpdateLock::HeldText));
+    device.connection->updateLock = claim;
 
     if (device.type == QLatin1String(TessaroLink::TypeBootloader))
         return runBootloader(device);
@@ -162,6 +167,9 @@ int ctlFlash::exec()
 int ctlFlash::runBootloader(ctlDevice loaderDevice)
 {
     const QSet<QString> sensorsBefore = presentKeys(QLatin1String(TessaroLink::TypeSensor));
+    // The run takes the claim over; a bootloader of another unit than the one asked would
+    // need its own lock, which the run takes (or is refused) before anything is sent.
+    loaderDevice.connection->updateLock = claim;
     const QSharedPointer<bootloader> loader = bootloader::create(loaderDevice.connection.data());
     if (ctl->settleMs >= 0)
         loader->setSettleTimeMs(ctl->settleMs);

@@ -3,9 +3,11 @@
 #include "ctldevicescan.h"
 
 #include <QSet>
+#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 
+class UpdateLock;
 class bootloader;
 class tessaroCtl;
 
@@ -13,7 +15,9 @@ class tessaroCtl;
 // the bootloader already there), runs the bootloader class's own sequence (its checks of
 // size and geometry come before any erase), and waits for the sensor to come back with
 // its new firmware. Only a run that the bootloader reports as verified, followed by the
-// sensor's return, ends with status 0.
+// sensor's return, ends with status 0. The unit's UpdateLock is held from before the
+// request to restart until the run has ended or the sensor is back: while another program
+// holds it, nothing is sent and the status is 1.
 class ctlFlash
 {
 public:
@@ -35,6 +39,8 @@ private:
     void endProgressLine();
 
     tessaroCtl* ctl;
+    // One claim, carried from the sensor's connection to the bootloader's.
+    QSharedPointer<UpdateLock> claim;
     QString image;
     QStringList lines;
     QString pass;

@@ -148,6 +148,9 @@ void tessaro::hotplugWorker()
                 SEARCH_DEBUG(searchLog).noquote() << line;
             if (searchForDevices(list, device)) {
                 connectedIdentity = deviceIdentity(device);
+                // The sensor is back (or another device is here): an update ended.
+                if (deviceType != QLatin1String(TypeBootloader))
+                    updateLock->release();
                 noteOutcome(tessaroDeviceState::connectedTo(deviceType, QString::fromLocal8Bit(device->path),
                                                             lastHardware, lastFirmware));
                 // The search's lines before whatever the new device's views write.
@@ -235,6 +238,8 @@ bool tessaro::searchForDevices(hid_device_info* list, hid_device_info* device)
         if (!entryMatches(entry, device))
             continue;
         productId = device->product_id;
+        vendorId = device->vendor_id;
+        serialNumber = device->serial_number ? QString::fromWCharArray(device->serial_number) : QString();
         deviceType = entry.value(QLatin1String("type")).toString();
 
         const QString path = QString::fromLocal8Bit(device->path);
@@ -282,6 +287,13 @@ bool tessaro::searchForDevices(hid_device_info* list, hid_device_info* device)
                 noteOutcome(tessaroDeviceState::unsupported(path, QString(), QString()));
             }
         } else if (deviceType == QLatin1String(TypeBootloader) || deviceType == QLatin1String(TypeUpdate)) {
+            // Its replies would reach the other program too, and shift every later one.
+            if (deviceType == QLatin1String(TypeBootloader) && honoursUpdateLocks
+                && updateLock->heldElsewhere(updateUnit())) {
+                SEARCH_DEBUG(searchLog) << "Not opening" << device->path << "-" << UpdateLock::HeldText;
+                noteOutcome(tessaroDeviceState::updatingElsewhere(path));
+                continue;
+            }
             if (openPath(device->path))
                 return true;
             noteOutcome(tessaroDeviceState::notOpenable(path, lastOpenDenied));
@@ -370,11 +382,15 @@ bool tessaro::disconnectDevice()
     return true;
 }
 
-void tessaro::startUpgrade()
+bool tessaro::startUpgrade()
 {
     if (!isConnected) {
         qDebug() << NotConnected;
-        return;
+        return false;
+    }
+    if (!updateLock->acquire(updateUnit())) {
+        qDebug() << UpdateLock::HeldText;
+        return false;
     }
     if (deviceType == QLatin1String(TypeUpdate)) {
         // The whole report: hidraw sends what it is given, unpadded.
@@ -386,6 +402,7 @@ void tessaro::startUpgrade()
     } else if (deviceType == QLatin1String(TypeSensor)) {
         execCommand(QStringLiteral("app:bootloader;"));
     }
+    return true;
 }
 
 void tessaro::SetHotPlugTimerState(bool state)

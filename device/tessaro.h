@@ -3,11 +3,13 @@
 #include "replymatcher.h"
 #include "searchlog.h"
 #include "tessarodevicestate.h"
+#include "updatelock.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
 #include <QMutex>
 #include <QObject>
+#include <QSharedPointer>
 #include <QString>
 #include <QStringList>
 
@@ -60,7 +62,10 @@ public:
     bool searchForDevices(hid_device_info* list, hid_device_info* device);
     bool connectDevice(hid_device_info* list, char* path, QString configfile, QString sw, QString hw);
     bool disconnectDevice();
-    void startUpgrade();
+    // Sends the open device to its bootloader, holding updateLock for its unit from here
+    // on; false, with nothing sent, when no device is open or another program is updating
+    // the unit.
+    bool startUpgrade();
 
     // Who an enumerated device is, as far as the bus tells: its node and serial number.
     static QString deviceIdentity(const hid_device_info* device);
@@ -84,6 +89,14 @@ public:
     hid_device* handle = nullptr;
     QTimer* hotplugTimer = nullptr;
     int productId = 0;
+    // Of the device last matched; with the vendor, the unit's name for updateLock.
+    int vendorId = 0;
+    QString serialNumber;
+    QString updateUnit() const { return UpdateLock::unitName(static_cast<unsigned>(vendorId), serialNumber); }
+    // This program's claim on the update of a unit: taken by startUpgrade and the flashing
+    // sequence, given up when the run fails or the sensor is back. Shared, so that
+    // tessaroctl carries one claim from the sensor's connection to the bootloader's.
+    QSharedPointer<UpdateLock> updateLock = QSharedPointer<UpdateLock>::create();
     // Read by the flashing sequence on pool threads, hence atomic.
     std::atomic<bool> isConnected{false};
     QMutex mutex;
@@ -102,6 +115,10 @@ public slots:
 public:
     // How long a device that failed its version check is left alone; tests shorten it.
     void setVersionRetryMs(int ms) { versionRetryMs = ms; }
+    // On (the default): a bootloader whose unit another holder of updateLock is updating
+    // is not opened; the bus state says so. tessaroctl, which takes the lock itself for
+    // the unit it chose, turns it off.
+    void setHonoursUpdateLocks(bool on) { honoursUpdateLocks = on; }
 
 private:
     bool exchange(const QByteArray& command, unsigned char* reply, int timeoutMs);
@@ -146,4 +163,5 @@ private:
     bool lastSearchValid = false;
     SearchLog searchLog;
     HidrawWatch* hidrawWatch = nullptr;
+    bool honoursUpdateLocks = true;
 };

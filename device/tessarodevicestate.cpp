@@ -27,12 +27,14 @@ int weight(tessaroDeviceState::Kind kind)
         return 2;
     case tessaroDeviceState::NotOpenable:
         return 3;
+    case tessaroDeviceState::UpdatingElsewhere:
+        return 4;
     case tessaroDeviceState::Bootloader:
     case tessaroDeviceState::Legacy:
     case tessaroDeviceState::Sensor:
         break;
     }
-    return 4;
+    return 5;
 }
 
 } // namespace
@@ -61,6 +63,14 @@ tessaroDeviceState tessaroDeviceState::notOpenable(const QString& path, bool noP
     state.m_kind = NotOpenable;
     state.m_path = path;
     state.m_noPermission = noPermission;
+    return state;
+}
+
+tessaroDeviceState tessaroDeviceState::updatingElsewhere(const QString& path)
+{
+    tessaroDeviceState state;
+    state.m_kind = UpdatingElsewhere;
+    state.m_path = path;
     return state;
 }
 
@@ -115,6 +125,8 @@ QString tessaroDeviceState::text() const
                                             : QCoreApplication::translate(TextContext, "[status:notopenable]");
         return fillTranslation(line, {m_path, QLatin1String(TessaroLink::UdevRuleFile)});
     }
+    case UpdatingElsewhere:
+        return QCoreApplication::translate(TextContext, "[status:updatingelsewhere]");
     case Bootloader:
         return QCoreApplication::translate(TextContext, "[status:bootloader]");
     case Legacy:

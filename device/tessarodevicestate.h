@@ -14,6 +14,7 @@ public:
         Unsupported,  // a sensor answered with versions the catalogue does not list
         Silent,       // a sensor did not answer its version check
         NotOpenable,  // a catalogue device that could not be opened
+        UpdatingElsewhere,  // a sensor's bootloader left alone: another program updates it
         Bootloader,   // connected: a sensor in its HID bootloader
         Legacy,       // connected: a device with an older firmware ("update")
         Sensor,       // connected: a sensor running its application
@@ -24,6 +25,7 @@ public:
     static tessaroDeviceState silent(const QString& path);
     // noPermission: the device node refused the user, which the udev rule mends.
     static tessaroDeviceState notOpenable(const QString& path, bool noPermission);
+    static tessaroDeviceState updatingElsewhere(const QString& path);
     // By catalogue type ("tessaro", "bootloader", "update"); versions only for a sensor.
     static tessaroDeviceState connectedTo(const QString& type, const QString& path, const QString& hardware = QString(),
                                           const QString& firmware = QString());

@@ -151,14 +151,49 @@ Fault SimDevice::takeFault()
 
 void SimDevice::queueLocked(const Report& report, Clock::time_point at)
 {
-    if (m_input.size() >= MaxQueuedReports)
-        m_input.pop_front();
+    if (m_inFlight.size() >= MaxQueuedReports)
+        m_inFlight.pop_front();
     // The device answers in order: a reply never overtakes a late one sent before it, so a
     // late reply lands inside the wait of whatever exchange comes next.
-    if (!m_input.empty())
-        at = std::max(at, m_input.back().availableAt);
-    m_input.push_back(Pending{at, report});
+    if (!m_inFlight.empty())
+        at = std::max(at, m_inFlight.back().availableAt);
+    m_inFlight.push_back(Pending{at, report});
     m_arrived.notify_all();
+}
+
+void SimDevice::deliverLocked(Clock::time_point now)
+{
+    // A report reaches the handles open when it arrives, each its own copy (as hidraw gives
+    // them); with no handle open it is lost.
+    while (!m_inFlight.empty() && m_inFlight.front().availableAt <= now) {
+        for (auto& reader : m_readers) {
+            if (reader.second.size() >= MaxQueuedReports)
+                reader.second.pop_front();
+            reader.second.push_back(m_inFlight.front().report);
+        }
+        m_inFlight.pop_front();
+    }
+}
+
+unsigned SimDevice::openReader(unsigned* generation)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (!m_plugged)
+        return 0;
+    // What arrived before the handle was opened is not for it.
+    deliverLocked(Clock::now());
+    const unsigned reader = ++m_lastReader;
+    m_readers[reader];
+    *generation = m_generation;
+    return reader;
+}
+
+void SimDevice::closeReader(unsigned reader)
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    // What arrived while it was open was its copy; what arrives later is not.
+    deliverLocked(Clock::now());
+    m_readers.erase(reader);
 }
 
 int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t length)
@@ -219,7 +254,7 @@ int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t 
     return static_cast<int>(length);
 }
 
-int SimDevice::read(unsigned generation, std::uint8_t* data, std::size_t length, int timeoutMs)
+int SimDevice::read(unsigned generation, unsigned reader, std::uint8_t* data, std::size_t length, int timeoutMs)
 {
     std::unique_lock<std::mutex> guard(m_mutex);
     bool forever = timeoutMs < 0;
@@ -227,23 +262,28 @@ int SimDevice::read(unsigned generation, std::uint8_t* data, std::size_t length,
     for (;;) {
         if (!m_plugged || generation != m_generation)
             return -1;
+        const auto queue = m_readers.find(reader);
+        if (queue == m_readers.end())
+            return -1;
         if (m_failNextRead) {
             m_failNextRead = false;
             return -1;
         }
         const auto now = Clock::now();
-        if (!m_input.empty() && m_input.front().availableAt <= now && length == 0) {
+        deliverLocked(now);
+        std::deque<Report>& input = queue->second;
+        if (!input.empty() && length == 0) {
             // As hidraw does: a read of zero bytes takes the report off the queue, copies
             // nothing and, having nothing to return, reads on without any time limit,
             // until the device goes away.
-            m_input.pop_front();
+            input.pop_front();
             forever = true;
             continue;
         }
-        if (!m_input.empty() && m_input.front().availableAt <= now) {
+        if (!input.empty()) {
             // Like hidraw, a read takes the whole report off the queue.
-            const Report report = m_input.front().report;
-            m_input.pop_front();
+            const Report report = input.front();
+            input.pop_front();
             const std::size_t n = std::min(length, ReportSize);
             if (data)
                 std::memcpy(data, report.data(), n);
@@ -252,8 +292,8 @@ int SimDevice::read(unsigned generation, std::uint8_t* data, std::size_t length,
         if (!forever && now >= deadline)
             return 0;
         auto wakeAt = forever ? Clock::time_point::max() : deadline;
-        if (!m_input.empty())
-            wakeAt = std::min(wakeAt, m_input.front().availableAt);
+        if (!m_inFlight.empty())
+            wakeAt = std::min(wakeAt, m_inFlight.front().availableAt);
         if (wakeAt == Clock::time_point::max())
             m_arrived.wait(guard);
         else
@@ -271,7 +311,8 @@ unsigned SimDevice::attach()
 {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_plugged = true;
-    m_input.clear();
+    m_inFlight.clear();
+    m_readers.clear();
     m_failNextRead = false;
     return ++m_generation;
 }
@@ -283,7 +324,8 @@ void SimDevice::detach()
         if (!m_plugged)
             return;
         m_plugged = false;
-        m_input.clear();
+        m_inFlight.clear();
+        m_readers.clear();
         m_arrived.notify_all();
     }
     onUnplugged();

@@ -88,10 +88,15 @@ public:
     void pushInputReport(const Report& report, std::chrono::milliseconds delay = {});
 
     // --- used by the hidapi layer and the bus ---
+    // Like hidraw, every open handle (reader) gets its own copy of every input report that
+    // arrives while it is open. openReader returns 0 when the device is not plugged in;
+    // *generation is the plug-in the reader belongs to.
+    unsigned openReader(unsigned* generation);
+    void closeReader(unsigned reader);
     int write(unsigned generation, const std::uint8_t* data, std::size_t length);
-    int read(unsigned generation, std::uint8_t* data, std::size_t length, int timeoutMs);
+    int read(unsigned generation, unsigned reader, std::uint8_t* data, std::size_t length, int timeoutMs);
     bool isAlive(unsigned generation) const;
-    unsigned attach();  // plugged in: a new generation, empty queue
+    unsigned attach();  // plugged in: a new generation, no readers, nothing in flight
     void detach();      // unplugged: every handle of the old generation fails
     bool plugged() const;
     unsigned generation() const;
@@ -120,11 +125,17 @@ private:
     };
     Fault takeFault();
     void queueLocked(const Report& report, Clock::time_point at);
+    // Hands every report in flight whose time has come to each reader open now.
+    void deliverLocked(Clock::time_point now);
 
     const DeviceInfo m_info;
     mutable std::mutex m_mutex;
     std::condition_variable m_arrived;
-    std::deque<Pending> m_input;
+    // Reports sent by the device, in order, not yet arrived at the host.
+    std::deque<Pending> m_inFlight;
+    // What each open handle has received and not read yet, by reader.
+    std::map<unsigned, std::deque<Report>> m_readers;
+    unsigned m_lastReader = 0;
     std::deque<Logged> m_log;
     std::map<int, Fault> m_faults;  // by absolute exchange number
     Fault m_persistentFault = Fault::None;

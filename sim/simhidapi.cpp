@@ -13,6 +13,7 @@
 struct hid_device_ {
     std::shared_ptr<sim::SimDevice> device;
     unsigned generation = 0;
+    unsigned reader = 0;
     bool nonBlocking = false;
 };
 
@@ -60,12 +61,17 @@ hid_device_info* makeInfo(const sim::DeviceInfo& info)
 
 hid_device* openDevice(const std::shared_ptr<sim::SimDevice>& device)
 {
-    if (!device || !device->plugged() || !device->openable())
+    if (!device || !device->openable())
+        return nullptr;
+    unsigned generation = 0;
+    const unsigned reader = device->openReader(&generation);
+    if (reader == 0)
         return nullptr;
     auto* handle = new hid_device_;
     handle->device = device;
     // Bound to the current plug-in: a handle never outlives an unplug.
-    handle->generation = device->generation();
+    handle->generation = generation;
+    handle->reader = reader;
     return handle;
 }
 
@@ -135,7 +141,7 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
 {
     if (!dev)
         return -1;
-    return dev->device->read(dev->generation, data, length, milliseconds);
+    return dev->device->read(dev->generation, dev->reader, data, length, milliseconds);
 }
 
 int HID_API_EXPORT HID_API_CALL hid_read(hid_device* dev, unsigned char* data, size_t length)
@@ -159,6 +165,8 @@ int HID_API_EXPORT HID_API_CALL hid_get_input_report(hid_device*, unsigned char*
 
 void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev)
 {
+    if (dev)
+        dev->device->closeReader(dev->reader);
     delete dev;
 }
 

@@ -127,6 +127,12 @@ sim::FlashGeometry geometry(long appKib)
 
 std::string printable(const std::vector<std::uint8_t>& data)
 {
+    // A bootloader request: its command and address bytes, in hexadecimal.
+    if (data.size() > 4 && data[1] > 0 && data[1] < 0x20) {
+        char bytes[32];
+        std::snprintf(bytes, sizeof bytes, "[%02x %02x %02x %02x]", data[1], data[2], data[3], data[4]);
+        return bytes;
+    }
     std::string text;
     for (std::size_t i = 1; i < data.size() && data[i]; ++i)
         text += data[i] >= 0x20 && data[i] < 0x7f ? static_cast<char>(data[i]) : '.';

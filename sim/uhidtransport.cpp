@@ -112,6 +112,7 @@ void refuseRequest(int fd, const uhid_event& request)
 struct UhidTransport::Node {
     std::shared_ptr<SimDevice> device;
     unsigned generation = 0;
+    unsigned inputReader = 0;  // the kernel device is the model's one reader; hidraw copies on
     int fd = -1;
     std::thread reader;
     std::atomic<bool> stop{false};
@@ -349,11 +350,13 @@ std::unique_ptr<UhidTransport::Node> UhidTransport::createNode(const std::shared
         m_setup(*device);
     auto node = std::make_unique<Node>();
     node->device = device;
-    node->generation = device->generation();
+    node->inputReader = device->openReader(&node->generation);
     const DeviceInfo& info = device->info();
     node->fd = createKernelDevice(narrow(info.product), narrow(info.serial), info.vendorId, info.productId, error);
-    if (node->fd < 0)
+    if (node->fd < 0) {
+        device->closeReader(node->inputReader);
         return nullptr;
+    }
     node->reader = std::thread(&UhidTransport::forwardInput, this, node.get());
     return node;
 }
@@ -363,6 +366,7 @@ void UhidTransport::destroyNode(Node& node)
     node.stop = true;
     if (node.reader.joinable())
         node.reader.join();
+    node.device->closeReader(node.inputReader);
     destroyKernelDevice(node.fd);
     node.fd = -1;
 }
@@ -409,7 +413,7 @@ void UhidTransport::forwardInput(Node* node)
 {
     while (!node->stop) {
         Report report{};
-        const int n = node->device->read(node->generation, report.data(), report.size(), ReaderPollMs);
+        const int n = node->device->read(node->generation, node->inputReader, report.data(), report.size(), ReaderPollMs);
         if (n < 0)
             return;  // unplugged: the event thread destroys the kernel device
         if (n == 0)

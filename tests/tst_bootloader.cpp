@@ -2,6 +2,7 @@
 // geometry, erase/write/verify, progress and status lines, start of the application, the
 // device's return as a sensor, and every way a sequence can fail or be cut short.
 #include "device/tessaro.h"
+#include "device/updatelock.h"
 #include "sim/simbootloader.h"
 #include "sim/simbus.h"
 #include "flashinglines.h"
@@ -282,6 +283,7 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<QStringList>("expected");
         const QStringList pageSizeZero{"Invalid flash geometry: page size 0", "Abort"};
+        const QStringList notBlocks{"Invalid flash geometry: page size not a multiple of 32 bytes", "Abort"};
         QTest::newRow("one byte too large") << "" << AppSize + 1 << QStringList{"Image size too large", "Abort"};
         QTest::newRow("empty") << "" << 0 << QStringList{"Image is empty", "Abort"};
         QTest::newRow("no file selected") << "nofile" << 32 << QStringList{"no file selected!"};
@@ -294,9 +296,17 @@ private slots:
         QTest::newRow("bootloader above the flash") << "bootabove" << 0
                                                     << QStringList{"Invalid flash geometry: bootloader size above flash size", "Abort"};
         QTest::newRow("bootloader as large as the flash") << "bootequal" << 1 << QStringList{"Image size too large", "Abort"};
+        QTest::newRow("page size not a multiple of 32") << "pagesize16" << 512 << notBlocks;
+        QTest::newRow("garbage geometry reply") << "garbage" << 512 << notBlocks;
+        QTest::newRow("application area not whole pages") << "partpage" << 512
+                                                          << QStringList{"Invalid flash geometry: application area not a whole number of pages", "Abort"};
+        // 512 pages: the 8-bit count reads 0, and the part is fine.
+        QTest::newRow("page count wrapped") << "wrapped" << 262144 - 4096 + 1 << QStringList{"Image size too large", "Abort"};
         QTest::newRow("geometry never read") << "noinfo" << 0 << pageSizeZero;
         QTest::newRow("not connected") << "unplugged" << 32 << QStringList{"Bootloader not connected", "Abort"};
         QTest::newRow("found but not openable") << "unopenable" << 32 << QStringList{"Bootloader not connected", "Abort"};
+        QTest::newRow("another program updates the unit") << "locked" << 512
+                                                          << QStringList{UpdateLock::HeldText, "Abort"};
     }
 
     void refusedBeforeAnythingIsSent()
@@ -304,14 +314,18 @@ private slots:
         QFETCH(QString, setup);
         QFETCH(int, size);
         QFETCH(QStringList, expected);
-        sim::FlashGeometry geometry;
-        geometry.pageSize = setup == QLatin1String("pagesize0") ? 0 : geometry.pageSize;
-        if (setup.startsWith(QLatin1String("boot"))) {
-            geometry.flashSize = 4096;
-            geometry.bootloaderSize = setup == QLatin1String("bootabove") ? 8192 : 4096;
-        }
-        if (setup.startsWith(QLatin1String("boot")) || setup == QLatin1String("pagesize0"))
-            replugLoader(geometry);
+        // Flash, page and bootloader sizes, page count as the reply carries it.
+        const QHash<QString, sim::FlashGeometry> geometries{
+            {QStringLiteral("pagesize0"), {32768, 0, 64, 4096}},
+            {QStringLiteral("bootabove"), {4096, 512, 8, 8192}},
+            {QStringLiteral("bootequal"), {4096, 512, 8, 4096}},
+            {QStringLiteral("pagesize16"), {32768, 16, 0, 4096}},
+            {QStringLiteral("garbage"), {4015179, 12086, 33, 4096}},
+            {QStringLiteral("partpage"), {32768, 512, 64, 4000}},
+            {QStringLiteral("wrapped"), {262144, 512, 0, 4096}},
+        };
+        if (geometries.contains(setup))
+            replugLoader(geometries.value(setup));
         const bool absent = setup == QLatin1String("unplugged") || setup == QLatin1String("unopenable");
         if (absent) {
             sim::SimBus::instance().unplug(loader.get());
@@ -324,6 +338,10 @@ private slots:
             connection->hotplugWorker();
             QVERIFY(!connection->isConnected);
         }
+        // Another program's claim on this unit (tessaroctl flashing it).
+        UpdateLock other;
+        if (setup == QLatin1String("locked"))
+            QVERIFY(other.acquire(connection->updateUnit()));
         boot = makeBootloader(false);
         if (setup != QLatin1String("noinfo") && !absent)
             QVERIFY(boot->getinfo());
@@ -350,8 +368,58 @@ private slots:
         QVERIFY(loader->receivedReports().empty());
         QVERIFY(loader->flash() == before);
         // The pass itself refuses too, instead of looping for ever.
-        if (setup == QLatin1String("pagesize0"))
+        if (setup == QLatin1String("pagesize0") || setup == QLatin1String("garbage"))
             QVERIFY(!boot->eraseflash());
+    }
+
+    // A second program on the unit (tessaroctl beside the window). Its handle's replies come
+    // to ours too, as hidraw copies every report to every handle: a stray one waits before
+    // the run and is dropped, so the run verifies. While this run updates the unit, the
+    // other program's search leaves the bootloader alone, and a run of its own is refused
+    // before it sends anything.
+    void secondProgramOnTheUnit()
+    {
+        boot = makeBootloader();
+        boot->setSettleTimeMs(100);
+        hid_device* theirs = hid_open_path(SimBootloader::defaultInfo().path.c_str());
+        QVERIFY(theirs);
+        unsigned char request[TessaroLink::ReportBufferSize] = {0, SimBootloader::GetInfo};
+        QCOMPARE(hid_write(theirs, request, sizeof request), int(sizeof request));
+        unsigned char reply[BootloaderLink::ReplySize];
+        QCOMPARE(hid_read_timeout(theirs, reply, sizeof reply, ReplyLimitMs), int(sizeof reply));
+        const auto image = sim::makeFirmwareImage(2048, "SW 2.5", 6);
+        const QString path = writeImage(QStringLiteral("a.bin"), image);
+        boot->updateFromFile(path);
+        QVERIFY(boot->isBusy());
+
+        tessaro other;
+        other.SetHotPlugTimerState(false);
+        other.hotplugWorker();
+        QVERIFY(!other.isConnected);
+        QCOMPARE(other.busState().kind(), tessaroDeviceState::UpdatingElsewhere);
+        QCOMPARE(other.busState().text(), QStringLiteral("[status:updatingelsewhere]"));
+        // Opened all the same (as tessaroctl opens what it lists), its run is refused.
+        other.setHonoursUpdateLocks(false);
+        other.hotplugWorker();
+        QVERIFY(other.isConnected);
+        const QSharedPointer<bootloader> second = bootloader::create(&other);
+        QStringList secondLines;
+        connect(second.data(), &bootloader::status, this, [&secondLines](const QString& line) { secondLines << line; });
+        second->updateFromFile(path);
+        QVERIFY(!second->isBusy());
+        QCOMPARE(secondLines, QStringList({UpdateLock::HeldText, QStringLiteral("Abort")}));
+
+        waitForEnd();
+        QCOMPARE(finished, QList<bool>({true}));
+        QCOMPARE(lines, FlashingLines::success(path));
+        QVERIFY(loader->flash(0, image.size()) == image);
+        QCOMPARE(loader->requestCount(SimBootloader::GetInfo), 2);
+        QCOMPARE(loader->requestCount(SimBootloader::ErasePage), Pages);
+        // Given up once the sensor is back.
+        QTRY_VERIFY(connectedAs("tessaro"));
+        QVERIFY(!UpdateLock().heldElsewhere(connection->updateUnit()));
+        hid_close(theirs);
+        other.disconnectDevice();
     }
 
     void sequenceFails_data()

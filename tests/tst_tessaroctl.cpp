@@ -2,6 +2,7 @@
 // flashing run with faults at its first, middle and last exchanges, two units present.
 #include "cli/ctlexit.h"
 #include "cli/tessaroctl.h"
+#include "device/updatelock.h"
 #include "sim/simbootloader.h"
 #include "sim/simbus.h"
 #include "simfixture.h"
@@ -294,7 +295,7 @@ private slots:
         QTest::addColumn<bool>("terminal"); // standard input and output; asked, the user answers "n"
         QTest::addColumn<QString>("image"); // empty: a good image
         QTest::addColumn<int>("exchange");
-        QTest::addColumn<int>("fault"); // sim::Fault at that exchange, or -1 for a verify mismatch
+        QTest::addColumn<int>("fault"); // sim::Fault at that exchange, -1 for a verify mismatch, -2: another program holds the unit's update lock
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("progress");
         const QStringList yes{"--yes"}, no;
@@ -322,6 +323,8 @@ private slots:
         QTest::newRow("start of the application lost") << inBootloader << yes << false << "" << RunApplication << writeFails << fails << "";
         QTest::newRow("image larger than the application area") << inBootloader << yes << false << "large" << 0 << 0 << refused << "";
         QTest::newRow("empty image") << inBootloader << yes << false << "empty" << 0 << 0 << refused << "";
+        QTest::newRow("sensor another program updates") << one << yes << false << "" << 0 << -2 << fails << "";
+        QTest::newRow("bootloader another program updates") << inBootloader << yes << false << "" << 0 << -2 << fails << "";
     }
 
     void flash()
@@ -337,6 +340,9 @@ private slots:
         setUpBench(bench);
         if (sensor)
             sensor->setReenumerates(true, std::chrono::milliseconds(10));
+        UpdateLock otherProgram;
+        if (fault == -2)
+            QVERIFY(otherProgram.acquire(UpdateLock::unitName(0x1209, QStringLiteral("SIM0001"))));
         if (fault == -1)
             loader->setReadCorruption(ImageSize / 2);
         else if (fault > 0)
@@ -355,7 +361,12 @@ private slots:
             QCOMPARE(sensor->bootloaderRequests(), status == CtlExit::Ok ? 1 : 0);
         // Erased only when the image was fit and the erase requests reached the unit.
         if (loader)
-            QCOMPARE(loader->requestCount(SimBootloader::ErasePage) > 0, status != CtlExit::RefusedInput && exchange != 1 && exchange != FirstErase);
+            QCOMPARE(loader->requestCount(SimBootloader::ErasePage) > 0,
+                     status != CtlExit::RefusedInput && exchange != 1 && exchange != FirstErase && fault != -2);
+        if (fault == -2) {
+            QVERIFY2(result.err.contains(QLatin1String(UpdateLock::HeldText)), qPrintable(result.err));
+            QCOMPARE(loader ? loader->requestCount(SimBootloader::GetInfo) : 0, 0);
+        }
         QCOMPARE(result.out.contains(QLatin1String("sensor back at")), status == CtlExit::Ok);
         if (status != CtlExit::Ok)
             return;

@@ -5,6 +5,7 @@
 #include "app/view_about.h"
 #include "app/view_main.h"
 #include "device/tessaro.h"
+#include "device/updatelock.h"
 #include "live/tessaropushbutton.h"
 #include "live/view_tessarocalibrate.h"
 #include "live/view_tessarocenter.h"
@@ -164,6 +165,8 @@ private slots:
         QTest::newRow("nothing") << "none" << "[status:nodevice]" << false << false;
         QTest::newRow("sensor") << "sensor" << "[status:connected] (TS-000123, SW 2.4)" << true << true;
         QTest::newRow("bootloader") << "bootloader" << "[status:bootloader]" << true << false;
+        // Left alone, nothing sent: its replies would reach the other program's handle too.
+        QTest::newRow("bootloader another program updates") << "elsewhere" << "[status:updatingelsewhere]" << false << false;
         QTest::newRow("older device") << "update" << "[status:legacy]" << true << true;
         QTest::newRow("firmware not listed") << "unsupported" << "[status:unsupported] (HW 7, SW 9.9)" << false << false;
         QTest::newRow("no answer") << "silent" << "[status:silent]" << false << false;
@@ -183,7 +186,11 @@ private slots:
         auto* line = window.statusBar()->findChild<QLabel*>();
         QAction* updateEntry = findAction(&window, QStringLiteral("[menu:file:update]"));
         sim::DeviceInfo info = sim::SimSensor::defaultInfo();
-        info.productId = device == QLatin1String("bootloader") ? 0x0002 : device == QLatin1String("update") ? 0x0003 : 1;
+        const bool elsewhere = device == QLatin1String("elsewhere");
+        info.productId = device == QLatin1String("bootloader") || elsewhere ? 0x0002 : device == QLatin1String("update") ? 0x0003 : 1;
+        UpdateLock otherProgram;
+        if (elsewhere)
+            QVERIFY(otherProgram.acquire(UpdateLock::unitName(info.vendorId, QString::fromStdWString(info.serial))));
         std::shared_ptr<sim::SimSensor> sensor = device == QLatin1String("none") ? nullptr : fixture->plugSensor(info);
         if (device == QLatin1String("unsupported"))
             sensor->setVersionReply("app:version:HW 7:SW 9.9:x;");
@@ -192,8 +199,17 @@ private slots:
         else if (device == QLatin1String("closed"))
             sensor->setOpenable(false);
         QTRY_COMPARE(line->text(), state);
-        QCOMPARE(showsConnectPrompt(window), !page);
+        QCOMPARE(showsConnectPrompt(window), !page && !elsewhere);
         QCOMPARE(updateEntry->isEnabled(), update);
+        if (elsewhere) {
+            // Said on the connect page as well; once the other program has ended, the
+            // bootloader is the window's.
+            QCOMPARE(currentPage(window)->findChild<QLabel*>()->text(), state);
+            QVERIFY(sensor->receivedReports().empty());
+            otherProgram.release();
+            QTRY_COMPARE(line->text(), QStringLiteral("[status:bootloader]"));
+            QVERIFY(!showsConnectPrompt(window));
+        }
         if (!sensor)
             return;
         sim::SimBus::instance().unplug(sensor.get());

@@ -1,6 +1,7 @@
 #include "bootloader.h"
 
 #include "device/tessaro.h"
+#include "device/updatelock.h"
 
 #include <QDebug>
 #include <QFile>
@@ -38,6 +39,8 @@ bootloader::bootloader(QObject* parent, tessaro* connectionDevice)
     if (connectionDevice) {
         productId = static_cast<unsigned>(connectionDevice->productId) & 0xFFFFu;
         device = connectionDevice->handle;
+        updateLock = connectionDevice->updateLock;
+        updateUnit = connectionDevice->updateUnit();
     }
     // Without an open handle there is nothing to talk to.
     linkOk = connectionDevice && connectionDevice->isConnected && device;
@@ -72,11 +75,37 @@ quint32 bootloader::applicationSize() const
 
 QString bootloader::geometryProblem() const
 {
+    // A reply of another request, or noise, read as geometry would erase page after page
+    // until the first refusal. The page count is not checked: its 8 bits wrap on parts of
+    // 256 pages or more, so it need not match the flash size.
     if (pageSize == 0)
         return QStringLiteral("Invalid flash geometry: page size 0");
+    if (pageSize % BlockSize != 0)
+        return QStringLiteral("Invalid flash geometry: page size not a multiple of %1 bytes").arg(BlockSize);
     if (bootloaderSize > flashSize)
         return QStringLiteral("Invalid flash geometry: bootloader size above flash size");
+    // Its last erase would reach into the bootloader.
+    if (applicationSize() % pageSize != 0)
+        return QStringLiteral("Invalid flash geometry: application area not a whole number of pages");
     return QString();
+}
+
+bool bootloader::discardStaleReplies()
+{
+    unsigned char stale[ReplySize];
+    for (int i = 0; i < MaxStaleReplies; ++i) {
+        const int n = hid_read_timeout(device, stale, ReplySize, 0);
+        if (n == 0)
+            return true;
+        if (n < 0) {
+            qDebug() << "error can't read";
+            emitStatus(QStringLiteral("Could not read from bootloader"));
+            linkOk = false;
+            return false;
+        }
+        qDebug() << "Discarded a stray bootloader reply, first byte" << int(stale[0]);
+    }
+    return true;
 }
 
 bool bootloader::sendRequest(unsigned char command, unsigned int address, const unsigned char* data)
@@ -90,6 +119,8 @@ bool bootloader::sendRequest(unsigned char command, unsigned int address, const 
     request[4] = static_cast<unsigned char>(address);
     if (data)
         std::memcpy(request + 5, data, BlockSize);
+    if (!discardStaleReplies())
+        return false;
     if (hid_write(device, request, sizeof request) < 0) {
         qDebug() << "error can't write";
         emitStatus(QStringLiteral("Could not write to bootloader"));
@@ -333,6 +364,11 @@ void bootloader::updateFromFile(QString path)
         refuseUpdate(QStringLiteral("Abort"));
         return;
     }
+    if (updateLock && !updateLock->acquire(updateUnit)) {
+        emitStatus(QLatin1String(UpdateLock::HeldText));
+        refuseUpdate(QStringLiteral("Abort"));
+        return;
+    }
     // Checked before anything is erased, so a refused image leaves the firmware in place.
     const QString problem = geometryProblem();
     if (!problem.isEmpty()) {
@@ -403,6 +439,9 @@ void bootloader::finishUpdate()
 void bootloader::endUpdate(bool ok)
 {
     image.clear();
+    // After a verified run the claim lasts until the sensor is back (the connection sees it).
+    if (!ok && updateLock)
+        updateLock->release();
     busy = false;
     emit hotplugtimer(true);
     emit updateFinished(ok);

@@ -12,6 +12,7 @@
 #include <hidapi/hidapi.h>
 
 class QFile;
+class UpdateLock;
 class tessaro;
 
 // Sizes, codes and time limits of the bootloader's binary report protocol.
@@ -23,6 +24,9 @@ constexpr int SettleTimeMs = 5000;   // before erasing, and after starting the a
 // A reply that has not come within this time counts as a failed read, so a device that
 // stops answering cannot hang the sequence.
 constexpr int ReplyTimeoutMs = 3000;
+// The kernel keeps at most this many unread reports for a reader: draining stale replies
+// never takes more reads.
+constexpr int MaxStaleReplies = 64;
 enum Command : unsigned char {
     GETINFO = 0x01,
     ERASE_PAGE = 0x02,
@@ -57,9 +61,17 @@ enum Command : unsigned char {
 // - Replies are awaited at most replyTimeoutMs(); the reply that never comes is reported as
 //   "Could not read from bootloader" and takes the link down.
 // - The image file is read once, whole, into memory when the update starts; only a
-//   regular file is read. The geometry (page size > 0, bootloader not above the flash size)
-//   and the image (not empty, not above the application area) are checked before anything
-//   is erased, and exactly the bytes checked are written and verified.
+//   regular file is read. The geometry (a page size that is a non-zero multiple of the
+//   32-byte block, a bootloader not above the flash size, an application area of whole
+//   pages) and the image (not empty, not above the application area) are checked before
+//   anything is erased, and exactly the bytes checked are written and verified.
+// - One program at a time updates a unit: an update takes the connection's UpdateLock for
+//   the unit (refused, with nothing sent, while another holder has it) and gives it up when
+//   the run ends without success; after a verified run the connection gives it up once the
+//   sensor is back.
+// - Before every request the replies already waiting are read and dropped: another
+//   program's handle on the same device gets its own copy of every reply, and one stray
+//   reply taken for an answer would shift every later one.
 // The sequence waits for each pass on a local QFuture rather than a shared watcher object:
 // a watcher living in the GUI thread must not be driven from the sequence thread.
 class bootloader : public QObject, public QEnableSharedFromThis<bootloader>
@@ -138,6 +150,7 @@ private:
 
     quint32 applicationSize() const;
     QString geometryProblem() const;
+    bool discardStaleReplies();
     bool sendRequest(unsigned char command, unsigned int address, const unsigned char* data);
     bool readReply(unsigned char* reply, int* count);
     void imageBlock(int address, unsigned char* block) const;
@@ -158,4 +171,7 @@ private:
     std::atomic<int> settleMs{BootloaderLink::SettleTimeMs};
     std::atomic<int> replyTimeout{BootloaderLink::ReplyTimeoutMs};
     QSharedPointer<bootloader> keepAlive;
+    // The connection's claim on the unit's update, and the unit's name, from construction.
+    QSharedPointer<UpdateLock> updateLock;
+    QString updateUnit;
 };

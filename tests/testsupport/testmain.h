@@ -12,8 +12,9 @@ namespace TestSupport {
 void installPlatformNoiseFilter();
 }
 
-// Runs a Qt Test class headless, with the user's settings and data kept in private folders
-// that disappear afterwards.
+// Runs a Qt Test class headless, with the user's settings, data and update locks kept in
+// private folders that disappear afterwards (test programs running side by side flash the
+// same simulated unit).
 #define TESSARO_TEST_MAIN(TestClass)                                                     \
     int main(int argc, char* argv[])                                                     \
     {                                                                                    \
@@ -23,6 +24,8 @@ void installPlatformNoiseFilter();
         qputenv("XDG_CONFIG_HOME", configHome.path().toLocal8Bit());                     \
         QTemporaryDir dataHome;                                                          \
         qputenv("XDG_DATA_HOME", dataHome.path().toLocal8Bit());                         \
+        QTemporaryDir runtimeDir;                                                        \
+        qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit());                     \
         installLogFormat();                                                              \
         QApplication application(argc, argv);                                            \
         TestClass test;                                                                  \
