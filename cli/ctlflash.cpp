@@ -66,6 +66,29 @@ bool ctlFlash::checkImage(int* status)
     return false;
 }
 
+int ctlFlash::exec()
+{
+    const int status = flash();
+    recordRun();
+    return status;
+}
+
+int ctlFlash::failRun(int status, const QString& text)
+{
+    lines << text;
+    return ctl->fail(status, text);
+}
+
+void ctlFlash::recordRun()
+{
+    if (!recordDue)
+        return;
+    record.lines = lines;
+    record.program = QStringLiteral("tessaroctl ") + QLatin1String(TESSARO_VERSION);
+    if (!FlashLog::append(record))
+        ctl->message(QStringLiteral("could not record the run in %1").arg(FlashLog::filePath()));
+}
+
 bool ctlFlash::confirm(const ctlDevice& device, int* status)
 {
     if (ctl->yes)
@@ -117,24 +140,27 @@ bool ctlFlash::waitForNew(const QString& type, QSet<QString> before, ctlDevice* 
             return true;
         }
         if (fresh.size() > 1) {
-            *status = ctl->fail(CtlExit::MoreThanOneDevice,
-                                QStringLiteral("more than one %1 appeared; not flashing any").arg(what));
+            *status = failRun(CtlExit::MoreThanOneDevice,
+                              QStringLiteral("more than one %1 appeared; not flashing any").arg(what));
             return false;
         }
         if (clock.elapsed() > ctl->returnTimeoutMs) {
-            *status = ctl->fail(CtlExit::DeviceError, QStringLiteral("no %1 appeared within %2 s")
-                                                          .arg(what).arg(ctl->returnTimeoutMs / 1000.0));
+            *status = failRun(CtlExit::DeviceError, QStringLiteral("no %1 appeared within %2 s")
+                                                        .arg(what).arg(ctl->returnTimeoutMs / 1000.0));
             return false;
         }
         ctl->waitMs(ScanPeriodMs);
     }
 }
 
-int ctlFlash::exec()
+int ctlFlash::flash()
 {
     int status = CtlExit::Ok;
     if (!checkImage(&status))
         return status;
+    const QFileInfo info(image);
+    record.imagePath = info.absoluteFilePath();
+    record.imageSize = info.size();
     if (!ctl->yes && !ctl->interactive)
         return ctl->fail(CtlExit::RefusedInput, QStringLiteral("not on a terminal: flash needs --yes"));
     const QStringList types = {QLatin1String(TessaroLink::TypeSensor), QLatin1String(TessaroLink::TypeBootloader),
@@ -142,6 +168,11 @@ int ctlFlash::exec()
     ctlDevice device;
     if (!ctl->selectDevice(types, &device, &status) || !confirm(device, &status))
         return status;
+    if (device.isSensor()) {
+        record.unitId = device.identity.id.value_or(QString());
+        record.hardware = device.identity.hardware;
+        record.firmwareBefore = device.identity.firmware;
+    }
 
     if (device.type == QLatin1String(TessaroLink::TypeBootloader))
         return runBootloader(device);
@@ -150,6 +181,7 @@ int ctlFlash::exec()
     const QStringList present = device.connection->bootloadersPresent();
     const QSet<QString> loadersBefore(present.cbegin(), present.cend());
     ctl->message(QStringLiteral("sending %1 to its bootloader").arg(device.path));
+    recordDue = true;
     device.connection->startUpgrade();
     device.connection.reset();
     ctlDevice loader;
@@ -161,6 +193,7 @@ int ctlFlash::exec()
 
 int ctlFlash::runBootloader(ctlDevice loaderDevice)
 {
+    recordDue = true;
     const QSet<QString> sensorsBefore = presentKeys(QLatin1String(TessaroLink::TypeSensor));
     const QSharedPointer<bootloader> loader = bootloader::create(loaderDevice.connection.data());
     if (ctl->settleMs >= 0)
@@ -169,7 +202,7 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice)
                      [this](const QString& line, bool) { showStatusLine(line); });
     QObject::connect(loader.data(), &bootloader::eraseflashStatus, ctl, [this](int percent) { showProgress(percent); });
     if (!loader->getinfo())
-        return ctl->fail(CtlExit::DeviceError, QStringLiteral("the bootloader at %1 does not answer").arg(loaderDevice.path));
+        return failRun(CtlExit::DeviceError, QStringLiteral("the bootloader at %1 does not answer").arg(loaderDevice.path));
 
     QEventLoop loop;
     bool verified = false;
@@ -181,6 +214,7 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice)
     if (loader->isBusy())
         loop.exec();
     endProgressLine();
+    record.ok = verified;
 
     QJsonObject result{{"image", image}, {"bootloader", loaderDevice.path}, {"lines", QJsonArray::fromStringList(lines)}};
     if (!verified) {
@@ -207,6 +241,7 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice)
     if (!waitForNew(QLatin1String(TessaroLink::TypeSensor), sensorsBefore, &sensor, &status,
                     QStringLiteral("sensor with the new firmware")))
         return status;
+    record.firmwareAfter = sensor.identity.firmware;
     result.insert("ok", true);
     result.insert("path", sensor.path);
     result.insert("hardware", sensor.identity.hardware);
