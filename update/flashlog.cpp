@@ -79,7 +79,9 @@ QString FlashLog::oneLine(const QString& text)
 QByteArray FlashLog::block(const Run& run)
 {
     const QString outcome = run.ok ? QStringLiteral("verified") : QStringLiteral("failed");
-    QString text = QLatin1String(RunMark) + QDateTime::currentDateTime().toString(Qt::ISODate)
+    // With the offset from UTC: the log may be read in another time zone.
+    const QDateTime now = QDateTime::currentDateTime();
+    QString text = QLatin1String(RunMark) + now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate)
                  + QStringLiteral(" image %1 (%2 bytes): %3").arg(oneLine(run.imagePath), QString::number(run.imageSize), outcome)
                  + QStringLiteral(" | unit %1 | hardware %2 | firmware %3 -> %4 | program %5")
                        .arg(orUnknown(run.unitId), orUnknown(run.hardware), orUnknown(run.firmwareBefore),
