@@ -3,6 +3,7 @@
 #include "appsettings.h"
 #include "serviceidentity.h"
 #include "tessarotranslator.h"
+#include "translatedtext.h"
 #include "view_about.h"
 #include "device/tessaro.h"
 #include "sensor/view_tessaro.h"
@@ -19,6 +20,7 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
@@ -34,6 +36,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QThreadPool>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -74,6 +77,8 @@ QSize viewMain::defaultSize()
     const int line = QFontMetrics(QApplication::font()).height();
     return DefaultSize.expandedTo(QSize(DefaultWidthInLines * line, DefaultHeightInLines * line));
 }
+
+std::function<bool(const QUrl&)> viewMain::openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 
 std::function<bool(const QString&)> viewMain::restartProgram = [](const QString& program) {
     return QProcess::startDetached(program, QStringList());
@@ -122,6 +127,7 @@ viewMain::~viewMain()
     // bootloader reply has a time limit) before the handle is closed under it.
     QThreadPool::globalInstance()->waitForDone();
     device->disconnectDevice();
+    recordPendingRun();
 }
 
 void viewMain::buildMenus()
@@ -145,6 +151,7 @@ void viewMain::buildMenus()
     connect(infoMenu->addAction(tr("[menu:info:web]")), &QAction::triggered, this, &viewMain::openWebsite);
     connect(infoMenu->addAction(tr("[menu:info:registration]")), &QAction::triggered, this,
             &viewMain::openRegistration);
+    connect(infoMenu->addAction(tr("[menu:info:updatelog]")), &QAction::triggered, this, &viewMain::openUpdateLog);
     infoMenu->addSeparator();
     connect(infoMenu->addAction(tr("[menu:info:about]")), &QAction::triggered, this, &viewMain::openAbout);
 
@@ -256,21 +263,29 @@ void viewMain::connected()
         if (deviceViewPresent && deviceView == view) {
             viewStack->setCurrentWidget(view);
             device->noteSensorIdentity(view->idLabel->text(), view->hwLabel->text(), view->swLabel->text());
+            sensorShown(view->idLabel->text(), view->hwLabel->text(), view->swLabel->text());
         }
         emit dialogUpdate->tessaroStage();
     } else if (type == QLatin1String(TessaroLink::TypeUpdate)) {
+        sensorLastShown.reset();
         auto* view = new view_legacy(connectPage);
         legacyView = view;
         updateAction->setEnabled(true);
         showDeviceView(view);
         connect(view->updateButton, &QPushButton::clicked, this, &viewMain::updateFirmware);
     } else if (type == QLatin1String(TessaroLink::TypeBootloader)) {
+        // A verified run whose unit comes back as a bootloader: its sensor did not return.
+        recordPendingRun();
+        flashingUnit = sensorLastShown.value_or(FlashLog::Run());
+        sensorLastShown.reset();
         auto* view = new view_update(connectPage, device);
         flashingView = view;
         watchFlashing(view->loader.data());
         showDeviceView(view);
         connect(dialogUpdate.get(), &view_dialogupdate::updateFile, view->updateButton, &QPushButton::click);
         connect(view, &view_update::updateEnded, dialogUpdate.get(), &view_dialogupdate::flashingEnded);
+        connect(view, &view_update::updateEnded, this,
+                [this, view](bool ok, bool cancelled) { flashRunEnded(view, ok, cancelled); });
         emit dialogUpdate->bootloaderStage();
     }
 }
@@ -342,6 +357,65 @@ void viewMain::showDeviceState()
     qDebug().noquote() << "State:" << state.text();
     // The window waits for the other program here, not for a sensor to be plugged in.
     prompt->setText(state.kind() == tessaroDeviceState::UpdatingElsewhere ? state.text() : tr("[tsro_connect]"));
+}
+
+void viewMain::sensorShown(const QString& id, const QString& hardware, const QString& firmware)
+{
+    FlashLog::Run unit;
+    unit.unitId = id;
+    unit.hardware = hardware;
+    unit.firmwareBefore = firmware;
+    sensorLastShown = unit;
+    // The unit of a verified run is back: its firmware now is the run's result.
+    if (pendingRun && (pendingRun->unitId.isEmpty() || pendingRun->unitId == id))
+        pendingRun->firmwareAfter = firmware;
+    recordPendingRun();
+}
+
+void viewMain::flashRunEnded(const view_update* view, bool ok, bool cancelled)
+{
+    // A cancelled file dialog flashed nothing: there is no run to record.
+    if (cancelled)
+        return;
+    recordPendingRun();
+    FlashLog::Run run = flashingUnit;
+    run.imagePath = view->lastRunImage();
+    run.imageSize = view->lastRunImageSize();
+    run.ok = ok;
+    run.lines = view->lastRunLines();
+    run.program = QStringLiteral("TessaroUtility ") + QLatin1String(ToolVersion);
+    if (ok)
+        pendingRun = run;
+    else
+        recordRun(run);
+}
+
+void viewMain::recordPendingRun()
+{
+    if (!pendingRun)
+        return;
+    const FlashLog::Run run = *pendingRun;
+    pendingRun.reset();
+    recordRun(run);
+}
+
+void viewMain::recordRun(const FlashLog::Run& run)
+{
+    if (FlashLog::append(run))
+        return;
+    const QString path = QDir::toNativeSeparators(FlashLog::filePath());
+    qDebug() << "Could not write" << path;
+    statusBar()->showMessage(fillTranslation(tr("[flashlog:writefailed]"), {path}), StatusMessageMs);
+}
+
+void viewMain::openUpdateLog()
+{
+    const QString path = FlashLog::filePath();
+    const QString shownPath = QDir::toNativeSeparators(path);
+    if (!QFileInfo::exists(path))
+        statusBar()->showMessage(fillTranslation(tr("[menu:info:updatelog:none]"), {shownPath}), StatusMessageMs);
+    else if (!openUrl(QUrl::fromLocalFile(path)))
+        statusBar()->showMessage(fillTranslation(tr("[menu:info:updatelog:failed]"), {shownPath}), StatusMessageMs);
 }
 
 void viewMain::changeLang(QAction* action)

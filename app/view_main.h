@@ -1,10 +1,13 @@
 #pragma once
 
+#include "update/flashlog.h"
+
 #include <QMainWindow>
 #include <QPointer>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class QAction;
 class QActionGroup;
@@ -13,6 +16,7 @@ class QGroupBox;
 class QLabel;
 class QListWidget;
 class QStackedWidget;
+class QUrl;
 class QVBoxLayout;
 class bootloader;
 class tessaro;
@@ -35,6 +39,9 @@ public:
     // Starts the program's own executable again, detached and without arguments.
     // Tests put a recorder here instead of starting a process.
     static std::function<bool(const QString& program)> restartProgram;
+    // Opens a file or page with the desktop's program for it (QDesktopServices::openUrl);
+    // tests put a recorder here.
+    static std::function<bool(const QUrl& url)> openUrl;
 
     // The size of a first window, with nothing stored: room for the sensor view.
     static QSize defaultSize();
@@ -59,6 +66,7 @@ public slots:
     void openAbout();
     void openSupport();
     void openRegistration();
+    void openUpdateLog();
     void updateFirmware();
 
 protected:
@@ -76,6 +84,10 @@ private:
     QGroupBox* buildFlashReport();
     void showFlashReport(const QString& phase, const QStringList& lines);
     void showDeviceState();
+    void flashRunEnded(const view_update* view, bool ok, bool cancelled);
+    void sensorShown(const QString& id, const QString& hardware, const QString& firmware);
+    void recordRun(const FlashLog::Run& run);
+    void recordPendingRun();
     void detachFromDevice(QWidget* view);
     void openServicePage(const char* pathAndQuery);
     QString serviceQuery() const;
@@ -104,4 +116,11 @@ private:
     bool deviceViewPresent = false;
     // The view that connected() put into the stack; it need not be the current page yet.
     QPointer<QWidget> deviceView;
+    // The sensor shown last, while no other device has connected since: the unit that a
+    // bootloader connecting now most likely is.
+    std::optional<FlashLog::Run> sensorLastShown;
+    // Who the unit on the flashing page was, as far as this window knows.
+    FlashLog::Run flashingUnit;
+    // A verified run, recorded once its sensor is back with the new firmware.
+    std::optional<FlashLog::Run> pendingRun;
 };

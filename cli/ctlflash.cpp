@@ -68,6 +68,29 @@ bool ctlFlash::checkImage(int* status)
     return false;
 }
 
+int ctlFlash::exec()
+{
+    const int status = flash();
+    recordRun();
+    return status;
+}
+
+int ctlFlash::failRun(int status, const QString& text)
+{
+    lines << text;
+    return ctl->fail(status, text);
+}
+
+void ctlFlash::recordRun()
+{
+    if (!recordDue)
+        return;
+    record.lines = lines;
+    record.program = QStringLiteral("tessaroctl ") + QLatin1String(TESSARO_VERSION);
+    if (!FlashLog::append(record))
+        ctl->message(QStringLiteral("could not record the run in %1").arg(FlashLog::filePath()));
+}
+
 bool ctlFlash::confirm(const ctlDevice& device, int* status)
 {
     if (ctl->yes)
@@ -119,24 +142,27 @@ bool ctlFlash::waitForNew(const QString& type, QSet<QString> before, ctlDevice* 
             return true;
         }
         if (fresh.size() > 1) {
-            *status = ctl->fail(CtlExit::MoreThanOneDevice,
-                                QStringLiteral("more than one %1 appeared; not flashing any").arg(what));
+            *status = failRun(CtlExit::MoreThanOneDevice,
+                              QStringLiteral("more than one %1 appeared; not flashing any").arg(what));
             return false;
         }
         if (clock.elapsed() > ctl->returnTimeoutMs) {
-            *status = ctl->fail(CtlExit::DeviceError, QStringLiteral("no %1 appeared within %2 s")
-                                                          .arg(what).arg(ctl->returnTimeoutMs / 1000.0));
+            *status = failRun(CtlExit::DeviceError, QStringLiteral("no %1 appeared within %2 s")
+                                                        .arg(what).arg(ctl->returnTimeoutMs / 1000.0));
             return false;
         }
         ctl->waitMs(ScanPeriodMs);
     }
 }
 
-int ctlFlash::exec()
+int ctlFlash::flash()
 {
     int status = CtlExit::Ok;
     if (!checkImage(&status))
         return status;
+    const QFileInfo info(image);
+    record.imagePath = info.absoluteFilePath();
+    record.imageSize = info.size();
     if (!ctl->yes && !ctl->interactive)
         return ctl->fail(CtlExit::RefusedInput, QStringLiteral("not on a terminal: flash needs --yes"));
     const QStringList types = {QLatin1String(TessaroLink::TypeSensor), QLatin1String(TessaroLink::TypeBootloader),
@@ -147,6 +173,11 @@ int ctlFlash::exec()
     if (!claim->acquire(device.connection->updateUnit()))
         return ctl->fail(CtlExit::DeviceError, QLatin1String(UpdateLock::HeldText));
     device.connection->updateLock = claim;
+    if (device.isSensor()) {
+        record.unitId = device.identity.id.value_or(QString());
+        record.hardware = device.identity.hardware;
+        record.firmwareBefore = device.identity.firmware;
+    }
 
     if (device.type == QLatin1String(TessaroLink::TypeBootloader))
         return runBootloader(device);
@@ -155,6 +186,7 @@ int ctlFlash::exec()
     const QStringList present = device.connection->bootloadersPresent();
     const QSet<QString> loadersBefore(present.cbegin(), present.cend());
     ctl->message(QStringLiteral("sending %1 to its bootloader").arg(device.path));
+    recordDue = true;
     device.connection->startUpgrade();
     device.connection.reset();
     ctlDevice loader;
@@ -166,6 +198,7 @@ int ctlFlash::exec()
 
 int ctlFlash::runBootloader(ctlDevice loaderDevice)
 {
+    recordDue = true;
     const QSet<QString> sensorsBefore = presentKeys(QLatin1String(TessaroLink::TypeSensor));
     // The run takes the claim over; a bootloader of another unit than the one asked would
     // need its own lock, which the run takes (or is refused) before anything is sent.
@@ -177,7 +210,7 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice)
                      [this](const QString& line, bool) { showStatusLine(line); });
     QObject::connect(loader.data(), &bootloader::eraseflashStatus, ctl, [this](int percent) { showProgress(percent); });
     if (!loader->getinfo())
-        return ctl->fail(CtlExit::DeviceError, QStringLiteral("the bootloader at %1 does not answer").arg(loaderDevice.path));
+        return failRun(CtlExit::DeviceError, QStringLiteral("the bootloader at %1 does not answer").arg(loaderDevice.path));
 
     QEventLoop loop;
     bool verified = false;
@@ -189,6 +222,7 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice)
     if (loader->isBusy())
         loop.exec();
     endProgressLine();
+    record.ok = verified;
 
     QJsonObject result{{"image", image}, {"bootloader", loaderDevice.path}, {"lines", QJsonArray::fromStringList(lines)}};
     if (!verified) {
@@ -215,6 +249,7 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice)
     if (!waitForNew(QLatin1String(TessaroLink::TypeSensor), sensorsBefore, &sensor, &status,
                     QStringLiteral("sensor with the new firmware")))
         return status;
+    record.firmwareAfter = sensor.identity.firmware;
     result.insert("ok", true);
     result.insert("path", sensor.path);
     result.insert("hardware", sensor.identity.hardware);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ctldevicescan.h"
+#include "update/flashlog.h"
 
 #include <QSet>
 #include <QSharedPointer>
@@ -17,7 +18,8 @@ class tessaroCtl;
 // its new firmware. Only a run that the bootloader reports as verified, followed by the
 // sensor's return, ends with status 0. The unit's UpdateLock is held from before the
 // request to restart until the run has ended or the sensor is back: while another program
-// holds it, nothing is sent and the status is 1.
+// holds it, nothing is sent and the status is 1. Every run that sent a unit to its
+// bootloader or used one is recorded in the update log the window writes too.
 class ctlFlash
 {
 public:
@@ -25,6 +27,10 @@ public:
     int exec();
 
 private:
+    int flash();
+    // Fails the run: the text goes to the user and into the run's record.
+    int failRun(int status, const QString& text);
+    void recordRun();
     bool checkImage(int* status);
     bool confirm(const ctlDevice& device, int* status);
     // Scans until exactly one ready device of the type appears that is not in before, by
@@ -46,4 +52,7 @@ private:
     QString pass;
     int lastPlainStep = -1;
     bool progressShown = false;
+    // The unit and the outcome as far as the run got; written once a unit was involved.
+    FlashLog::Run record;
+    bool recordDue = false;
 };

@@ -31,6 +31,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QLocale>
 #include <QNetworkAccessManager>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -63,6 +64,13 @@ QGraphicsView* pictureView(const QString& file, const QSize& size, QWidget* pare
     auto* view = new QGraphicsView(scene, parent);
     view->setStyleSheet(QLatin1String(PictureStyle));
     return view;
+}
+
+// Two decimals with the language's decimal sign and no grouping: 1500,00 hours, not 1.500,00.
+QString shownNumber(QLocale locale, double value)
+{
+    locale.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
+    return locale.toString(value, 'f', 2);
 }
 
 } // namespace
@@ -527,12 +535,12 @@ void view_tessaro::showPenState(const tessaroPenState& state)
     } else {
         liveView->setPenBattery(state.volts);
         showBattery(BatteryPicture::forVoltage(state.volts));
-        penVoltLabel->setText(locale().toString(state.volts, 'f', 2) + QLatin1Char(' ') + tr("[live:pen:volt]"));
+        penVoltLabel->setText(shownNumber(locale(), state.volts) + QLatin1Char(' ') + tr("[live:pen:volt]"));
     }
     if (!state.hasRunning)
         penRunLabel->setText(tr("[live:pen:nodata]"));
     else
-        penRunLabel->setText(locale().toString(state.runningHours, 'f', 2) + QLatin1Char(' ')
+        penRunLabel->setText(shownNumber(locale(), state.runningHours) + QLatin1Char(' ')
                              + tr("[live:pen:hours]"));
 }
 

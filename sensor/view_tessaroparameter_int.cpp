@@ -35,6 +35,9 @@ view_tessaroParameter_int::view_tessaroParameter_int(QWidget* parent, tessaro* d
     spinBox->setMinimum(minimum);
     // Never narrower than its longest value: a squeezed row must not show "25" for 250.
     spinBox->setMinimumWidth(qMax(SpinBoxMinimumWidth, spinBox->sizeHint().width()));
+    // Typed digits are a number in the making ("1" on the way to "123"): the value changes,
+    // and is written, on Enter or when the box loses focus, not digit by digit.
+    spinBox->setKeyboardTracking(false);
 
     connect(spinBox, qOverload<int>(&QSpinBox::valueChanged), slider, &QSlider::setValue);
     connect(slider, &QSlider::valueChanged, spinBox, &QSpinBox::setValue);

@@ -10,7 +10,8 @@ class tessaro;
 
 // Slider and spin box bound to one integer register of the connected sensor: reads it on
 // every connectedLoad()/updateAdv(), writes it when the user lets go of the slider or
-// finishes editing the spin box, and a change by keyboard or wheel once it has settled.
+// finishes typing into the spin box (Enter or focus loss), and a change by arrow key or
+// wheel once it has settled.
 class view_tessaroParameter_int : public QWidget
 {
     Q_OBJECT

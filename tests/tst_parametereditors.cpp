@@ -218,8 +218,8 @@ private slots:
         QCOMPARE(sent(), QStringList({write}));
     }
 
-    // A drag or finished edit writes at once; keyboard and wheel changes once they have
-    // settled (a held key must not flood the sensor). Each writes once.
+    // A drag or finished typing (Enter, focus loss) writes at once; arrow keys and wheel
+    // once they have settled (a held key must not flood the sensor). Each writes once.
     void intUserChangesWriteOnce_data()
     {
         QTest::addColumn<QString>("action");
@@ -233,7 +233,9 @@ private slots:
         QTest::newRow("spin box arrow keys") << "spinUpUp" << 0 << false << 42;
         QTest::newRow("spin box wheel") << "spinWheel" << 0 << false << -1;
         QTest::newRow("spin box arrows, then Enter") << "spinUpUp" << int(Qt::Key_Return) << true << 42;
-        QTest::newRow("typed value, then Enter") << "type123" << int(Qt::Key_Enter) << true << 123;
+        // Typed digits, with a pause longer than the settling: only the whole number goes out.
+        QTest::newRow("typed value, then Enter") << "type1pause23" << int(Qt::Key_Enter) << true << 123;
+        QTest::newRow("typed value, then Tab") << "type1pause23" << int(Qt::Key_Tab) << true << 123;
         QTest::newRow("Tab without change") << "" << int(Qt::Key_Tab) << true << 40;
     }
 
@@ -268,9 +270,11 @@ private slots:
         } else if (action == "spinUpUp") {
             QTest::keyClick(e->spinBox, Qt::Key_Up);
             QTest::keyClick(e->spinBox, Qt::Key_Up);
-        } else if (action == "type123") {
+        } else if (action == "type1pause23") {
             e->spinBox->selectAll();
-            QTest::keyClicks(e->spinBox, QStringLiteral("123"));
+            QTest::keyClicks(e->spinBox, QStringLiteral("1"));
+            QTest::qWait(SettledMs);
+            QTest::keyClicks(e->spinBox, QStringLiteral("23"));
         }
         if (finishKey)
             QTest::keyClick(e->spinBox, static_cast<Qt::Key>(finishKey));

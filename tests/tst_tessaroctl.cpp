@@ -7,15 +7,19 @@
 #include "sim/simbus.h"
 #include "simfixture.h"
 #include "testmain.h"
+#include "update/flashlog.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QProcess>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 
+#include <cerrno>
 #include <optional>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using sim::SimBootloader;
 using sim::SimSensor;
@@ -140,6 +144,18 @@ private:
         return fixture->dir() + QLatin1Char('/') + name;
     }
 
+    static QByteArray logged()
+    {
+        QFile log(FlashLog::filePath());
+        return log.open(QIODevice::ReadOnly) ? log.readAll() : QByteArray();
+    }
+
+    // The blocks of the update log: a header line starting "== ", then lines indented.
+    static int runsIn(const QByteArray& log)
+    {
+        return log.count("\n== ") + (log.startsWith("== ") ? 1 : 0);
+    }
+
     static QByteArray firmware(std::size_t size, const std::string& version)
     {
         const std::vector<std::uint8_t> image = sim::makeFirmwareImage(size, version);
@@ -154,6 +170,7 @@ private slots:
         QFile model(QStringLiteral(TESSARO_SOURCE_DIR "/data/sensors/tessaro_t1.json"));
         QVERIFY(model.open(QIODevice::ReadOnly));
         fixture->writeFile(QStringLiteral("sensors/tessaro_t1.json"), model.readAll());
+        QFile::remove(FlashLog::filePath());
     }
 
     void cleanup()
@@ -368,6 +385,18 @@ private slots:
             QCOMPARE(loader ? loader->requestCount(SimBootloader::GetInfo) : 0, 0);
         }
         QCOMPARE(result.out.contains(QLatin1String("sensor back at")), status == CtlExit::Ok);
+        // Every run that reached a unit is recorded, with the unit, its firmware before and
+        // after, and this program.
+        const QByteArray log = logged();
+        const bool reached = status == CtlExit::Ok || (bench == Bench::Bootloader && image != QLatin1String("empty"));
+        QCOMPARE(runsIn(log), reached ? 1 : 0);
+        const QString unit = bench == Bench::Bootloader ? "unit unknown | hardware unknown | firmware unknown"
+                                                     : "unit TS-000123 | hardware HW 1.1 | firmware SW 2.4";
+        const QString header = QStringLiteral("%1 | %2 -> %3 | program tessaroctl " TESSARO_VERSION "\n")
+                                   .arg(status == CtlExit::Ok ? "): verified" : "", unit,
+                                        status == CtlExit::Ok ? "SW 2.5" : "not back");
+        if (reached)
+            QVERIFY2(log.contains(header.toUtf8()), log.constData());
         if (status != CtlExit::Ok)
             return;
         QVERIFY2(result.out.contains(progress), qPrintable(result.out));
@@ -376,6 +405,62 @@ private slots:
             QCOMPARE(loader->applicationVersion(), std::string("SW 2.5"));
         else
             QVERIFY(result.out.endsWith(QLatin1String("sensor back at sim/1209:0001:00, firmware SW 2.5\n")));
+    }
+
+    // The log holds whole runs, with what a file name or the device said kept on its line;
+    // it is never written through a link, and a disk that fills up part-way leaves it as it was.
+    void flashLogHoldsWholeRuns_data()
+    {
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<bool>("recorded");
+        QTest::newRow("newline in the image name") << "newline" << true;
+        QTest::newRow("full log drops its oldest runs") << "full" << true;
+        QTest::newRow("link at the log's path") << "link" << false;
+        QTest::newRow("disk full part-way") << "diskfull" << false;
+    }
+
+    void flashLogHoldsWholeRuns()
+    {
+        QFETCH(QString, setup);
+        QFETCH(bool, recorded);
+        setUpBench(Bench::Bootloader);
+        const QString path = FlashLog::filePath();
+        const QString target = fixture->dir() + QStringLiteral("/elsewhere");
+        const QByteArray earlier = "== 2026-01-01T00:00:00 image old.bin (1 bytes): verified\n   Updated succesfully!\n";
+        const QByteArray before = setup == "full" ? earlier.repeated(int(FlashLog::MaxBytes / earlier.size())) : earlier;
+        QFile file(setup == "link" ? target : path);
+        QVERIFY(QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly));
+        QCOMPARE(file.write(before), before.size());
+        file.close();
+        if (setup == "link")
+            QVERIFY(QFile::link(target, path));
+        const auto restore = qScopeGuard([] { FlashLog::writeBytes = ::write; });
+        if (setup == "diskfull") {
+            FlashLog::writeBytes = [](int fd, const void* data, size_t size) -> ssize_t {
+                if (::write(fd, data, size / 2) >= 0)
+                    errno = ENOSPC;
+                return -1;
+            };
+        }
+        const QString name = setup == "newline" ? QStringLiteral("x\n== forged: verified\n.0001.bin") : QStringLiteral("x.0001.bin");
+        const Result result = run({QStringLiteral("flash"), writeImage(firmware(ImageSize, "SW 2.5"), name), QStringLiteral("--yes")});
+        QCOMPARE(result.status, CtlExit::Ok);
+        QCOMPARE(result.err.contains(QLatin1String("could not record the run in")), !recorded);
+        QFile after(setup == "link" ? target : path);
+        QVERIFY(after.open(QIODevice::ReadOnly));
+        const QByteArray content = after.readAll();
+        if (!recorded) {
+            QCOMPARE(content, before);
+            QCOMPARE(QFileInfo(path).isSymLink(), setup == "link");
+            return;
+        }
+        // Older runs whole (some dropped when full), then this one, each line of it indented.
+        QVERIFY(content.startsWith(earlier) && content.size() <= FlashLog::MaxBytes);
+        QCOMPARE(content.size() < before.size(), setup == "full");
+        const QByteArray newest = content.mid(content.lastIndexOf("\n== ") + 1);
+        QCOMPARE(runsIn(newest), 1);
+        QVERIFY(newest.endsWith("   Updated succesfully!\n"));
+        QVERIFY(newest.contains(QString(name).replace(QLatin1Char('\n'), QChar(QChar::ReplacementCharacter)).toUtf8()));
     }
 
     // The program itself over the simulated sensor: debug lines only with --verbose, the

@@ -12,6 +12,7 @@
 #include "sensor/view_tessaro.h"
 #include "sim/simbootloader.h"
 #include "update/bootloader.h"
+#include "update/flashlog.h"
 #include "update/view_update.h"
 #include "simfixture.h"
 #include "serviceaddress.h"
@@ -90,6 +91,10 @@ private slots:
     {
         ServiceAddress::useClosedPort();
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
+        viewMain::openUrl = [this](const QUrl& url) {
+            browser.open(url);
+            return true;
+        };
         viewMain::restartProgram = [this](const QString& program) {
             restarts << program;
             return restartStarts;
@@ -363,7 +368,8 @@ private slots:
             QVERIFY(entry->isEnabled());
     }
 
-    // Without a sensor view the identity last shown stands in; each About click opens a window.
+    // Without a sensor view the identity last shown stands in; the update log opens as a
+    // file; each About click opens a window.
     void infoMenu()
     {
         // Chosen so that the Base64 text holds "+", "/" and "=".
@@ -378,6 +384,16 @@ private slots:
             QCOMPARE(browser.urls.takeFirst().toString(QUrl::FullyEncoded),
                      "http://127.0.0.1:9/utility/" + page + ".php?data=" + data);
         }
+        // The update log: none yet, which the status bar says; then the file itself.
+        QFile log(FlashLog::filePath());
+        log.remove();
+        QAction* showLog = findAction(&window, QStringLiteral("[menu:info:updatelog]"));
+        showLog->trigger();
+        QVERIFY(browser.urls.isEmpty());
+        QVERIFY(window.statusBar()->currentMessage().startsWith(QStringLiteral("[menu:info:updatelog:none]")));
+        QVERIFY(QDir().mkpath(QFileInfo(log).path()) && log.open(QIODevice::WriteOnly));
+        showLog->trigger();
+        QCOMPARE(browser.urls, QList<QUrl>({QUrl::fromLocalFile(FlashLog::filePath())}));
         QAction* about = findAction(&window, QStringLiteral("[menu:info:about]"));
         about->trigger();
         about->trigger();

@@ -348,7 +348,7 @@ private slots:
     void penAndCalibrationState_data()
     {
         QTest::addColumn<QStringList>("replies");  // pen:state, pen:id, cal:state (empty: as before)
-        QTest::addColumn<QStringList>("shown");  // volts, hours (written the German way), pen id, status, version
+        QTest::addColumn<QStringList>("shown");  // volts, hours (German decimal comma, no grouping), pen id, status, version
         QTest::addColumn<QString>("battery");  // the picture shown, empty: unchanged (100)
         QTest::addColumn<bool>("abort");  // after a tick that reported a calibration running
         const QString no = QStringLiteral("[live:pen:nodata]");
@@ -359,7 +359,7 @@ private slots:
         QTest::newRow("acquiring") << QStringList{"pen:2:100:0;", "pen:id:49:P-9:7;", "cal:state:1:0;"}
                                    << QStringList{volts, no, "P-9", "[info:pen:id:acquire]", "SW 00.07"} << "100" << true;
         QTest::newRow("negative") << QStringList{"pen:2:-5:5400000;", "pen:id:60;", "cal:state:0:0;"}
-                                  << QStringList{"-61,44 [live:pen:volt]", "1.500,00 [live:pen:hours]", "",
+                                  << QStringList{"-61,44 [live:pen:volt]", "1500,00 [live:pen:hours]", "",
                                                  "[info:pen:id:ready]", "SW 00.00"} << "0" << false;
         QTest::newRow("too short replies") << QStringList{"pen:2:110:60;", "pen:id;", "cal:state;"}
                                            << QStringList{"2,79 [live:pen:volt]", "0,02 [live:pen:hours]", "", "", ""}

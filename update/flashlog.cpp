@@ -3,16 +3,48 @@
 #include "app/appsettings.h"
 
 #include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
-#include <QSaveFile>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <limits>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 const char* const FileName = "flashing.log";
 // Every run's block starts with this, so trimming can cut at a run's start.
 const char* const RunMark = "== ";
+const char* const LineIndent = "   ";
+const QChar Replacement(QChar::ReplacementCharacter);
+constexpr mode_t FileMode = 0600;
+// A log replaced by another program's trimming between open and lock is opened again.
+constexpr int OpenAttempts = 3;
+
+bool sameFile(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
+
+// The file the descriptor has open is still the one at the path.
+bool stillAtPath(int fd, const QByteArray& path)
+{
+    struct stat open = {};
+    struct stat named = {};
+    return ::fstat(fd, &open) == 0 && ::lstat(path.constData(), &named) == 0 && sameFile(open, named);
+}
+
+QString orUnknown(const QString& value)
+{
+    return value.isEmpty() ? QStringLiteral("unknown") : FlashLog::oneLine(value);
+}
+} // namespace
+
+std::function<ssize_t(int, const void*, size_t)> FlashLog::writeBytes = ::write;
 
 QString FlashLog::filePath()
 {
@@ -22,46 +54,117 @@ QString FlashLog::filePath()
          + QLatin1String(appSettings::Application) + QLatin1Char('/') + QLatin1String(FileName);
 }
 
-QString FlashLog::runHeader(const QString& imagePath, qint64 imageSize, bool ok)
+QString FlashLog::oneLine(const QString& text)
 {
-    return QStringLiteral("image %1 (%2 bytes): %3").arg(imagePath).arg(imageSize).arg(ok ? QStringLiteral("verified")
-                                                                                        : QStringLiteral("failed"));
+    int length = qMin(text.size(), MaxFieldLength);
+    // Never half a surrogate pair.
+    if (length > 0 && length < text.size() && text.at(length - 1).isHighSurrogate())
+        --length;
+    QString line = text.left(length);
+    for (QChar& c : line) {
+        switch (c.category()) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:  // direction overrides would show the line reordered
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            c = Replacement;
+            break;
+        default:
+            break;
+        }
+    }
+    return line;
 }
 
-bool FlashLog::append(const QString& imagePath, qint64 imageSize, bool ok, const QStringList& lines)
+QByteArray FlashLog::block(const Run& run)
+{
+    const QString outcome = run.ok ? QStringLiteral("verified") : QStringLiteral("failed");
+    // With the offset from UTC: the log may be read in another time zone.
+    const QDateTime now = QDateTime::currentDateTime();
+    QString text = QLatin1String(RunMark) + now.toOffsetFromUtc(now.offsetFromUtc()).toString(Qt::ISODate)
+                 + QStringLiteral(" image %1 (%2 bytes): %3").arg(oneLine(run.imagePath), QString::number(run.imageSize), outcome)
+                 + QStringLiteral(" | unit %1 | hardware %2 | firmware %3 -> %4 | program %5")
+                       .arg(orUnknown(run.unitId), orUnknown(run.hardware), orUnknown(run.firmwareBefore),
+                            run.firmwareAfter.isEmpty() ? QStringLiteral("not back") : oneLine(run.firmwareAfter),
+                            orUnknown(run.program))
+                 + QLatin1Char('\n');
+    for (const QString& line : run.lines)
+        text += QLatin1String(LineIndent) + oneLine(line) + QLatin1Char('\n');
+    return text.toUtf8();
+}
+
+bool FlashLog::writeAll(int fd, const QByteArray& bytes)
+{
+    const char* data = bytes.constData();
+    size_t left = static_cast<size_t>(bytes.size());
+    while (left > 0) {
+        const ssize_t written = writeBytes(fd, data, left);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+bool FlashLog::append(const Run& run)
 {
     const QString path = filePath();
     if (!QDir().mkpath(QFileInfo(path).path()))
         return false;
-    QString block = QLatin1String(RunMark) + QDateTime::currentDateTime().toString(Qt::ISODate) + QLatin1Char(' ')
-                  + runHeader(imagePath, imageSize, ok) + QLatin1Char('\n');
-    for (const QString& line : lines)
-        block += QStringLiteral("   ") + line + QLatin1Char('\n');
-    QFile file(path);
-    if (!file.open(QIODevice::Append | QIODevice::Text) || file.write(block.toUtf8()) < 0)
-        return false;
-    file.close();
-    if (file.size() > MaxBytes)
-        dropOldestRuns(path);
-    return true;
+    const QByteArray name = QFile::encodeName(path);
+    const QByteArray bytes = block(run);
+    for (int attempt = 0; attempt < OpenAttempts; ++attempt) {
+        // Not through a link someone put there; not blocking on a pipe someone put there.
+        const int fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                              FileMode);
+        if (fd < 0)
+            return false;
+        // One writer at a time: the window and tessaroctl may end their runs together.
+        if (::flock(fd, LOCK_EX) != 0 || !stillAtPath(fd, name)) {
+            ::close(fd);
+            continue;
+        }
+        struct stat before = {};
+        bool ok = ::fstat(fd, &before) == 0 && S_ISREG(before.st_mode);
+        if (ok && !writeAll(fd, bytes)) {
+            ok = false;
+            // A full disk took part of the block: the log ends at a whole line again.
+            if (::ftruncate(fd, before.st_size) != 0)
+                qDebug() << "Could not take back a partly written run from" << path;
+        }
+        if (ok && before.st_size + bytes.size() > MaxBytes)
+            dropOldestRuns(fd, name);
+        ::close(fd);
+        return ok;
+    }
+    return false;
 }
 
-void FlashLog::dropOldestRuns(const QString& path)
+void FlashLog::dropOldestRuns(int fd, const QByteArray& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    struct stat info = {};
+    if (::fstat(fd, &info) != 0 || info.st_size > std::numeric_limits<int>::max())
         return;
-    const QByteArray content = file.readAll();
-    file.close();
+    QByteArray content(static_cast<int>(info.st_size), Qt::Uninitialized);
+    if (::pread(fd, content.data(), static_cast<size_t>(content.size()), 0) != content.size())
+        return;
     // Keep the newest half, from the first run that starts in it.
     const QByteArray runStart = QByteArray("\n") + RunMark;
     int from = content.indexOf(runStart, content.size() - int(MaxBytes / 2));
     if (from < 0)
         from = content.lastIndexOf(runStart);
-    QSaveFile trimmed(path);
-    if (!trimmed.open(QIODevice::WriteOnly))
-        return;
     // A single run larger than the bound is not kept either.
-    trimmed.write(from < 0 ? QByteArray() : content.mid(from + 1));
-    trimmed.commit();
+    const QByteArray kept = from < 0 ? QByteArray() : content.mid(from + 1);
+    // A new file renamed over the old one: whatever the path holds by then is replaced,
+    // not written through.
+    QByteArray temporary = path + ".XXXXXX";
+    const int out = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (out < 0)
+        return;
+    const bool written = writeAll(out, kept);
+    if (::close(out) != 0 || !written || ::rename(temporary.constData(), path.constData()) != 0)
+        ::unlink(temporary.constData());
 }

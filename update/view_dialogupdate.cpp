@@ -173,8 +173,9 @@ void view_dialogupdate::flashingEnded(bool ok, bool cancelled)
     const bool startedHere = flashStarted;
     flashStarted = false;
     if (ok) {
-        // A verified run, from whichever button: "updated" once the sensor is back.
-        updatePending = true;
+        // "Updated" once the sensor is back, for a run this dialog started: one started
+        // from the flashing view's own button reports there.
+        updatePending = startedHere;
         return;
     }
     // Runs started from the flashing view's own button report there.

@@ -1,7 +1,6 @@
 #include "view_update.h"
 
 #include "bootloader.h"
-#include "flashlog.h"
 #include "app/appsettings.h"
 #include "app/translatedtext.h"
 #include "device/tessaro.h"
@@ -223,9 +222,5 @@ void view_update::sequenceFinished(bool ok)
     if (!runActive)
         return;
     runActive = false;
-    const bool cancelled = runImage.isEmpty();
-    // A cancelled file dialog flashed nothing: there is no run to record.
-    if (!cancelled && !FlashLog::append(runImage, runImageSize, ok, runLines))
-        qDebug() << "Could not write" << FlashLog::filePath();
-    emit updateEnded(ok, cancelled);
+    emit updateEnded(ok, runImage.isEmpty());
 }

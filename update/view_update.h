@@ -48,6 +48,9 @@ public:
     // The status lines of the last run started here (empty before any), for showing after
     // this page has gone.
     QStringList lastRunLines() const { return runLines; }
+    // The image of that run and its size when the run began; empty when none was chosen.
+    QString lastRunImage() const { return runImage; }
+    qint64 lastRunImageSize() const { return runImageSize; }
 
     QWidget* container = nullptr;
     QVBoxLayout* containerLayout = nullptr;
@@ -61,7 +64,7 @@ public:
 
 signals:
     // A run asked for with Update() has ended: ok only after a verified run that started
-    // the application; cancelled when no image file was chosen.
+    // the application; cancelled when no image file was chosen (nothing to record then).
     void updateEnded(bool ok, bool cancelled);
 
 public slots:
