@@ -114,10 +114,17 @@ std::vector<std::string> SimDevice::receivedCommands() const
     return commands;
 }
 
+std::vector<int> SimDevice::emptyReadLimits() const
+{
+    std::lock_guard<std::mutex> guard(m_mutex);
+    return std::vector<int>(m_emptyReads.begin(), m_emptyReads.end());
+}
+
 void SimDevice::clearLog()
 {
     std::lock_guard<std::mutex> guard(m_mutex);
     m_log.clear();
+    m_emptyReads.clear();
 }
 
 int SimDevice::exchangeCount() const
@@ -149,7 +156,7 @@ Fault SimDevice::takeFault()
     return fault;
 }
 
-void SimDevice::queueLocked(const Report& report, Clock::time_point at)
+void SimDevice::queueLocked(const Report& report, Clock::time_point at, bool late)
 {
     if (m_inFlight.size() >= MaxQueuedReports)
         m_inFlight.pop_front();
@@ -157,8 +164,23 @@ void SimDevice::queueLocked(const Report& report, Clock::time_point at)
     // late reply lands inside the wait of whatever exchange comes next.
     if (!m_inFlight.empty())
         at = std::max(at, m_inFlight.back().availableAt);
-    m_inFlight.push_back(Pending{at, report});
+    m_inFlight.push_back(Pending{at, report, late});
     m_arrived.notify_all();
+}
+
+void SimDevice::releaseLateLocked(Clock::time_point now)
+{
+    // Late replies go out now; the queue keeps its order, as the device answers in order.
+    bool released = false;
+    for (Pending& pending : m_inFlight) {
+        if (pending.late && pending.availableAt > now) {
+            pending.availableAt = now;
+            released = true;
+        }
+        pending.late = false;
+    }
+    if (released)
+        m_arrived.notify_all();
 }
 
 void SimDevice::deliverLocked(Clock::time_point now)
@@ -222,6 +244,7 @@ int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t 
             if (m_log.size() >= MaxLoggedReports)
                 m_log.pop_front();
             m_log.push_back(Logged{report, length - 1});
+            releaseLateLocked(now);
             if (length - 1 < ReportSize && !m_acceptsShortReports)
                 return static_cast<int>(length);
             // The request goes out in the next frame and its reply comes in the frame after,
@@ -239,9 +262,9 @@ int SimDevice::write(unsigned generation, const std::uint8_t* data, std::size_t 
             }
             if (fault == Fault::NoReply)
                 replies.clear();
-            const auto at = fault == Fault::LateReply ? now + m_lateDelay : sentAt + m_latency;
+            const bool late = fault == Fault::LateReply;
             for (const Report& reply : replies)
-                queueLocked(reply, at);
+                queueLocked(reply, late ? now + m_lateDelay : sentAt + m_latency, late);
         }
     }
     if (unplugNow) {
@@ -289,8 +312,12 @@ int SimDevice::read(unsigned generation, unsigned reader, std::uint8_t* data, st
                 std::memcpy(data, report.data(), n);
             return static_cast<int>(n);
         }
-        if (!forever && now >= deadline)
+        if (!forever && now >= deadline) {
+            if (m_emptyReads.size() >= MaxLoggedReports)
+                m_emptyReads.pop_front();
+            m_emptyReads.push_back(timeoutMs);
             return 0;
+        }
         auto wakeAt = forever ? Clock::time_point::max() : deadline;
         if (!m_inFlight.empty())
             wakeAt = std::min(wakeAt, m_inFlight.front().availableAt);

@@ -26,8 +26,10 @@ enum class Fault {
     WriteFails,  // hid_write returns -1
     ReadFails,   // the write succeeds, the next read returns -1
     NoReply,     // the device swallows the report: the read times out
-    LateReply,   // the reply arrives lateReplyDelay() after the request; later replies
-                 // queue behind it, as the device answers in order
+    LateReply,   // the reply arrives lateReplyDelay() after the request, or as the device
+                 // receives its next report if that is sooner (so it lands in the next
+                 // exchange's wait, whatever the machine's load); later replies queue
+                 // behind it, as the device answers in order
     Garbage,     // the reply is 64 non-zero bytes
     Unplug,      // the device leaves the bus as the report arrives
 };
@@ -77,6 +79,9 @@ public:
     std::vector<std::size_t> receivedReportLengths() const;
     // The same reports as text up to their first zero byte.
     std::vector<std::string> receivedCommands() const;
+    // The time limits of the reads that ran out with nothing to return, oldest first (as
+    // long as the log): which wait a silent exchange took, without timing it.
+    std::vector<int> emptyReadLimits() const;
     void clearLog();
     int exchangeCount() const;
 
@@ -118,13 +123,15 @@ private:
     struct Pending {
         Clock::time_point availableAt;
         Report report;
+        bool late = false;  // comes with the next report received, if that is sooner
     };
     struct Logged {
         Report report;
         std::size_t length;
     };
     Fault takeFault();
-    void queueLocked(const Report& report, Clock::time_point at);
+    void queueLocked(const Report& report, Clock::time_point at, bool late = false);
+    void releaseLateLocked(Clock::time_point now);
     // Hands every report in flight whose time has come to each reader open now.
     void deliverLocked(Clock::time_point now);
 
@@ -137,6 +144,7 @@ private:
     std::map<unsigned, std::deque<Report>> m_readers;
     unsigned m_lastReader = 0;
     std::deque<Logged> m_log;
+    std::deque<int> m_emptyReads;
     std::map<int, Fault> m_faults;  // by absolute exchange number
     Fault m_persistentFault = Fault::None;
     std::chrono::microseconds m_latency{0};

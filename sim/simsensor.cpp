@@ -128,6 +128,18 @@ std::optional<std::string> SimSensor::savedRegisterValue(const std::string& modu
     return m_registers.savedValue(module, name);
 }
 
+std::vector<std::string> SimSensor::registerWrites() const
+{
+    std::lock_guard<std::mutex> guard(lock());
+    return std::vector<std::string>(m_registerWrites.begin(), m_registerWrites.end());
+}
+
+void SimSensor::clearRegisterWrites()
+{
+    std::lock_guard<std::mutex> guard(lock());
+    m_registerWrites.clear();
+}
+
 int SimSensor::commitCount() const
 {
     std::lock_guard<std::mutex> guard(lock());
@@ -473,6 +485,9 @@ std::string SimSensor::writeRegister(const std::string& command, const Fields& f
     // byte shorter, then always fits as well.
     if (reply.size() > ReportSize || !m_registers.write(fields[0], fields[2], fields[3]))
         return refuse(command);
+    if (m_registerWrites.size() >= MaxLoggedReports)
+        m_registerWrites.pop_front();
+    m_registerWrites.push_back(fields[0] + ':' + fields[2] + ':' + fields[3]);
     return reply;
 }
 

@@ -75,6 +75,10 @@ public:
     std::optional<std::string> registerValue(const std::string& module, const std::string& name) const;
     // The value as of the last commit (the defaults before any).
     std::optional<std::string> savedRegisterValue(const std::string& module, const std::string& name) const;
+    // Every value a write command stored, oldest first, as "<m>:<r>:<value>" (as many as
+    // the report log keeps).
+    std::vector<std::string> registerWrites() const;
+    void clearRegisterWrites();
 
     int commitCount() const;
     int resetCount() const;
@@ -163,6 +167,7 @@ private:
     std::deque<std::string> m_nextReplies;
     bool m_echoQueued = false;
     SensorRegisters m_registers;
+    std::deque<std::string> m_registerWrites;
     int m_commits = 0;
     int m_resets = 0;
     int m_bootloaderRequests = 0;

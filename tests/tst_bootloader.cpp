@@ -10,11 +10,11 @@
 #include "testmain.h"
 #include "update/bootloader.h"
 
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPointer>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -290,8 +290,7 @@ private slots:
         QTest::newRow("missing") << "missing" << 32 << QStringList{"Could not open file"};
         QTest::newRow("directory") << "directory" << 32 << QStringList{"Could not open file"};
         QTest::newRow("named pipe") << "fifo" << 32 << QStringList{"Could not open file"};
-        if (::geteuid() != 0)
-            QTest::newRow("no permission") << "permission" << 32 << QStringList{"Could not open file"};
+        QTest::newRow("no permission") << "permission" << 32 << QStringList{"Could not open file"};
         QTest::newRow("page size 0") << "pagesize0" << 512 << pageSizeZero;
         QTest::newRow("bootloader above the flash") << "bootabove" << 0
                                                     << QStringList{"Invalid flash geometry: bootloader size above flash size", "Abort"};
@@ -314,6 +313,8 @@ private slots:
         QFETCH(QString, setup);
         QFETCH(int, size);
         QFETCH(QStringList, expected);
+        if (setup == QLatin1String("permission") && ::geteuid() == 0)
+            QSKIP("Run as root, which reads any file: an unreadable image cannot be made");
         // Flash, page and bootloader sizes, page count as the reply carries it.
         const QHash<QString, sim::FlashGeometry> geometries{
             {QStringLiteral("pagesize0"), {32768, 0, 64, 4096}},
@@ -471,12 +472,11 @@ private slots:
             QCOMPARE(lines, ending);
             QVERIFY(!boot->eraseflashWorker(0));
         } else {
-            QElapsedTimer clock;
-            clock.start();
             boot->updateFromFile(path);
             waitForEnd();
-            // One reply time limit, not for ever.
-            QVERIFY2(clock.elapsed() < 10 * ReplyLimitMs, qPrintable(QString::number(clock.elapsed())));
+            // A silent device costs one wait of the reply time limit, no more.
+            const auto waits = loader->emptyReadLimits();
+            QCOMPARE(int(std::count(waits.begin(), waits.end(), ReplyLimitMs)), fault == int(sim::Fault::NoReply) ? 1 : 0);
             const bool verified = ending.contains(QStringLiteral("Updated succesfully!"));
             QCOMPARE(lines.mid(lines.size() - ending.size() - (verified ? 0 : 1)), verified ? ending : ending + QStringList{"Abort"});
             if (verified) {

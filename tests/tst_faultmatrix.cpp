@@ -3,7 +3,9 @@
 // after its wait, inside the next exchange's (it must not be taken for that one's, and the
 // removal probe that finds it waiting must not block). Each run must end
 // in a consistent state (sensor view over an open link, or the connect page over a closed
-// one), and the sensor must connect normally when plugged in again.
+// one) with no register given a value that the flow does not write to a sound sensor
+// (a reply taken for another's is no value), and the sensor must connect normally when
+// plugged in again.
 //
 // The flashing flow does the same to the bootloader, from its connection (geometry read)
 // through erase, write, verify and the start of the application. It must end in the page
@@ -34,6 +36,7 @@
 
 #include <functional>
 #include <optional>
+#include <set>
 
 namespace {
 
@@ -78,6 +81,8 @@ private:
     std::shared_ptr<sim::SimBootloader> loader;
     std::optional<QTemporaryDir> images;
     QString imagePath;
+    // What each flow writes to the registers of a sound sensor.
+    std::set<std::string> intended[int(Flow::Flashing) + 1];
 
     void prepare()
     {
@@ -88,15 +93,6 @@ private:
         fixture->writeFile(QStringLiteral("sensors/tessaro_t1.json"), model.readAll());
         sensor = fixture->plugSensor();
         sensor->setLiveMotion(false);
-    }
-
-    void finish()
-    {
-        window.reset();
-        sensor.reset();
-        loader.reset();
-        fixture.reset();
-        images.reset();
     }
 
     void writeImage()
@@ -110,20 +106,9 @@ private:
         QCOMPARE(file.write(reinterpret_cast<const char*>(image.data()), qint64(image.size())), qint64(image.size()));
     }
 
-    QWidget* currentPage() const
-    {
-        return window->findChild<QStackedWidget*>()->currentWidget();
-    }
-
-    view_tessaro* sensorView() const
-    {
-        return qobject_cast<view_tessaro*>(currentPage());
-    }
-
-    view_update* flashingView() const
-    {
-        return qobject_cast<view_update*>(currentPage());
-    }
+    QWidget* currentPage() const { return window->findChild<QStackedWidget*>()->currentWidget(); }
+    view_tessaro* sensorView() const { return qobject_cast<view_tessaro*>(currentPage()); }
+    view_update* flashingView() const { return qobject_cast<view_update*>(currentPage()); }
 
     // The window with its sensor view, polling stopped so that only the flow talks.
     void openWindow()
@@ -155,6 +140,7 @@ private:
     // not yet found.
     void start(Flow flow)
     {
+        sensor->clearRegisterWrites();
         if (flow == Flow::Startup)
             window.reset();
         else if (!window)
@@ -311,6 +297,8 @@ private:
         const int before = target(flow).exchangeCount();
         runFlow(flow);
         const int count = target(flow).exchangeCount() - before;
+        const auto writes = sensor->registerWrites();
+        intended[int(flow)] = {writes.begin(), writes.end()};
         if (flow == Flow::Flashing)
             restoreSensor();
         else
@@ -349,7 +337,11 @@ private slots:
 
     void cleanupTestCase()
     {
-        finish();
+        window.reset();
+        sensor.reset();
+        loader.reset();
+        fixture.reset();
+        images.reset();
     }
 
     void faultAtEveryExchange_data()
@@ -393,10 +385,12 @@ private slots:
             openWindow();
         QVERIFY(consistent());
 
-        // Whatever happened, the sensor connects normally once it is plugged in again.
+        // Whatever happened, the sensor connects normally once plugged in again, and took only the values meant for it.
         reconnect();
         QVERIFY(window->device->isConnected);
         QVERIFY(sensorView());
+        for (const std::string& write : sensor->registerWrites())
+            QVERIFY2(intended[flow].count(write), write.c_str());
     }
 };
 
