@@ -102,6 +102,8 @@ public slots:
 public:
     // How long a device that failed its version check is left alone; tests shorten it.
     void setVersionRetryMs(int ms) { versionRetryMs = ms; }
+    // How long sendCommand waits for its reply; fuzz targets that check parsing shorten it.
+    void setCommandTimeoutMs(int ms) { commandTimeoutMs = ms; }
 
 private:
     bool exchange(const QByteArray& command, unsigned char* reply, int timeoutMs);
@@ -128,6 +130,7 @@ private:
     bool lastOpenFailed = false;
     bool lastOpenDenied = false;
     int versionRetryMs = TessaroLink::VersionRetryMs;
+    int commandTimeoutMs = TessaroLink::CommandTimeoutMs;
     // A sensor whose version check failed rests until then; what it answered stays the
     // bus state while it rests.
     struct Resting {
