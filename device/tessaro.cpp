@@ -415,7 +415,7 @@ void tessaro::SetHotPlugTimerState(bool state)
 
 bool tessaro::sendCommand(const char* command, unsigned char* reply)
 {
-    return exchange(QByteArray(command ? command : ""), reply, CommandTimeoutMs);
+    return exchange(QByteArray(command ? command : ""), reply, commandTimeoutMs);
 }
 
 void tessaro::execCommand(QString cmd)

@@ -119,6 +119,8 @@ public:
     // is not opened; the bus state says so. tessaroctl, which takes the lock itself for
     // the unit it chose, turns it off.
     void setHonoursUpdateLocks(bool on) { honoursUpdateLocks = on; }
+    // How long sendCommand waits for its reply; fuzz targets that check parsing shorten it.
+    void setCommandTimeoutMs(int ms) { commandTimeoutMs = ms; }
 
 private:
     bool exchange(const QByteArray& command, unsigned char* reply, int timeoutMs);
@@ -145,6 +147,7 @@ private:
     bool lastOpenFailed = false;
     bool lastOpenDenied = false;
     int versionRetryMs = TessaroLink::VersionRetryMs;
+    int commandTimeoutMs = TessaroLink::CommandTimeoutMs;
     // A sensor whose version check failed rests until then; what it answered stays the
     // bus state while it rests.
     struct Resting {

@@ -1,13 +1,16 @@
-// The fuzzer input as sensor replies: split at '\n' into at most 16 replies of at most 64
-// bytes (after the command's own fields for a read or the version request, as the sensor
-// answers those). Each reply is also read as big-endian 32-bit numbers, so that every int reaches
-// the code, and those numbers are sent once more as a reply of colon fields. The replies
-// answer, one each and in order, whatever the program asks: the version check of a
-// hot-plug search (on a second sensor); then, on the first, the sensor view's identity
-// read, easy refresh and one poll tick (every eleventh also reads the corners) and one
-// parameter editor of each kind. The live, calibration and centering windows get the
-// texts and numbers directly. Connections and windows are made once and reused, so an
-// input costs neither a widget tree nor a connection to the view's sensor.
+// The fuzzer input as sensor replies. Its first byte chooses how reads are answered: with
+// bit 0 clear, a reply to a read or the version request comes after the command's own
+// fields (as the sensor answers those), so the parsers see it; with it set, every reply is
+// sent as it is, so the channel's reply matcher passes over whatever is not the command's.
+// The rest is split at '\n' into at most 16 replies of at most 64 bytes. Each reply is
+// also read as big-endian 32-bit numbers, so that every int reaches the code, and those
+// numbers are sent once more as a reply of colon fields. The replies answer, one each and
+// in order, whatever the program asks: the version check of a hot-plug search (on a
+// second sensor); then, on the first, the sensor view's identity read, easy refresh and
+// one poll tick (every eleventh also reads the corners) and one parameter editor of each
+// kind. The live, calibration and centering windows get the texts and numbers directly.
+// Connections and windows are made once and reused, so an input costs neither a widget
+// tree nor a connection to the view's sensor.
 #include "fuzzcommon.h"
 
 #include "live/view_tessarocalibrate.h"
@@ -30,6 +33,9 @@ constexpr std::size_t MaxReplyLength = 64;
 constexpr std::size_t NumbersPerReply = MaxReplyLength / 4;
 // The sensor whose version check the input answers.
 constexpr std::uint16_t CheckedProductId = 0x0011;
+// A reply passed over is followed by a wait for the real one, which never comes here: the
+// target checks what is made of replies, not how long the channel waits.
+constexpr int ReplyWaitMs = 1;
 
 // A small model: the easy refresh reads it again for every input.
 const char* const Model = R"({
@@ -93,9 +99,10 @@ struct Rig {
 Rig* rig = nullptr;
 
 // The next commands get the input's replies, texts first, then their numbers.
-void answerWith(sim::SimSensor& sensor, const std::vector<Reply>& replies)
+void answerWith(sim::SimSensor& sensor, const std::vector<Reply>& replies, bool rawFields)
 {
     sensor.clearQueuedReplies();
+    sensor.setQueuedRepliesEcho(!rawFields);
     for (const Reply& reply : replies)
         sensor.queueReply(reply.text);
     for (const Reply& reply : replies)
@@ -103,10 +110,10 @@ void answerWith(sim::SimSensor& sensor, const std::vector<Reply>& replies)
 }
 
 // A search whose version check the input answers.
-void searchWithTheInput(const std::vector<Reply>& replies)
+void searchWithTheInput(const std::vector<Reply>& replies, bool rawFields)
 {
     rig->checkedConnection->disconnectDevice();
-    answerWith(*rig->checkedSensor, replies);
+    answerWith(*rig->checkedSensor, replies, rawFields);
     rig->checkedConnection->hotplugWorker();
     rig->checkedSensor->clearQueuedReplies();
 }
@@ -146,10 +153,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     viewEntry.insert(QStringLiteral("configfile"), QStringLiteral("tessaro.json"));
     fuzzsupport::writeCatalogue(QJsonArray{viewEntry});
     rig->sensor = fuzzsupport::plugSensor();
-    // Replies to reads carry the read's own fields, or the channel would pass them over
-    // (and wait out its limit for the real one) before any parser saw them.
-    rig->sensor->setQueuedRepliesEcho(true);
     rig->connection = fuzzsupport::newConnection();
+    rig->connection->setCommandTimeoutMs(ReplyWaitMs);
     rig->connection->hotplugWorker();
 
     // ... and from then on the searches only see the second sensor, which is checked.
@@ -161,9 +166,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     info.path = "sim/checked";
     rig->checkedSensor = std::make_shared<sim::SimSensor>(info);
     rig->checkedSensor->setLiveMotion(false);
-    rig->checkedSensor->setQueuedRepliesEcho(true);
     sim::SimBus::instance().plug(rig->checkedSensor);
     rig->checkedConnection = fuzzsupport::newConnection();
+    rig->checkedConnection->setCommandTimeoutMs(ReplyWaitMs);
     // Every input's version reply is checked, not only one every back-off period.
     rig->checkedConnection->setVersionRetryMs(0);
 
@@ -182,11 +187,13 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
-    const std::vector<Reply> replies = splitReplies(data, size);
+    const std::size_t choice = size > 0 ? 1 : 0;
+    const bool rawFields = choice > 0 && (data[0] & 1) != 0;
+    const std::vector<Reply> replies = splitReplies(data + choice, size - choice);
 
-    searchWithTheInput(replies);
+    searchWithTheInput(replies, rawFields);
     if (rig->connection->isConnected) {
-        answerWith(*rig->sensor, replies);
+        answerWith(*rig->sensor, replies, rawFields);
         rig->view->readIdentity();
         rig->view->updateEasy();
         rig->view->dataPollWorker();

@@ -149,8 +149,13 @@ private slots:
         QFETCH(QVariant, size);
         QFETCH(QVariant, pos);
         QFETCH(QRect, expected);
-        // 56 x 35 lines of the application font, above the 700 x 400 floor at this font.
-        QCOMPARE(viewMain::defaultSize(), QSize(56, 35) * QFontMetrics(QApplication::font()).height());
+        // 56 x 35 lines of the application font, at a small one (9 pt) too: the 700 x 400 floor
+        // lies below both. The test's own font last, for the window.
+        const QFont font = QApplication::font();
+        for (const QFont& shown : {QFont(font.family(), 9), font}) {
+            QApplication::setFont(shown);
+            QCOMPARE(viewMain::defaultSize(), QSize(56, 35) * QFontMetrics(QApplication::font()).height());
+        }
         if (size.isValid()) {
             appSettings settings;
             settings.setValue(QStringLiteral("mainwindow/size"), size);

@@ -84,7 +84,7 @@ private slots:
         QCOMPARE(trail(), marker);
     }
 
-    void largeTypeFollowsTheApplicationFont()
+    void largeTypeFollowsTheFontWithoutOverlap()
     {
         // A large font, or a desktop at twice the resolution: 20 px were smaller than the captions.
         const QFont before = QApplication::font();
@@ -93,6 +93,11 @@ private slots:
         view = std::make_unique<view_tessarolive>();
         QApplication::setFont(before);
         QVERIFY(QFontInfo(view->xLabel->font()).pixelSize() > QFontInfo(large).pixelSize());
+        // Every value and caption has a place of its own: no text is drawn over another.
+        view->show();
+        for (const QLabel* value : {view->xLabel, view->yLabel, view->sizeLabel, view->numberLabel, view->calStateLabel})
+            for (const QLabel* other : value->parentWidget()->findChildren<QLabel*>())
+                QVERIFY(other == value || !other->geometry().intersects(value->geometry()));
     }
 
     void calibrationState_data()
