@@ -1,6 +1,7 @@
 #include "view_main.h"
 
 #include "appsettings.h"
+#include "plainlabel.h"
 #include "serviceidentity.h"
 #include "tessarotranslator.h"
 #include "view_about.h"
@@ -104,7 +105,7 @@ viewMain::viewMain(QWidget* parent)
 
     buildMenus();
 
-    deviceState = new QLabel;
+    deviceState = new PlainLabel;
     deviceState->setWordWrap(true);
     deviceState->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(deviceState, 1);

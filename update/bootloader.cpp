@@ -1,6 +1,7 @@
 #include "bootloader.h"
 
 #include "device/tessaro.h"
+#include "device/untrustedtext.h"
 
 #include <QDebug>
 #include <QFile>
@@ -292,7 +293,7 @@ void bootloader::updateInvoke()
         emitStatus(QStringLiteral("Abort"));
         return;
     }
-    emitStatus(QStringLiteral("Opening") + fileName);
+    emitStatus(QStringLiteral("Opening") + UntrustedText::shown(fileName, UntrustedText::LineCap));
     if (!runPass(&bootloader::writeflash, Writing, QStringLiteral("Start flashing"))) {
         emitStatus(QStringLiteral("Abort"));
         return;
