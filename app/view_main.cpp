@@ -6,6 +6,7 @@
 #include "tessarotranslator.h"
 #include "view_about.h"
 #include "device/tessaro.h"
+#include "device/untrustedtext.h"
 #include "sensor/view_tessaro.h"
 #include "update/flashlog.h"
 #include "update/bootloader.h"
@@ -34,6 +35,7 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
@@ -164,8 +166,9 @@ void viewMain::buildLanguageEntries(QMenu* languageMenu)
     languageGroup->setExclusive(true);
     QString mnemonics;
     for (auto it = languages.cbegin(); it != languages.cend(); ++it) {
-        QAction* action = languageGroup->addAction(withMnemonic(it->name, &mnemonics));
-        action->setToolTip(it->intname + QStringLiteral(", ") + it.key());
+        QAction* action = languageGroup->addAction(withMnemonic(UntrustedText::shown(it->name), &mnemonics));
+        // A tool tip takes anything that looks like markup for rich text: escaped, it shows as it is.
+        action->setToolTip(Qt::convertFromPlainText(UntrustedText::shown(it->intname + QStringLiteral(", ") + it.key())));
         action->setData(it.key());
         action->setCheckable(true);
         action->setChecked(it.key() == current);
