@@ -226,6 +226,9 @@ private slots:
             "unknown register \"sens:laser\"");
         row("load: a key with terminal controls", one, "load,@{\"registers\":{\"sens:\\u001b[2J\\u202e\":1}}", refused,
             "unknown register \"sens:\uFFFD[2J\uFFFD\"");
+        // The same key in JSON: escaped, so that a reader gets it back whole and a terminal shows it inert.
+        row("load --json: a key with terminal controls", one, "load,@{\"registers\":{\"sens:\\u001b[2J\\u202e\":1}},--json",
+            refused, "sens:\\u001b[2J\\u202e");
         // The keys of each JSON document (the pen present).
         row("list --json", one, "list,--json", ok, R"("devices"|"path"|"type"|"state"|"firmware")");
         row("info --json", one, "info,--json", ok,
