@@ -216,7 +216,7 @@ QGroupBox* viewMain::buildFlashReport()
     flashReportList = new QListWidget;
     layout->addWidget(flashReportList);
     layout->addWidget(new QLabel(tr("[flashreport:log]")));
-    auto* logPath = new QLabel(QDir::toNativeSeparators(FlashLog::filePath()));
+    auto* logPath = new PlainLabel(QDir::toNativeSeparators(FlashLog::filePath()));
     logPath->setWordWrap(true);
     logPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(logPath);
