@@ -1,5 +1,7 @@
 #include "tessarotranslator.h"
 
+#include "device/untrustedtext.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QJsonArray>
@@ -48,7 +50,7 @@ LangMap tessaroTranslator::getAvaibleLanguages()
         const Language language{member(element, "code"), member(element, "name"), member(element, "intname"),
                                 member(element, "file")};
         languages.insert(language.code, language);
-        qDebug().noquote() << QLatin1Char('"') + language.file + QLatin1Char('"');
+        qDebug().noquote() << QLatin1Char('"') + UntrustedText::shown(language.file) + QLatin1Char('"');
     }
     return languages;
 }

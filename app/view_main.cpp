@@ -1,11 +1,13 @@
 #include "view_main.h"
 
 #include "appsettings.h"
+#include "plainlabel.h"
 #include "serviceidentity.h"
 #include "tessarotranslator.h"
 #include "translatedtext.h"
 #include "view_about.h"
 #include "device/tessaro.h"
+#include "device/untrustedtext.h"
 #include "sensor/view_tessaro.h"
 #include "update/flashlog.h"
 #include "update/bootloader.h"
@@ -35,6 +37,7 @@
 #include <QScreen>
 #include <QStackedWidget>
 #include <QStatusBar>
+#include <QTextDocument>
 #include <QThreadPool>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -109,7 +112,7 @@ viewMain::viewMain(QWidget* parent)
 
     buildMenus();
 
-    deviceState = new QLabel;
+    deviceState = new PlainLabel;
     deviceState->setWordWrap(true);
     deviceState->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(deviceState, 1);
@@ -170,8 +173,9 @@ void viewMain::buildLanguageEntries(QMenu* languageMenu)
     languageGroup->setExclusive(true);
     QString mnemonics;
     for (auto it = languages.cbegin(); it != languages.cend(); ++it) {
-        QAction* action = languageGroup->addAction(withMnemonic(it->name, &mnemonics));
-        action->setToolTip(it->intname + QStringLiteral(", ") + it.key());
+        QAction* action = languageGroup->addAction(withMnemonic(UntrustedText::shown(it->name), &mnemonics));
+        // A tool tip takes anything that looks like markup for rich text: escaped, it shows as it is.
+        action->setToolTip(Qt::convertFromPlainText(UntrustedText::shown(it->intname + QStringLiteral(", ") + it.key())));
         action->setData(it.key());
         action->setCheckable(true);
         action->setChecked(it.key() == current);
@@ -219,7 +223,7 @@ QGroupBox* viewMain::buildFlashReport()
     flashReportList = new QListWidget;
     layout->addWidget(flashReportList);
     layout->addWidget(new QLabel(tr("[flashreport:log]")));
-    auto* logPath = new QLabel(QDir::toNativeSeparators(FlashLog::filePath()));
+    auto* logPath = new PlainLabel(QDir::toNativeSeparators(FlashLog::filePath()));
     logPath->setWordWrap(true);
     logPath->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(logPath);

@@ -4,6 +4,7 @@
 #include "tessaroctl.h"
 #include "device/tessaro.h"
 #include "device/updatelock.h"
+#include "device/untrustedtext.h"
 #include "update/bootloader.h"
 
 #include <QElapsedTimer>
@@ -98,7 +99,8 @@ bool ctlFlash::confirm(const ctlDevice& device, int* status)
     QString what = QStringLiteral("the %1 at %2").arg(device.typeName(), device.path);
     if (device.isSensor())
         what += QStringLiteral(" (%1, %2)").arg(device.identity.hardware, device.identity.firmware);
-    ctl->err << "Flash " << image << " into " << what << "? [y/N] ";
+    ctl->err << "Flash " << UntrustedText::shown(image, UntrustedText::LineCap) << " into "
+             << UntrustedText::shown(what, UntrustedText::LineCap) << "? [y/N] ";
     ctl->err.flush();
     const QString answer = ctl->in.readLine().trimmed().toLower();
     if (answer == QLatin1String("y") || answer == QLatin1String("yes"))

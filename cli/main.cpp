@@ -1,6 +1,7 @@
 // tessaroctl: the command-line face of TessaroUtility.
 #include "tessaroctl.h"
 #include "app/logformat.h"
+#include "device/untrustedtext.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -19,7 +20,9 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
 {
     if ((type == QtDebugMsg || type == QtInfoMsg) && !verbose)
         return;
-    const QByteArray line = qFormatLogMessage(type, context, text).toLocal8Bit();
+    // A debug line may carry a device's reply: no terminal controls from it.
+    const QByteArray line =
+        UntrustedText::shown(qFormatLogMessage(type, context, text), UntrustedText::LineCap).toLocal8Bit();
     std::fprintf(stderr, "%s\n", line.constData());
     std::fflush(stderr);
     if (type == QtFatalMsg)

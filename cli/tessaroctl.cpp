@@ -4,6 +4,7 @@
 #include "ctlflash.h"
 #include "ctlregistermap.h"
 #include "device/tessaro.h"
+#include "device/untrustedtext.h"
 #include "live/batterypicture.h"
 #include "live/tessaropoll.h"
 #include "sensor/parameterfile.h"
@@ -29,6 +30,23 @@ namespace {
 using RegisterValues = QList<QPair<const ctlRegister*, int>>;
 
 const char* const ProgramName = "tessaroctl";
+
+// JSON as a terminal may show it: what UntrustedText hides is written as a \u escape,
+// which every reader decodes to the same text. Below U+0020 Qt escapes by itself, so a
+// character there is the layout's own line break.
+QString terminalJson(const QJsonDocument& document, QJsonDocument::JsonFormat format)
+{
+    const QString text = QString::fromUtf8(document.toJson(format));
+    QString result;
+    result.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x20 && UntrustedText::isHidden(c.unicode()))
+            result += QString::asprintf("\\u%04x", c.unicode());
+        else
+            result += c;
+    }
+    return result;
+}
 
 QString batteryLevel(double volts)
 {
@@ -275,19 +293,19 @@ int tessaroCtl::fail(int status, const QString& text)
 
 void tessaroCtl::message(const QString& text)
 {
-    err << ProgramName << ": " << text << '\n';
+    err << ProgramName << ": " << UntrustedText::shown(text, UntrustedText::LineCap) << '\n';
     err.flush();
 }
 
 void tessaroCtl::printJson(const QJsonObject& object)
 {
-    out << QJsonDocument(object).toJson(QJsonDocument::Indented);
+    out << terminalJson(QJsonDocument(object), QJsonDocument::Indented);
     out.flush();
 }
 
 void tessaroCtl::printLine(const QString& line)
 {
-    out << line << '\n';
+    out << UntrustedText::shown(line, UntrustedText::LineCap) << '\n';
     out.flush();
 }
 
@@ -754,7 +772,7 @@ int tessaroCtl::monitor()
                              {"calibration", calibrationJson(readings.calibration)}};
             if (readings.corners)
                 line.insert("corners", cornersJson(readings.cornersX, readings.cornersY));
-            out << QJsonDocument(line).toJson(QJsonDocument::Compact) << '\n';
+            out << terminalJson(QJsonDocument(line), QJsonDocument::Compact) << '\n';
             out.flush();
         } else {
             QString line = QStringLiteral("x=%1 y=%2 size=%3 number=%4 %5 calibration=%6")

@@ -1,6 +1,7 @@
 #include "tessaro.h"
 
 #include "hidrawwatch.h"
+#include "untrustedtext.h"
 
 #include <QDebug>
 #include <QFile>
@@ -495,7 +496,9 @@ bool tessaro::discardStaleReplies()
         if (n == 0)
             return true;
         stale[qMin(n, ReportSize)] = 0;
-        qDebug() << "Discarded a late reply:" << reinterpret_cast<const char*>(stale);
+        qDebug().noquote() << "Discarded a late reply:"
+                           << UntrustedText::shown(QString::fromLatin1(reinterpret_cast<const char*>(stale)),
+                                                   UntrustedText::LineCap);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "tessarodevicestate.h"
 
 #include "tessaro.h"
+#include "untrustedtext.h"
 #include "app/translatedtext.h"
 
 #include <QCoreApplication>
@@ -9,10 +10,10 @@ namespace {
 
 const char* const TextContext = "tessaroDeviceState";
 
-// Stands in for a version the device did not give.
+// A value the device gave, with "?" for one it did not give.
 QString shown(const QString& value)
 {
-    return value.isEmpty() ? QStringLiteral("?") : value;
+    return value.isEmpty() ? QStringLiteral("?") : UntrustedText::shown(value);
 }
 
 // How much a state tells the user, for choosing among the devices of one search.

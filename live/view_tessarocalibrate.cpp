@@ -1,7 +1,9 @@
 #include "view_tessarocalibrate.h"
 
 #include "largetext.h"
+#include "app/plainlabel.h"
 #include "device/tessaro.h"
+#include "device/untrustedtext.h"
 #include "live/tessaropushbutton.h"
 
 #include <QGraphicsPixmapItem>
@@ -41,7 +43,7 @@ constexpr Picture PointPictures[5][view_tessarocalibrate::CornerCount] = {
 
 QLabel* liveLabel()
 {
-    auto* label = new QLabel;
+    auto* label = new PlainLabel;
     label->setMinimumWidth(LiveMinimumWidth);
     LargeText::enlarge(label, LargeText::DistantScale);
     return label;
@@ -160,9 +162,9 @@ void view_tessarocalibrate::LivePoint(QString text)
 {
     // A short text leaves the missing values empty behind their captions.
     const QStringList fields = text.split(QLatin1Char(':'));
-    xLabel->setText(QStringLiteral("X: ") + fields.value(2));
-    yLabel->setText(QStringLiteral("Y: ") + fields.value(3));
-    sizeLabel->setText(QStringLiteral("Size: ") + fields.value(4));
+    xLabel->setText(QStringLiteral("X: ") + UntrustedText::shown(fields.value(2)));
+    yLabel->setText(QStringLiteral("Y: ") + UntrustedText::shown(fields.value(3)));
+    sizeLabel->setText(QStringLiteral("Size: ") + UntrustedText::shown(fields.value(4)));
 }
 
 void view_tessarocalibrate::showEvent(QShowEvent* event)

@@ -1,6 +1,8 @@
 #include "view_tessarocenter.h"
 
 #include "largetext.h"
+#include "app/plainlabel.h"
+#include "device/untrustedtext.h"
 
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
@@ -46,7 +48,7 @@ constexpr qreal UpperRotation = 90;
 
 QLabel* largeLabel(const QString& text = QString())
 {
-    auto* label = new QLabel(text);
+    auto* label = new PlainLabel(text);
     LargeText::enlarge(label, LargeText::ValueScale);
     return label;
 }
@@ -249,9 +251,9 @@ void view_tessarocenter::pointData(QString text)
     // A short text empties the missing values and reads their coordinates as 0, which
     // turns that axis's arrows off.
     const QStringList fields = text.split(QLatin1Char(':'));
-    xValueLabel->setText(fields.value(2));
-    yValueLabel->setText(fields.value(3));
-    sizeValueLabel->setText(fields.value(4));
+    xValueLabel->setText(UntrustedText::shown(fields.value(2)));
+    yValueLabel->setText(UntrustedText::shown(fields.value(3)));
+    sizeValueLabel->setText(UntrustedText::shown(fields.value(4)));
     // Outside the sensor's range a value is garbage that keeps its rows as they are. Held
     // just outside, it stays outside through the mirroring below, which then cannot overflow.
     int x = qBound(-1, fields.value(2).toInt(), SensorMaxX + 1);

@@ -2,6 +2,8 @@
 
 #include "largetext.h"
 #include "pentrailitem.h"
+#include "app/plainlabel.h"
+#include "device/untrustedtext.h"
 
 #include <QBrush>
 #include <QColor>
@@ -30,7 +32,7 @@ constexpr int GroupStretch = 100;
 
 QLabel* valueLabel()
 {
-    auto* label = new QLabel;
+    auto* label = new PlainLabel;
     LargeText::enlarge(label, LargeText::ValueScale);
     return label;
 }
@@ -50,7 +52,7 @@ view_tessarolive::view_tessarolive(QWidget* parent)
     sizeLabel = valueLabel();
     numberLabel = valueLabel();
     calStateLabel = new QLabel;
-    calPointLabel = new QLabel;
+    calPointLabel = new PlainLabel;
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -111,10 +113,10 @@ void view_tessarolive::updatePoints(QString text)
 {
     // A short text empties the labels of the fields it lacks.
     const QStringList fields = text.split(QLatin1Char(':'));
-    xLabel->setText(fields.value(2));
-    yLabel->setText(fields.value(3));
-    sizeLabel->setText(fields.value(4));
-    numberLabel->setText(fields.value(5));
+    xLabel->setText(UntrustedText::shown(fields.value(2)));
+    yLabel->setText(UntrustedText::shown(fields.value(3)));
+    sizeLabel->setText(UntrustedText::shown(fields.value(4)));
+    numberLabel->setText(UntrustedText::shown(fields.value(5)));
     addPenPoint(fields);
 }
 
@@ -182,7 +184,7 @@ void view_tessarolive::updateCalibration(QString text)
     }
     int point = 0;
     if (fields.at(3) != QLatin1String("0")) {
-        calPointLabel->setText(fields.at(3));
+        calPointLabel->setText(UntrustedText::shown(fields.at(3)));
         point = fields.at(3).toInt();
     }
     calStateLabel->setText(tr("[live:cal:running]"));

@@ -8,9 +8,11 @@
 #include "view_tessaroparameter_bool.h"
 #include "view_tessaroparameter_enum.h"
 #include "view_tessaroparameter_int.h"
+#include "app/plainlabel.h"
 #include "app/serviceidentity.h"
 #include "app/servicerequest.h"
 #include "device/tessaro.h"
+#include "device/untrustedtext.h"
 #include "live/tessaropoll.h"
 #include "live/tessaropushbutton.h"
 #include "live/view_tessarocalibrate.h"
@@ -48,10 +50,11 @@ constexpr int WeatherSize = 64;
 constexpr int EasyDefaultMax = 10;
 constexpr int FillerStretch = 1000;
 
+// A name from the parameter file, in the user's language where a translation has it.
 QString translated(const QString& text)
 {
     const QByteArray source = text.toUtf8();
-    return QCoreApplication::translate("view_tessaro", source.constData());
+    return UntrustedText::shown(QCoreApplication::translate("view_tessaro", source.constData()));
 }
 
 QGraphicsView* pictureView(const QString& file, const QSize& size, QWidget* parent)
@@ -163,7 +166,7 @@ void view_tessaro::buildSimpleTab()
     auto* presetGroup = new QGroupBox(tr("[simple:preset]"));
     auto* presetLayout = new QGridLayout(presetGroup);
     presetCombo = new QComboBox;
-    presetInfo = new QLabel;
+    presetInfo = new PlainLabel;
     presetInfo->setMinimumHeight(150);
     presetInfo->setWordWrap(true);
     presetInfo->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -204,10 +207,10 @@ QWidget* view_tessaro::buildSensorGroup()
 {
     auto* group = new QGroupBox(tr("[info:sensor]"));
     auto* grid = new QGridLayout(group);
-    idLabel = new QLabel;
-    hwLabel = new QLabel;
-    swLabel = new QLabel;
-    swBuildLabel = new QLabel;
+    idLabel = new PlainLabel;
+    hwLabel = new PlainLabel;
+    swLabel = new PlainLabel;
+    swBuildLabel = new PlainLabel;
     statusLabel = new QLabel;
     const QList<QPair<QString, QLabel*>> rows = {{tr("[info:sensor:id]"), idLabel},
                                                  {tr("[info:sensor:hw]"), hwLabel},
@@ -226,8 +229,8 @@ QWidget* view_tessaro::buildPenGroup()
 {
     auto* group = new QGroupBox(tr("[info:pen]"));
     auto* grid = new QGridLayout(group);
-    penIdLabel = new QLabel;
-    penSwLabel = new QLabel;
+    penIdLabel = new PlainLabel;
+    penSwLabel = new PlainLabel;
     penIdStatusLabel = new QLabel;
     grid->addWidget(new QLabel(tr("[info:pen:id]")), 0, 0);
     grid->addWidget(penIdLabel, 0, 1);
@@ -309,7 +312,7 @@ bool view_tessaro::addParameterRow(QGridLayout* grid, const QJsonObject& paramet
         return false;
     }
     const int row = grid->rowCount() == 1 && !grid->itemAtPosition(0, 0) ? 0 : grid->rowCount();
-    grid->addWidget(new QLabel(translated(name)), row, 0);
+    grid->addWidget(new PlainLabel(translated(name)), row, 0);
     grid->addWidget(editor, row, 1);
     return true;
 }
@@ -342,7 +345,7 @@ void view_tessaro::fillPresets(const QJsonObject& file)
     const QJsonArray presets = ParameterFile::array(file, "parameters_simple");
     for (const QJsonValue& value : presets) {
         const QJsonObject preset = value.toObject();
-        presetCombo->addItem(ParameterFile::text(preset.value(QLatin1String("name"))), preset);
+        presetCombo->addItem(UntrustedText::shown(ParameterFile::text(preset.value(QLatin1String("name")))), preset);
     }
     connect(presetCombo, qOverload<int>(&QComboBox::currentIndexChanged), this, &view_tessaro::simpleChangedIndex,
             Qt::UniqueConnection);
@@ -385,14 +388,14 @@ bool view_tessaro::readIdentity()
     tessaroIdentity identity;
     const bool ok = identity.read(connection);
     if (identity.id)
-        idLabel->setText(*identity.id);
+        idLabel->setText(UntrustedText::shown(*identity.id));
     if (!ok)
         return false;
     if (identity.hasVersion) {
         centerWindow->hardwareVersion = identity.hardware;
-        hwLabel->setText(identity.hardware);
-        swLabel->setText(identity.firmware);
-        swBuildLabel->setText(identity.build);
+        hwLabel->setText(UntrustedText::shown(identity.hardware));
+        swLabel->setText(UntrustedText::shown(identity.firmware));
+        swBuildLabel->setText(UntrustedText::shown(identity.build));
     }
 
     sensorSw = swLabel->text();
@@ -479,7 +482,7 @@ void view_tessaro::easyUpdateSensor(int val)
 void view_tessaro::simpleChangedIndex(int index)
 {
     const QJsonObject preset = presetCombo->itemData(index).toJsonObject();
-    presetInfo->setText(ParameterFile::text(preset.value(QLatin1String("info"))));
+    presetInfo->setText(UntrustedText::shown(ParameterFile::text(preset.value(QLatin1String("info"))), UntrustedText::LineCap));
 }
 
 void view_tessaro::simpleUpdateSensor()
@@ -546,7 +549,7 @@ void view_tessaro::showPenState(const tessaroPenState& state)
 
 void view_tessaro::showPenId(const tessaroPenIdentity& identity)
 {
-    penIdLabel->setText(identity.id);
+    penIdLabel->setText(UntrustedText::shown(identity.id));
     penIdStatusLabel->setText(identity.ready ? tr("[info:pen:id:ready]") : tr("[info:pen:id:acquire]"));
     penSwLabel->setText(identity.versionText());
 }

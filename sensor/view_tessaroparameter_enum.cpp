@@ -1,6 +1,7 @@
 #include "view_tessaroparameter_enum.h"
 
 #include "device/tessaro.h"
+#include "device/untrustedtext.h"
 #include "sensor/tessaroregister.h"
 
 #include <QComboBox>
@@ -23,7 +24,7 @@ view_tessaroParameter_enum::view_tessaroParameter_enum(QWidget* parent, tessaro*
 
     // The map's key order: choices appear sorted by their (translated) text.
     for (auto it = this->values.cbegin(); it != this->values.cend(); ++it)
-        comboBox->addItem(it.key(), it.value());
+        comboBox->addItem(UntrustedText::shown(it.key()), it.value());
 
     if (device)
         connect(device, &tessaro::connectedLoad, this, &view_tessaroParameter_enum::connected);

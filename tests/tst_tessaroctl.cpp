@@ -42,6 +42,7 @@ enum class Bench {
     NotOpenable,
     SensorFailsAtFirstCommand,  // the read or write after the scan's exchanges fails
     GainReadsBackWrong,
+    ControlsInReplies,  // a terminal escape and a line break in the id, an escape in the build
 };
 
 constexpr std::uint32_t ImageSize = 1024;
@@ -102,6 +103,10 @@ private:
             break;
         case Bench::GainReadsBackWrong:
             sensor->setReply("sens:read:gain;", "sens:read:gain:3:ok;");
+            break;
+        case Bench::ControlsInReplies:
+            sensor->setIdReply("app:id:TS\x1b[2J\nfake;");
+            sensor->setVersionReply("app:version:HW 1.1:SW 2.4:2026:\x1b[1mBOLD\x07;");
             break;
         default:
             break;
@@ -207,6 +212,8 @@ private slots:
         row("info: two units", two, "info", CtlExit::MoreThanOneDevice, "choose one with --device");
         row("info: two units, --device", two, "info,--device,sim/1209:0001:00", ok, "device:      sim/1209:0001:00");
         row("info: device fails", fails, "info", CtlExit::DeviceError, "stopped answering");
+        row("info: terminal controls from the device", Bench::ControlsInReplies, "info", ok,
+            "id:          TS\uFFFD[2J\uFFFDfake|build:       2026:\uFFFD[1mBOLD\uFFFD");
         row("get", one, "get,gain,sens:fps", ok, "sens:fps = 100 (Normal)");
         row("get: all", one, "get", ok, "sens:pwrsave = 0");
         row("set", one, "set,gain=7,fps=Fast", ok, "sens:fps = 120 (Fast)", {"sens:write:gain:7;", "sens:write:fps:120;"});
@@ -235,6 +242,11 @@ private slots:
         row("load: not a number", one, R"(load,@{"registers":{"sens:gain":"4"}})", refused, "value \"4\" refused");
         row("load: another model's register", one, R"(load,@{"registers":{"sens:laser":1}})", refused,
             "unknown register \"sens:laser\"");
+        row("load: a key with terminal controls", one, "load,@{\"registers\":{\"sens:\\u001b[2J\\u202e\":1}}", refused,
+            "unknown register \"sens:\uFFFD[2J\uFFFD\"");
+        // The same key in JSON: escaped, so that a reader gets it back whole and a terminal shows it inert.
+        row("load --json: a key with terminal controls", one, "load,@{\"registers\":{\"sens:\\u001b[2J\\u202e\":1}},--json",
+            refused, "sens:\\u001b[2J\\u202e");
         // The keys of each JSON document (the pen present).
         row("list --json", one, "list,--json", ok, R"("devices"|"path"|"type"|"state"|"firmware")");
         row("info --json", one, "info,--json", ok,

@@ -24,6 +24,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFontMetrics>
+#include <QJsonObject>
 #include <QLabel>
 #include <QScopeGuard>
 #include <QScreen>
@@ -32,6 +33,7 @@
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextDocument>
 
 #include <algorithm>
 #include <memory>
@@ -111,7 +113,7 @@ private slots:
         fixture->writeFile(QStringLiteral("lang/lang.json"), R"({"langs": [
             {"code": "nl", "name": "Nederlands", "intname": "Dutch", "file": "nl.json"},
             {"code": "de", "name": "Deutsch", "intname": "German", "file": "de.json"},
-            {"code": "da", "name": "Dansk & Co", "intname": "Danish", "file": "da.json"},
+            {"code": "da", "name": "Dansk & Co", "intname": "<b>Danish</b>", "file": "da.json"},
             {"code": "en", "name": "English", "intname": "English", "file": "en.json"}]})");
         appSettings().clear();
         restarts.clear();
@@ -227,6 +229,62 @@ private slots:
         QVERIFY(showsConnectPrompt(window) && !updateEntry->isEnabled());
     }
 
+    void deviceTextIsShownAsPlainText_data()
+    {
+        QTest::addColumn<QString>("command");  // whose reply carries the text
+        QTest::addColumn<QString>("reply");
+        QTest::addColumn<int>("labels");  // that show it: the rows, the state line, the dialog, the screens
+        QTest::newRow("sensor id") << "app:id;" << "app:id:%1;" << 2;
+        QTest::newRow("hardware") << "app:version;" << "app:version:%1:SW 2.4:2026:11:20;" << 2;
+        QTest::newRow("firmware") << "app:version;" << "app:version:HW 1.1:%1:2026:11:20;" << 3;
+        QTest::newRow("build") << "app:version;" << "app:version:HW 1.1:SW 2.4:2026:%1;" << 1;
+        QTest::newRow("not supported, before a connection") << "unsupported" << "app:version:HW 1.1:%1:x;" << 1;
+        QTest::newRow("pen id") << "pen:id;" << "pen:id:100:%1:258;" << 1;
+        QTest::newRow("point: live, calibration, centering") << "sens:point;" << "sens:point:%1:1:1:1;" << 3;
+        QTest::newRow("calibration point") << "cal:state;" << "cal:state:1:%1;" << 1;
+    }
+
+    // Markup in a reply is shown as the text it is, with no line break or terminal control of it.
+    void deviceTextIsShownAsPlainText()
+    {
+        QFETCH(QString, command);
+        QFETCH(QString, reply);
+        QFETCH(int, labels);
+        const QString markup = QStringLiteral("<img src=x><b>M</b>");
+        if (command != QLatin1String("unsupported")) {
+            QJsonObject anyVersion = SimFixture::sensorEntry({}, {});
+            anyVersion.insert("default", true);
+            fixture->writeCatalogue({anyVersion});
+        }
+        useShippedModel();
+        auto sensor = fixture->plugSensor();
+        const std::string text = reply.arg(markup + QStringLiteral("\n\x1b[2J")).toStdString();
+        if (command == QLatin1String("app:id;"))
+            sensor->setIdReply(text);
+        else if (command == QLatin1String("app:version;") || command == QLatin1String("unsupported"))
+            sensor->setVersionReply(text);
+        else
+            sensor->setReply(command.toStdString(), text);
+        viewMain window;
+        window.updateFirmware();
+        const QString shown = markup + QString(2, QChar(0xfffd)) + QStringLiteral("[2J");
+        const auto showing = [&markup] {
+            QList<QLabel*> found;
+            const auto widgets = QApplication::allWidgets();
+            for (QWidget* widget : widgets) {
+                auto* label = qobject_cast<QLabel*>(widget);
+                if (label && label->text().contains(markup))
+                    found << label;
+            }
+            return found;
+        };
+        QTRY_COMPARE(showing().size(), labels);
+        for (const QLabel* label : showing()) {
+            QVERIFY2(label->text().contains(shown), qPrintable(label->text()));
+            QCOMPARE(label->textFormat(), Qt::PlainText);
+        }
+    }
+
     // The sensor view is deleted later; until then its editors must not answer the next
     // device's connection, which would send sensor commands to a bootloader.
     void viewOnItsWayOutSendsNothingToTheNextDevice()
@@ -301,16 +359,20 @@ private slots:
         }
     }
 
-    // Sorted by code, each with a mnemonic that no entry before it took.
+    // Sorted by code, each with a mnemonic that no entry before it took; the tool tip shows
+    // the catalogue's text as it is.
     void languageMenuInCodeOrder()
     {
         appSettings().setValue(QStringLiteral("lang"), QStringLiteral("en"));
         viewMain window;
         QStringList entries;
         const auto actions = window.findChild<QActionGroup*>()->actions();
-        for (QAction* action : actions)
-            entries << action->text() + " / " + action->toolTip() + (action->isChecked() ? " *" : "");
-        QCOMPARE(entries, QStringList({"&Dansk && Co / Danish, da", "D&eutsch / German, de",
+        for (QAction* action : actions) {
+            QTextDocument tip;
+            tip.setHtml(action->toolTip());
+            entries << action->text() + " / " + tip.toPlainText() + (action->isChecked() ? " *" : "");
+        }
+        QCOMPARE(entries, QStringList({"&Dansk && Co / <b>Danish</b>, da", "D&eutsch / German, de",
                                        "E&nglish / English, en *", "Nede&rlands / Dutch, nl"}));
     }
 

@@ -39,7 +39,7 @@ const char* const Model = R"({
         {"name": "Beep", "type": "bool", "regname": "beep", "module": "pen"}]}],
   "parameters_advanced": [{"name": "Threshold", "type": "int", "regname": "thr", "module": "sens", "min": "0",
       "max": "255"}, 7, {"name": "Level", "type": "int", "regname": "level", "module": "sens", "min": "0", "max": "255"}],
-  "parameters_simple": [{"name": "Bright", "info": "For bright rooms", "parameters": [
+  "parameters_simple": [{"name": "Bright", "info": "For <b>bright</b>\n rooms", "parameters": [
       {"module": "sens", "regname": "gain", "value": "12abc"}, {"module": "pen", "regname": "power", "value": "3"},
       {"module": "sens", "regname": "thr", "value": "40"}]}, {"name": "Empty"}],
   "setting_easy_sensor_man": "thrman", "setting_easy_sensor_auto": "thrauto",
@@ -237,7 +237,9 @@ private slots:
         QFETCH(QStringList, commands);
         buildView();
         view->presetCombo->setCurrentIndex(preset);
-        QCOMPARE(view->presetInfo->text(), preset == 0 ? QStringLiteral("For bright rooms") : QString());
+        // The file's text as it is, markup and all, without its line break.
+        QCOMPARE(view->presetInfo->text(), preset == 0 ? QStringLiteral("For <b>bright</b>\uFFFD rooms") : QString());
+        QCOMPARE(view->presetInfo->textFormat(), Qt::PlainText);
         sensor->clearLog();
         if (failingWrite)
             sensor->injectFault(failingWrite, sim::Fault::WriteFails);

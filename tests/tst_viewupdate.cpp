@@ -143,14 +143,16 @@ private slots:
         view->show();
         QVERIFY(QTest::qWaitForWindowExposed(view));
         // 1024 bytes: the last block starts at 992, 96 % of the image.
-        nextFileName = writeImage(QStringLiteral("firmware.0002.bin"), 1024);
+        // A line break and a bidi override in the name stay out of the list.
+        nextFileName = writeImage(QString::fromUtf16(u"firm\nware\u202e.0002.bin"), 1024);
         // Connected after the view: each phase has reached its line when this reads it.
         QStringList phases;
         connect(view->loader.data(), &bootloader::phaseChanged, this, [&] { phases << view->phaseLabel->text(); });
 
         view->updateButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(!view->loader->isBusy(), SequenceTimeoutMs);
-        QCOMPARE(lines(), FlashingLines::geometry() + FlashingLines::success(nextFileName));
+        const QString shownName = QString(nextFileName).replace('\n', QChar(0xfffd)).replace(QChar(0x202e), QChar(0xfffd));
+        QCOMPARE(lines(), FlashingLines::geometry() + FlashingLines::success(shownName));
         // The last line is in sight.
         QScrollBar* scroll = view->statusList->verticalScrollBar();
         QVERIFY(scroll->maximum() > 0 && scroll->value() == scroll->maximum());

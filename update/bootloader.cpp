@@ -2,6 +2,7 @@
 
 #include "device/tessaro.h"
 #include "device/updatelock.h"
+#include "device/untrustedtext.h"
 
 #include <QDebug>
 #include <QFile>
@@ -323,7 +324,7 @@ void bootloader::updateInvoke()
         emitStatus(QStringLiteral("Abort"));
         return;
     }
-    emitStatus(QStringLiteral("Opening") + fileName);
+    emitStatus(QStringLiteral("Opening") + UntrustedText::shown(fileName, UntrustedText::LineCap));
     if (!runPass(&bootloader::writeflash, Writing, QStringLiteral("Start flashing"))) {
         emitStatus(QStringLiteral("Abort"));
         return;

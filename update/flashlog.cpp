@@ -1,5 +1,7 @@
 #include "flashlog.h"
 
+#include "device/untrustedtext.h"
+
 #include "app/appsettings.h"
 
 #include <QDateTime>
@@ -20,7 +22,6 @@ const char* const FileName = "flashing.log";
 // Every run's block starts with this, so trimming can cut at a run's start.
 const char* const RunMark = "== ";
 const char* const LineIndent = "   ";
-const QChar Replacement(QChar::ReplacementCharacter);
 constexpr mode_t FileMode = 0600;
 // A log replaced by another program's trimming between open and lock is opened again.
 constexpr int OpenAttempts = 3;
@@ -56,24 +57,9 @@ QString FlashLog::filePath()
 
 QString FlashLog::oneLine(const QString& text)
 {
-    int length = qMin(text.size(), MaxFieldLength);
-    // Never half a surrogate pair.
-    if (length > 0 && length < text.size() && text.at(length - 1).isHighSurrogate())
-        --length;
-    QString line = text.left(length);
-    for (QChar& c : line) {
-        switch (c.category()) {
-        case QChar::Other_Control:
-        case QChar::Other_Format:  // direction overrides would show the line reordered
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
-            c = Replacement;
-            break;
-        default:
-            break;
-        }
-    }
-    return line;
+    // A newline or a direction override in a file name or a device's text must not forge
+    // or reorder a line of the log.
+    return UntrustedText::shown(text, MaxFieldLength);
 }
 
 QByteArray FlashLog::block(const Run& run)

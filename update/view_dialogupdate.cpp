@@ -1,8 +1,10 @@
 #include "view_dialogupdate.h"
 
+#include "app/plainlabel.h"
 #include "app/serviceidentity.h"
 #include "app/servicerequest.h"
 #include "device/tessaro.h"
+#include "device/untrustedtext.h"
 
 #include <QDebug>
 #include <QGridLayout>
@@ -33,11 +35,11 @@ view_dialogupdate::view_dialogupdate(tessaro* connection, QWidget* parent)
     grid->addWidget(infoLabel, 0, 0, 1, 4, InfoAlignment);
     swCaption = new QLabel(tr("[updatedialog:sw]"), this);
     grid->addWidget(swCaption, 1, 0);
-    swLabel = new QLabel(QStringLiteral("none"), this);
+    swLabel = new PlainLabel(QStringLiteral("none"), this);
     grid->addWidget(swLabel, 1, 1, 1, 3);
     hwCaption = new QLabel(tr("[updatedialog:hw]"), this);
     grid->addWidget(hwCaption, 2, 0);
-    hwLabel = new QLabel(QStringLiteral("none"), this);
+    hwLabel = new PlainLabel(QStringLiteral("none"), this);
     grid->addWidget(hwLabel, 2, 1, 1, 3);
     statusLabel = new QLabel(QStringLiteral("none"), this);
     // Messages that say what to do run to several lines rather than widen the window,
@@ -105,8 +107,8 @@ void view_dialogupdate::showStatus(const QString& text)
 
 void view_dialogupdate::showIdentity()
 {
-    swLabel->setText(sensorSw);
-    hwLabel->setText(sensorHw);
+    swLabel->setText(UntrustedText::shown(sensorSw));
+    hwLabel->setText(UntrustedText::shown(sensorHw));
 }
 
 void view_dialogupdate::onShown()
