@@ -360,6 +360,10 @@ bool tessaroCtl::loadModel(const ctlDevice& sensor, QJsonObject* file, int* stat
         return false;
     }
     *file = document.object();
+    const QStringList refused = ParameterFile::refusedRows(*file);
+    for (const QString& row : refused)
+        message(QStringLiteral("sensors/%1: row \"%2\" refused: module and register names hold only letters, "
+                               "digits and _").arg(sensor.configFile, row));
     return true;
 }
 

@@ -1,9 +1,9 @@
 #include "tessaro.h"
 
+#include "datafile.h"
 #include "hidrawwatch.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -98,10 +98,7 @@ tessaro::tessaro(QObject* parent)
 
 QJsonArray tessaro::readCatalogue(bool* ok)
 {
-    QFile file(QString::fromLatin1(CataloguePath));
-    QByteArray content;
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
-        content = file.readAll();
+    const QByteArray content = DataFile::read(QString::fromLatin1(CataloguePath));
     // Decoded first, invalid bytes replaced: one stray byte must not hide every device.
     const QJsonDocument document = QJsonDocument::fromJson(QString::fromUtf8(content).toUtf8());
     *ok = !document.isNull();
