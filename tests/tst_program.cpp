@@ -1,6 +1,8 @@
 // The real demo program as a process: exit status after a close and after a language change.
 #include "testmain.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -13,8 +15,9 @@ class tst_program : public QObject
 private:
     QTemporaryDir configHome;
 
-    // With log, the program's debug output is kept there instead of passed on.
-    int runDemo(const QString& action, QByteArray* log = nullptr)
+    // With log, the program's debug output is kept there instead of passed on. Started in
+    // folder, or in the build folder.
+    int runDemo(const QString& action, QByteArray* log = nullptr, const QString& folder = QString())
     {
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -23,7 +26,9 @@ private:
         environment.insert(QStringLiteral("TESSARO_DEMO_ACTION"), action);
         program.setProcessEnvironment(environment);
         program.setProcessChannelMode(log ? QProcess::SeparateChannels : QProcess::ForwardedErrorChannel);
-        program.start(QStringLiteral("./TessaroUtility-sim"), QStringList());
+        if (!folder.isEmpty())
+            program.setWorkingDirectory(folder);
+        program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/TessaroUtility-sim"), QStringList());
         if (!program.waitForFinished(20000))
             return -1;
         if (log)
@@ -47,6 +52,21 @@ private slots:
         const QRegularExpression absolute(QRegularExpression::escape(QStringLiteral(TESSARO_SOURCE_DIR))
                                           + QStringLiteral(R"(/\S+\.(cpp|h):\d)"));
         QVERIFY2(!absolute.match(QString::fromLocal8Bit(log)).hasMatch(), log.constData());
+    }
+
+    // Started from a shared folder, the program takes its data from beside itself, not the
+    // files another user put there.
+    void dataFromBesideTheProgram()
+    {
+        QTemporaryDir shared;
+        QVERIFY(QDir(shared.path()).mkpath(QStringLiteral("lang")));
+        QFile planted(shared.filePath(QStringLiteral("lang/lang.json")));
+        QVERIFY(planted.open(QIODevice::WriteOnly));
+        planted.write(R"({"langs": [{"code": "nl", "file": "planted.json"}]})");
+        planted.close();
+        QByteArray log;
+        QCOMPARE(runDemo(QStringLiteral("quit"), &log, shared.path()), 0);
+        QVERIFY2(log.contains("\"nl.json\"") && !log.contains("planted"), log.constData());
     }
 
     void languageChangeEndsWithStatus12AndRestarts()
