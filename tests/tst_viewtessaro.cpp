@@ -27,7 +27,7 @@
 
 namespace {
 
-// Entries that are no parameter or of an unknown type get no editor.
+// Entries that are no parameter, of an unknown type or with a name that is no name get no editor.
 const char* const Model = R"({
   "parameters_system": [
     {"name": "Detection", "parameters": [{"name": "Gain", "type": "int", "regname": "gain", "module": "sens",
@@ -38,7 +38,8 @@ const char* const Model = R"({
         {"name": "Power", "type": "int", "regname": "power", "module": "pen", "min": "0", "max": "255"},
         {"name": "Beep", "type": "bool", "regname": "beep", "module": "pen"}]}],
   "parameters_advanced": [{"name": "Threshold", "type": "int", "regname": "thr", "module": "sens", "min": "0",
-      "max": "255"}, 7, {"name": "Level", "type": "int", "regname": "level", "module": "sens", "min": "0", "max": "255"}],
+      "max": "255"}, 7, {"name": "Level", "type": "int", "regname": "level", "module": "sens", "min": "0", "max": "255"},
+      {"name": "Two commands", "type": "bool", "regname": "thr;app:bootloader", "module": "sens"}],
   "parameters_simple": [{"name": "Bright", "info": "For bright rooms", "parameters": [
       {"module": "sens", "regname": "gain", "value": "12abc"}, {"module": "pen", "regname": "power", "value": "3"},
       {"module": "sens", "regname": "thr", "value": "40"}]}, {"name": "Empty"}],
