@@ -355,7 +355,8 @@ bool tessaroCtl::loadModel(const ctlDevice& sensor, QJsonObject* file, int* stat
 {
     const QJsonDocument document = ParameterFile::read(sensor.configFile);
     if (document.isNull()) {
-        *status = fail(CtlExit::RefusedInput, QStringLiteral("the parameter file sensors/%1 is missing or not valid JSON")
+        *status = fail(CtlExit::RefusedInput, QStringLiteral("the parameter file sensors/%1 is missing, refused (a name with "
+                                                                 "a folder, not a regular file of at most 1 MiB) or not valid JSON")
                                                   .arg(sensor.configFile));
         return false;
     }
