@@ -1,5 +1,7 @@
 #include "appsettings.h"
 
+#include "device/datafile.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
@@ -20,14 +22,20 @@ QString appSettings::filePath()
 QString appSettings::checkedFilePath()
 {
     const QString path = filePath();
-    const QFileInfo info(path);
-    if (!info.exists() || (info.isFile() && info.size() <= MaxFileBytes))
+    if (!QFileInfo::exists(path))
+        return path;
+    bool read = false;
+    const QByteArray content = DataFile::read(path, &read);
+    // The program stores text, sizes and points: a serialised object (a list of any
+    // length it claims, a picture) is nothing it wrote.
+    if (read && content.size() <= MaxFileBytes && !content.contains("@Variant("))
         return path;
     const QString aside = path + QStringLiteral(".refused");
     QFile::remove(aside);
     const bool moved = QFile::rename(path, aside);
     qDebug().noquote() << "settings file refused (not a regular file of at most" << MaxFileBytes
-                       << "bytes): starting with the defaults;" << (moved ? "kept as " + aside : "left as it is");
+                       << "bytes without stored objects): starting with the defaults;"
+                       << (moved ? "kept as " + aside : "left as it is");
     return path;
 }
 

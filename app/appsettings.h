@@ -5,8 +5,8 @@
 // The per-user INI store of the program's preferences. Every place that touches the
 // settings opens its own store with these parameters. QSettings turns "@Variant(...)"
 // values back into objects (a picture, a list) as it parses: a file larger than any the
-// program writes, or one that is not a regular file, is moved aside as "<file>.refused"
-// before it is parsed, and the program starts with its defaults.
+// program writes, one holding such a value, or one that is not a regular file, is moved
+// aside as "<file>.refused" before it is parsed, and the program starts with its defaults.
 class appSettings : public QSettings
 {
 public:

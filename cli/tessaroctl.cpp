@@ -20,6 +20,7 @@
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <optional>
 
 std::atomic<bool> tessaroCtl::stopRequested{false};
@@ -668,6 +669,9 @@ int tessaroCtl::preset(const QStringList& names)
         return fail(CtlExit::RefusedInput,
                     QStringLiteral("no preset \"%1\" in sensors/%2 (tessaroctl preset lists them)")
                         .arg(names.constFirst(), sensor.configFile));
+    const QJsonArray rows = ParameterFile::array(chosen, "parameters");
+    if (std::any_of(rows.begin(), rows.end(), [](const QJsonValue& row) { return !ParameterFile::hasNames(row.toObject()); }))
+        return fail(CtlExit::RefusedInput, QStringLiteral("preset \"%1\" holds a refused row; nothing written").arg(names.constFirst()));
     if (!TessaroPreset::writeAll(sensor.connection.data(), chosen))
         return fail(CtlExit::DeviceError, QStringLiteral("the preset could not be written; nothing committed"));
     if (!commitAndReset(sensor.connection.data()))

@@ -304,7 +304,7 @@ private slots:
         QCOMPARE(all.status, int(CtlExit::Ok));
         QVERIFY2(all.err.contains(QStringLiteral("row \"%1:%2\" refused: module and register names hold only letters, "
                                                  "digits and _").arg(module, regname)), qPrintable(all.err));
-        QCOMPARE(run({"preset", "Evil"}).status, int(CtlExit::DeviceError));
+        QCOMPARE(run({"preset", "Evil"}).status, int(CtlExit::RefusedInput));
         const QStringList sent = SimFixture::commands(*sensor);
         QVERIFY(!sent.isEmpty());
         for (const QString& command : sent)
