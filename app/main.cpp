@@ -3,6 +3,7 @@
 #include "app/qttranslations.h"
 #include "app/tessarotranslator.h"
 #include "app/view_main.h"
+#include "device/datafile.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -16,6 +17,8 @@ int main(int argc, char* argv[])
 {
     installLogFormat();
     QApplication application(argc, argv);
+    // sensors/, lang/ and rc/ beside the program, wherever it was started from.
+    DataFile::useProgramFolder();
     int status = 0;
     {
         appSettings settings;

@@ -9,7 +9,23 @@
 
 namespace {
 int timeLimit = ServiceRequest::DefaultTimeLimitMs;
+
+// Left to itself Qt asks for gzip and unpacks the whole answer before the first read:
+// a few MB of it could unpack to GBs. Asked for this way, Qt passes a body as it came.
+const QByteArray EncodingHeader = QByteArrayLiteral("Accept-Encoding");
+const QByteArray Identity = QByteArrayLiteral("identity");
+const QByteArray ContentEncoding = QByteArrayLiteral("Content-Encoding");
+
+bool isSuccess(int status)
+{
+    return status >= 200 && status < 300;
 }
+
+bool isRedirect(int status)
+{
+    return status >= 300 && status < 400;
+}
+} // namespace
 
 ServiceRequest::ServiceRequest(QNetworkAccessManager* manager, QObject* parent)
     : QObject(parent)
@@ -50,6 +66,7 @@ void ServiceRequest::get(const QUrl& url)
     request.setTransferTimeout(timeLimit);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
     request.setMaximumRedirectsAllowed(MaxRedirects);
+    request.setRawHeader(EncodingHeader, Identity);
     m_reply = m_manager->get(request);
     m_reply->setReadBufferSize(MaxBodyBytes);
     connect(m_reply, &QNetworkReply::readyRead, this, [this] {
@@ -62,7 +79,7 @@ void ServiceRequest::get(const QUrl& url)
         const QScopedValueRollback<bool> inReply(m_inReplySignal, true);
         readBody();
         if (m_reply)
-            end(m_reply->error() == QNetworkReply::NoError);
+            end(m_reply->error() == QNetworkReply::NoError && isAnswer());
     });
     m_deadline->start(timeLimit);
 }
@@ -71,10 +88,24 @@ void ServiceRequest::readBody()
 {
     if (!m_reply)
         return;
+    const int status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    // The body of a redirect is not the answer; Qt goes on to the new address.
+    if (isRedirect(status))
+        return;
+    // An error page or an encoded body says nothing, however long.
+    if (!isAnswer())
+        return end(false);
     m_body += m_reply->read(MaxBodyBytes - m_body.size());
     // Only the first field is ever used: the rest of a long answer is not even received.
     if (m_body.size() >= MaxBodyBytes)
         end(true);
+}
+
+bool ServiceRequest::isAnswer() const
+{
+    const QByteArray encoding = m_reply->rawHeader(ContentEncoding).trimmed();
+    return isSuccess(m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt())
+           && (encoding.isEmpty() || encoding.compare(Identity, Qt::CaseInsensitive) == 0);
 }
 
 void ServiceRequest::end(bool answered)

@@ -13,8 +13,9 @@ class QUrl;
 // connectivity probe), sent through its owner's network manager. A service that never
 // answers, answers without end or redirects in circles costs a bounded time and a
 // bounded body: the request has a time limit, follows at most a few redirects and only
-// to the same host, and reads no more of the body than its first field can need. A new
-// request of the same kind drops the one still out.
+// to the same host, and reads no more of the body than its first field can need. It asks
+// for the body unencoded and takes no other: a compressed one would be unpacked whole
+// before the first read. A new request of the same kind drops the one still out.
 class ServiceRequest : public QObject
 {
     Q_OBJECT
@@ -39,12 +40,14 @@ public:
 
 signals:
     // Once per request that was not dropped. answered: the service sent a complete
-    // success reply, or one longer than MaxBodyBytes; body: at most its first
+    // success reply (2xx, not encoded), or one longer than MaxBodyBytes; body: at most its first
     // MaxBodyBytes, up to the first zero byte (empty when not answered).
     void finished(bool answered, const QByteArray& body);
 
 private:
     void readBody();
+    // A 2xx status and a body as sent (no content encoding): anything else is no answer.
+    bool isAnswer() const;
     void end(bool answered);
     // Stops the request still out; false when there was none.
     bool release();

@@ -1,9 +1,9 @@
 #include "tessarotranslator.h"
 
 #include "device/untrustedtext.h"
+#include "device/datafile.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -33,12 +33,12 @@ tessaroTranslator::tessaroTranslator(QObject* /*parent*/)
 
 LangMap tessaroTranslator::getAvaibleLanguages()
 {
-    QFile file(QString::fromLatin1(TessaroLang::CataloguePath));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        qDebug().noquote() << QStringLiteral("error code = %1").arg(static_cast<int>(file.error()));
-        qDebug().noquote() << QStringLiteral("error string = \"%1\"").arg(file.errorString());
-    }
-    const QJsonDocument document = parseUtf8(file.isOpen() ? file.readAll() : QByteArray());
+    const QString path = QString::fromLatin1(TessaroLang::CataloguePath);
+    bool read = false;
+    const QByteArray content = DataFile::read(path, &read);
+    if (!read)
+        qDebug().noquote() << "language catalogue not read (missing, not a file, or too large):" << path;
+    const QJsonDocument document = parseUtf8(content);
     if (document.isNull())
         return languages;
 
@@ -49,6 +49,12 @@ LangMap tessaroTranslator::getAvaibleLanguages()
             continue;
         const Language language{member(element, "code"), member(element, "name"), member(element, "intname"),
                                 member(element, "file")};
+        // A language's file lies in the language folder, not elsewhere.
+        if (!language.file.isEmpty() && !DataFile::isBareName(language.file)) {
+            qDebug().noquote() << "language refused, its file is not a bare file name:"
+                               << language.file.toUtf8().toPercentEncoding("/ .");
+            continue;
+        }
         languages.insert(language.code, language);
         qDebug().noquote() << QLatin1Char('"') + UntrustedText::shown(language.file) + QLatin1Char('"');
     }
@@ -61,11 +67,9 @@ void tessaroTranslator::loadLanguage(QString code)
     table.clear();
 
     // A missing file shows every text as its key, which is report enough.
-    QFile file(QString::fromLatin1(TessaroLang::Folder) + language.file);
-    QByteArray content;
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
-        content = file.readAll();
-    const QJsonDocument document = parseUtf8(content);
+    if (!DataFile::isBareName(language.file))
+        return;
+    const QJsonDocument document = parseUtf8(DataFile::read(QString::fromLatin1(TessaroLang::Folder) + language.file));
     if (document.isNull())
         return;
 

@@ -4,7 +4,8 @@
 #include <QString>
 #include <QTranslator>
 
-// Where the language data lies, relative to the current directory.
+// Where the language data lies, relative to the program's folder (made the current one at
+// start-up, see DataFile::useProgramFolder).
 namespace TessaroLang {
 constexpr char CataloguePath[] = "lang/lang.json";
 constexpr char Folder[] = "lang/";

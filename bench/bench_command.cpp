@@ -1,6 +1,6 @@
 // Round trip of one text command through tessaro::sendCommand against the simulated sensor
 // answering at once, beside a bare loop of hid_write and hid_read_timeout on the same
-// device and handle. Run from the build folder (it reads sensors/supported.json).
+// device and handle. It reads sensors/supported.json beside it.
 //
 //   bench_command [--runs 7] [--ops 2000] [--command app:id;]
 //
@@ -8,6 +8,7 @@
 // and the 99th percentile of the batch means over all runs.
 #include "benchsupport.h"
 
+#include "device/datafile.h"
 #include "device/tessaro.h"
 #include "sim/simbus.h"
 #include "sim/simsensor.h"
@@ -52,6 +53,7 @@ int main(int argc, char* argv[])
 {
     bench::quietDebug();
     QCoreApplication application(argc, argv);
+    DataFile::useProgramFolder();
     const int runs = bench::intArg(argc, argv, "--runs", 7);
     const int ops = bench::intArg(argc, argv, "--ops", 2000);
     const std::string command = bench::stringArg(argc, argv, "--command", "app:id;");
@@ -63,7 +65,7 @@ int main(int argc, char* argv[])
     connection.SetHotPlugTimerState(false);
     connection.hotplugWorker();
     if (!connection.isConnected) {
-        std::fprintf(stderr, "bench_command: the simulated sensor was not connected (run from the build folder)\n");
+        std::fprintf(stderr, "bench_command: the simulated sensor was not connected (no catalogue beside the program)\n");
         return 1;
     }
     hid_device* handle = connection.handle;

@@ -7,11 +7,12 @@
 // the GUI thread; the protocol's limit (every report, request or reply, one 1 ms frame,
 // which the simulated device enforces); and a bare loop of the same requests and reply
 // reads through hid_write/hid_read_timeout against a fresh device with the same latency.
-// Run from the build folder (it reads sensors/supported.json).
+// It reads sensors/supported.json beside it.
 //
 //   bench_flash [--runs 3] [--latency-us 1000] [--image-kib 64]
 #include "benchsupport.h"
 
+#include "device/datafile.h"
 #include "device/tessaro.h"
 #include "sim/simbootloader.h"
 #include "sim/simbus.h"
@@ -71,7 +72,7 @@ SequenceRun runSequence(const QString& imagePath, std::chrono::microseconds late
     connection.SetHotPlugTimerState(false);
     connection.hotplugWorker();
     if (!connection.isConnected || connection.deviceType != QLatin1String(TessaroLink::TypeBootloader)) {
-        std::fprintf(stderr, "bench_flash: the simulated bootloader was not connected (run from the build folder)\n");
+        std::fprintf(stderr, "bench_flash: the simulated bootloader was not connected (no catalogue beside the program)\n");
         return result;
     }
     {
@@ -160,6 +161,7 @@ int main(int argc, char* argv[])
 {
     bench::quietDebug();
     QCoreApplication application(argc, argv);
+    DataFile::useProgramFolder();
     const int runs = bench::intArg(argc, argv, "--runs", 3);
     const std::chrono::microseconds latency(bench::intArg(argc, argv, "--latency-us", 1000));
     const int imageKib = bench::intArg(argc, argv, "--image-kib", 64);

@@ -5,11 +5,12 @@
 //
 // Under valgrind --tool=callgrind --instr-atstart=no only the ticks are instrumented
 // (CALLGRIND_START/STOP_INSTRUMENTATION around the loop); natively the program prints
-// the time of a tick. Run from the build folder (it reads sensors/supported.json).
+// the time of a tick. It reads sensors/supported.json beside it.
 //
 //   bench_hotplug [--mode tick|bare] [--ticks 200] [--runs 5]
 #include "benchsupport.h"
 
+#include "device/datafile.h"
 #include "device/tessaro.h"
 
 #include <QCoreApplication>
@@ -60,6 +61,7 @@ int main(int argc, char* argv[])
 {
     bench::quietDebug();
     QCoreApplication application(argc, argv);
+    DataFile::useProgramFolder();
     const std::string mode = bench::stringArg(argc, argv, "--mode", "tick");
     const int ticks = bench::intArg(argc, argv, "--ticks", 200);
     const bool underValgrind = BENCH_ON_VALGRIND();
@@ -70,7 +72,7 @@ int main(int argc, char* argv[])
     connection.SetHotPlugTimerState(false);
     const auto pairs = cataloguePairs();
     if (pairs.empty()) {
-        std::fprintf(stderr, "bench_hotplug: no catalogue (run from the build folder)\n");
+        std::fprintf(stderr, "bench_hotplug: no catalogue (no catalogue beside the program)\n");
         return 1;
     }
 

@@ -3,11 +3,12 @@
 // updateCalPoints are corner-read ticks (every eleventh), the others plain ticks. The
 // baseline runs the same commands as bare hid_write/hid_read_timeout exchanges on the
 // same handle: 4 for a plain tick, 12 for a corner-read tick.
-// Run from the build folder with TESSARO_SERVICE_URL pointing at an unused 127.0.0.1 port.
+// Run with TESSARO_SERVICE_URL pointing at an unused 127.0.0.1 port.
 //
 //   bench_poll [--runs 5] [--ticks 440]
 #include "benchsupport.h"
 
+#include "device/datafile.h"
 #include "device/tessaro.h"
 #include "sensor/view_tessaro.h"
 #include "sim/simbus.h"
@@ -58,6 +59,7 @@ int main(int argc, char* argv[])
 {
     bench::headlessWindows();
     QApplication application(argc, argv);
+    DataFile::useProgramFolder();
     const int runs = bench::intArg(argc, argv, "--runs", 5);
     const int ticksPerRun = bench::intArg(argc, argv, "--ticks", 440);
 
@@ -68,7 +70,7 @@ int main(int argc, char* argv[])
     connection.SetHotPlugTimerState(false);
     connection.hotplugWorker();
     if (!connection.isConnected || connection.deviceType != QLatin1String(TessaroLink::TypeSensor)) {
-        std::fprintf(stderr, "bench_poll: the simulated sensor was not connected (run from the build folder)\n");
+        std::fprintf(stderr, "bench_poll: the simulated sensor was not connected (no catalogue beside the program)\n");
         return 1;
     }
 

@@ -5,13 +5,14 @@
 //               meeting it (version check);
 //   mute-open : a connected sensor stops answering while its view polls it.
 // A 1 ms timer measures the loop: its longest gap is the longest time the window could not
-// repaint or react. Run from the build folder (data files) with TESSARO_SERVICE_URL
+// repaint or react. Data files beside the program; TESSARO_SERVICE_URL
 // pointing at an unused 127.0.0.1 port.
 //
 //   bench_stall --mode answering|mute-new|mute-open [--seconds 3]
 #include "benchsupport.h"
 
 #include "app/view_main.h"
+#include "device/datafile.h"
 #include "device/tessaro.h"
 #include "sim/simbus.h"
 #include "sim/simsensor.h"
@@ -27,6 +28,7 @@ int main(int argc, char* argv[])
 {
     bench::headlessWindows();
     QApplication application(argc, argv);
+    DataFile::useProgramFolder();
     const std::string mode = bench::stringArg(argc, argv, "--mode", "answering");
     const int seconds = bench::intArg(argc, argv, "--seconds", 3);
 
@@ -41,7 +43,7 @@ int main(int argc, char* argv[])
         viewMain window;
         window.show();
         if (mode != "mute-new" && !window.device->isConnected) {
-            std::fprintf(stderr, "bench_stall: the simulated sensor was not connected (run from the build folder)\n");
+            std::fprintf(stderr, "bench_stall: the simulated sensor was not connected (no catalogue beside the program)\n");
             return 1;
         }
         if (mode == "mute-open")

@@ -49,6 +49,9 @@ ctlRegisterMap::ctlRegisterMap(const QJsonObject& file)
 
 void ctlRegisterMap::add(const QJsonObject& parameter)
 {
+    // Refused rows are reported where the file is read (ParameterFile::refusedRows).
+    if (!ParameterFile::hasNames(parameter))
+        return;
     ctlRegister reg;
     reg.module = ParameterFile::text(parameter.value(QLatin1String("module")));
     reg.regname = ParameterFile::text(parameter.value(QLatin1String("regname")));

@@ -2,9 +2,9 @@
 #include "tessaroctl.h"
 #include "app/logformat.h"
 #include "device/untrustedtext.h"
+#include "device/datafile.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 
 #include <csignal>
@@ -49,10 +49,9 @@ int main(int argc, char* argv[])
     std::signal(SIGINT, stopOnSignal);
     std::signal(SIGTERM, stopOnSignal);
 
-    // Data files (sensors/) are opened relative to the current directory, as by the window
-    // program: work beside the executable, and find file arguments where the user is.
-    const QString callerDir = QDir::currentPath();
-    QDir::setCurrent(QCoreApplication::applicationDirPath());
+    // Data files (sensors/) beside the executable, as for the window program; file
+    // arguments where the user is.
+    const QString callerDir = DataFile::useProgramFolder();
 
     QFile input;
     QFile output;

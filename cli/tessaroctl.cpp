@@ -21,6 +21,7 @@
 #include <QJsonDocument>
 #include <QTimer>
 
+#include <algorithm>
 #include <optional>
 
 std::atomic<bool> tessaroCtl::stopRequested{false};
@@ -373,11 +374,16 @@ bool tessaroCtl::loadModel(const ctlDevice& sensor, QJsonObject* file, int* stat
 {
     const QJsonDocument document = ParameterFile::read(sensor.configFile);
     if (document.isNull()) {
-        *status = fail(CtlExit::RefusedInput, QStringLiteral("the parameter file sensors/%1 is missing or not valid JSON")
+        *status = fail(CtlExit::RefusedInput, QStringLiteral("the parameter file sensors/%1 is missing, refused (a name with "
+                                                                 "a folder, not a regular file of at most 1 MiB) or not valid JSON")
                                                   .arg(sensor.configFile));
         return false;
     }
     *file = document.object();
+    const QStringList refused = ParameterFile::refusedRows(*file);
+    for (const QString& row : refused)
+        message(QStringLiteral("sensors/%1: row \"%2\" refused: module and register names hold only letters, "
+                               "digits and _").arg(sensor.configFile, row));
     return true;
 }
 
@@ -681,6 +687,9 @@ int tessaroCtl::preset(const QStringList& names)
         return fail(CtlExit::RefusedInput,
                     QStringLiteral("no preset \"%1\" in sensors/%2 (tessaroctl preset lists them)")
                         .arg(names.constFirst(), sensor.configFile));
+    const QJsonArray rows = ParameterFile::array(chosen, "parameters");
+    if (std::any_of(rows.begin(), rows.end(), [](const QJsonValue& row) { return !ParameterFile::hasNames(row.toObject()); }))
+        return fail(CtlExit::RefusedInput, QStringLiteral("preset \"%1\" holds a refused row; nothing written").arg(names.constFirst()));
     if (!TessaroPreset::writeAll(sensor.connection.data(), chosen))
         return fail(CtlExit::DeviceError, QStringLiteral("the preset could not be written; nothing committed"));
     if (!commitAndReset(sensor.connection.data()))

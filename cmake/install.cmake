@@ -23,7 +23,7 @@ set(TESSARO_APP_ID "com.corvanel.TessaroUtility")
 set(TESSARO_LAUNCHER_NAME "tessaroutility")
 set(TESSARO_UDEV_RULE_FILE "70-tessaroutility.rules")
 
-# The program and the data it opens relative to its current directory.
+# The program and the data it opens beside itself.
 install(TARGETS TessaroUtility RUNTIME DESTINATION ${TESSARO_INSTALL_APPDIR})
 install(TARGETS tessaroctl RUNTIME DESTINATION ${TESSARO_INSTALL_APPDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/sensors/ DESTINATION ${TESSARO_INSTALL_APPDIR}/sensors)

@@ -1,10 +1,10 @@
 #include "tessaro.h"
 
+#include "datafile.h"
 #include "hidrawwatch.h"
 #include "untrustedtext.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -99,10 +99,7 @@ tessaro::tessaro(QObject* parent)
 
 QJsonArray tessaro::readCatalogue(bool* ok)
 {
-    QFile file(QString::fromLatin1(CataloguePath));
-    QByteArray content;
-    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
-        content = file.readAll();
+    const QByteArray content = DataFile::read(QString::fromLatin1(CataloguePath));
     // Decoded first, invalid bytes replaced: one stray byte must not hide every device.
     const QJsonDocument document = QJsonDocument::fromJson(QString::fromUtf8(content).toUtf8());
     *ok = !document.isNull();

@@ -46,10 +46,10 @@ inline void init()
     Q_UNUSED(app)
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false\n*.info=false\n*.warning=false"));
     static QTemporaryDir* dir = new QTemporaryDir;
-    const QString previous = QDir::currentPath();
-    // Pictures drawn at build time, when the target runs from the build folder.
-    if (QFileInfo(previous + QStringLiteral("/rc")).isDir())
-        QFile::link(previous + QStringLiteral("/rc"), dir->filePath(QStringLiteral("rc")));
+    // Pictures drawn at build time, beside the target in the build folder.
+    const QString pictures = QCoreApplication::applicationDirPath() + QStringLiteral("/rc");
+    if (QFileInfo(pictures).isDir())
+        QFile::link(pictures, dir->filePath(QStringLiteral("rc")));
     QDir::setCurrent(dir->path());
 }
 

@@ -1,12 +1,13 @@
 // tessaro-screens: pictures of every screen of the tool in one language, for the README's
 // contact sheet (scripts/screens puts them together). Runs the real window against the
-// simulated sensor and a stand-in web service on 127.0.0.1, in the build folder.
+// simulated sensor and a stand-in web service on 127.0.0.1, with the data beside it.
 //   tessaro-screens <language code> <output folder>
 #include "screentour.h"
 
 #include "app/qttranslations.h"
 #include "app/tessarotranslator.h"
 #include "app/view_main.h"
+#include "device/datafile.h"
 #include "sim/standinservice.h"
 
 #include <QApplication>
@@ -51,7 +52,8 @@ int main(int argc, char* argv[])
 
     QApplication application(argc, argv);
     const QString language = QString::fromLocal8Bit(argv[1]);
-    const QString folder = QString::fromLocal8Bit(argv[2]);
+    // The data beside the program; the output folder as the caller named it.
+    const QString folder = QDir(DataFile::useProgramFolder()).absoluteFilePath(QString::fromLocal8Bit(argv[2]));
 
     StandInService service;
     if (!service.listen()) {

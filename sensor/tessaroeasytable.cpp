@@ -4,6 +4,7 @@
 #include "tessaroregister.h"
 #include "device/tessaro.h"
 
+#include <QDebug>
 #include <QJsonArray>
 
 #include <cstdlib>
@@ -23,6 +24,10 @@ bool tessaroEasyTable::readMode(tessaro* connection, const QJsonObject& file)
     manual = TessaroRegister::replyValue(reply) == ManualMode;
     registerName = ParameterFile::text(file.value(QLatin1String(manual ? "setting_easy_sensor_man"
                                                                        : "setting_easy_sensor_auto")));
+    if (!ParameterFile::isName(registerName)) {
+        qDebug().noquote() << "easy register refused, its name holds more than letters, digits and _";
+        return false;
+    }
     const QJsonArray entries = ParameterFile::array(file, manual ? "parameters_easy_man" : "parameters_easy_auto");
     table.resize(entries.size());
     for (int i = 0; i < entries.size(); ++i)

@@ -4,6 +4,9 @@
 #include "tessaroregister.h"
 #include "device/tessaro.h"
 
+#include <QDebug>
+#include <QVector>
+
 QByteArray TessaroPreset::writeCommand(const QString& module, const QString& regname, const QByteArray& value)
 {
     // A preset's value is sent as the file gives it, digits or not.
@@ -32,12 +35,21 @@ QJsonObject TessaroPreset::find(const QJsonObject& file, const QString& name, bo
 bool TessaroPreset::writeAll(tessaro* connection, const QJsonObject& preset)
 {
     const QJsonArray writes = ParameterFile::array(preset, "parameters");
-    unsigned char reply[TessaroLink::ReportBufferSize];
+    QVector<QByteArray> commands;
     for (const QJsonValue& value : writes) {
         const QJsonObject write = value.toObject();
         const QByteArray command = writeCommand(ParameterFile::text(write.value(QLatin1String("module"))),
                                                 ParameterFile::text(write.value(QLatin1String("regname"))),
                                                 ParameterFile::text(write.value(QLatin1String("value"))).toUtf8());
+        // A preset is written whole or not at all: every row is checked before the first write.
+        if (!ParameterFile::hasNames(write) || !TessaroRegister::isOneCommand(command)) {
+            qDebug().noquote() << "preset refused, its row is no single register write:" << ParameterFile::rowName(write);
+            return false;
+        }
+        commands << command;
+    }
+    unsigned char reply[TessaroLink::ReportBufferSize];
+    for (const QByteArray& command : qAsConst(commands)) {
         if (!TessaroRegister::exchange(connection, command, reply))
             return false;
     }

@@ -19,8 +19,9 @@ QJsonArray presets(const QJsonObject& file);
 // The first preset of that name; an empty object when there is none.
 QJsonObject find(const QJsonObject& file, const QString& name, bool* found);
 
-// Every write of the preset; false at the first one that cannot be made (with its debug
-// line), with no commit and no reset: writes already made stay.
+// Every write of the preset; false before any write when a row is not a single register
+// write (a name that is no name, a value holding ';'), and at the first write that cannot
+// be made (with its debug line), with no commit and no reset: writes already made stay.
 bool writeAll(tessaro* connection, const QJsonObject& preset);
 
 // What follows the writes of a preset or of the easy threshold, in this order.

@@ -22,6 +22,7 @@ constexpr int MinimumParts = 5;
 const char* const NotConnected = "Tessaro not connected, ABORT!";
 const char* const ExchangeFailed = "Error reading Tessaro, ABORT!";
 const char* const TooLong = "Command longer than one report, not sent:";
+const char* const NotOne = "Not a single command, not sent:";
 
 } // namespace
 
@@ -29,6 +30,10 @@ bool TessaroRegister::exchange(tessaro* connection, const QByteArray& command, u
 {
     if (!connection || !connection->isConnected) {
         qDebug() << NotConnected;
+        return false;
+    }
+    if (!isOneCommand(command)) {
+        qDebug() << NotOne << command;
         return false;
     }
     if (!fitsReport(command)) {
@@ -51,6 +56,18 @@ QByteArray TessaroRegister::readCommand(const QString& module, const QString& re
 QByteArray TessaroRegister::writeCommand(const QString& module, const QString& regname, int value)
 {
     return nameBytes(module) + ":write:" + nameBytes(regname) + ':' + QByteArray::number(value) + ';';
+}
+
+bool TessaroRegister::isOneCommand(const QByteArray& command)
+{
+    if (!command.endsWith(';') || command.indexOf(';') != command.size() - 1)
+        return false;
+    for (const char c : command) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7f)
+            return false;
+    }
+    return true;
 }
 
 bool TessaroRegister::fitsReport(const QByteArray& command)

@@ -15,6 +15,8 @@ namespace TessaroRegister {
 QByteArray readCommand(const QString& module, const QString& regname);
 // "module:write:regname:value;" with both names as UTF-8 and the value in decimal.
 QByteArray writeCommand(const QString& module, const QString& regname, int value);
+// Whether the text is one command: no control characters and one ';', at its end. A ';' inside would make the rest a second command.
+bool isOneCommand(const QByteArray& command);
 // Whether the command fits the data part of one report; a cut command could hit
 // another register or write a wrong value, so a longer one must not be sent at all.
 bool fitsReport(const QByteArray& command);
@@ -23,7 +25,8 @@ bool fitsReport(const QByteArray& command);
 std::optional<int> replyValue(const unsigned char* reply);
 
 // One command exchange as every sensor-side operation makes it: nothing is sent without
-// an open link ("Tessaro not connected, ABORT!") or with a command longer than one report;
+// an open link ("Tessaro not connected, ABORT!"), that is not one command (isOneCommand)
+// or with a command longer than one report;
 // a failed exchange logs "Error reading Tessaro, ABORT!". reply must hold 65 bytes.
 bool exchange(tessaro* connection, const QByteArray& command, unsigned char* reply);
 

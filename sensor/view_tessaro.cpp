@@ -290,6 +290,11 @@ bool view_tessaro::addParameterRow(QGridLayout* grid, const QJsonObject& paramet
     const QString regname = ParameterFile::text(parameter.value(QLatin1String("regname")));
     const QString module = ParameterFile::text(parameter.value(QLatin1String("module")));
     const QString type = ParameterFile::text(parameter.value(QLatin1String("type")));
+    if (!ParameterFile::hasNames(parameter)) {
+        qDebug().noquote() << "parameter row refused, a name holds more than letters, digits and _:"
+                           << ParameterFile::rowName(parameter);
+        return false;
+    }
 
     QWidget* editor = nullptr;
     if (type == QLatin1String("int")) {

@@ -4,6 +4,7 @@
 #include "simsensor.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 namespace sim {
@@ -172,15 +173,16 @@ void SimBootloader::injectRefusal(int requestFromNow)
 int SimBootloader::requestCount(Command command) const
 {
     std::lock_guard<std::mutex> guard(lock());
-    const auto it = m_handled.find(command);
-    return it == m_handled.end() ? 0 : static_cast<int>(it->second.size());
+    const auto it = m_counts.find(command);
+    return it == m_counts.end() ? 0 : static_cast<int>(std::min<std::int64_t>(it->second, INT_MAX));
 }
 
 std::vector<std::uint32_t> SimBootloader::requestAddresses(Command command) const
 {
     std::lock_guard<std::mutex> guard(lock());
     const auto it = m_handled.find(command);
-    return it == m_handled.end() ? std::vector<std::uint32_t>() : it->second;
+    return it == m_handled.end() ? std::vector<std::uint32_t>()
+                                 : std::vector<std::uint32_t>(it->second.begin(), it->second.end());
 }
 
 int SimBootloader::applicationStarts() const
@@ -246,7 +248,11 @@ std::vector<Report> SimBootloader::handleReport(const Report& report)
     const std::uint8_t command = report[0];
     const std::uint32_t address = address24(report);
     ++m_requests;
-    m_handled[command].push_back(address);
+    ++m_counts[command];
+    std::deque<std::uint32_t>& addresses = m_handled[command];
+    addresses.push_back(address);
+    if (addresses.size() > MaxLoggedReports)
+        addresses.pop_front();
     const bool refused = m_refusals.erase(m_requests) > 0;
 
     switch (command) {

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <optional>
@@ -102,7 +103,8 @@ public:
     // Requests handled, by command code (a request lost to a SimDevice fault before
     // reaching the device, such as WriteFails, is not counted).
     int requestCount(Command command) const;
-    // Addresses of the requests handled of one command, in order.
+    // Addresses of the requests handled of one command, in order: the newest
+    // MaxLoggedReports, so that a long run (tessaro-uhid) does not grow without end.
     std::vector<std::uint32_t> requestAddresses(Command command) const;
     int applicationStarts() const;
 
@@ -131,9 +133,10 @@ private:
     std::string m_hardware = "HW 1.1";
     std::chrono::milliseconds m_restartDelay{50};
     std::optional<std::uint32_t> m_corruptAddress;
-    std::set<int> m_refusals;
-    int m_requests = 0;
-    std::map<std::uint8_t, std::vector<std::uint32_t>> m_handled;
+    std::set<std::int64_t> m_refusals;
+    std::int64_t m_requests = 0;
+    std::map<std::uint8_t, std::int64_t> m_counts;
+    std::map<std::uint8_t, std::deque<std::uint32_t>> m_handled;
     int m_starts = 0;
 };
 

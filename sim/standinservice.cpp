@@ -97,6 +97,23 @@ QByteArray withoutCr(const QByteArray& line)
     return line.endsWith('\r') ? line.left(line.size() - 1) : line;
 }
 
+quint32 crc32(const QByteArray& data)
+{
+    quint32 crc = 0xffffffffu;
+    for (const char c : data) {
+        crc ^= static_cast<unsigned char>(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xedb88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void appendLittleEndian(QByteArray& text, quint32 value)
+{
+    for (int shift = 0; shift < 32; shift += 8)
+        text += static_cast<char>((value >> shift) & 0xffu);
+}
+
 } // namespace
 
 StandInService::StandInService(QObject* parent)
@@ -193,6 +210,26 @@ void StandInService::setEndless(const QString& path, bool endless)
         m_endless.remove(path);
 }
 
+void StandInService::setGzip(const QString& path, bool gzip)
+{
+    if (gzip)
+        m_gzip.insert(path, true);
+    else
+        m_gzip.remove(path);
+}
+
+QByteArray StandInService::gzip(const QByteArray& data)
+{
+    // qCompress gives a 4-byte length, a 2-byte zlib header, the deflate stream and a
+    // 4-byte checksum: gzip wraps the same stream in a header and trailer of its own.
+    const QByteArray zlib = qCompress(data, 9);
+    QByteArray text("\x1f\x8b\x08\x00\x00\x00\x00\x00\x02\xff", 10);
+    text += zlib.mid(6, zlib.size() - 10);
+    appendLittleEndian(text, crc32(data));
+    appendLittleEndian(text, static_cast<quint32>(data.size()));
+    return text;
+}
+
 void StandInService::setRedirect(const QString& path, const QByteArray& location)
 {
     if (location.isEmpty())
@@ -207,6 +244,7 @@ void StandInService::resetReplies()
     m_hang.clear();
     m_delay.clear();
     m_endless.clear();
+    m_gzip.clear();
     m_redirect.clear();
     setVerdicts(true, true);
     setReply(QString::fromLatin1(InternetPath), QByteArrayLiteral("true"));
@@ -361,6 +399,8 @@ void StandInService::process(QTcpSocket* socket, Connection& connection)
         const int colon = line.indexOf(':');
         if (colon <= 0 || !isToken(line.left(colon)) || !isHeaderValue(line.mid(colon + 1)))
             return refuse(socket, connection, 400, "malformed header line");
+        if (line.left(colon).compare("Accept-Encoding", Qt::CaseInsensitive) == 0)
+            connection.acceptEncoding = line.mid(colon + 1).trimmed();
     }
 
     // A GET has no body; whatever follows the header is not read.
@@ -374,6 +414,7 @@ void StandInService::handle(QTcpSocket* socket, const Connection& connection)
 {
     Request request;
     request.method = connection.method;
+    request.acceptEncoding = connection.acceptEncoding;
     QByteArray target = connection.target;
     const int fragment = target.indexOf('#');
     if (fragment >= 0)
@@ -410,7 +451,11 @@ void StandInService::handle(QTcpSocket* socket, const Connection& connection)
         const Reply& reply = m_replies[request.path];
         request.status = reply.status;
         const QByteArray body = reply.pageTitle.isEmpty() ? reply.body : page(reply.pageTitle, request);
-        answer = response(reply.status, reply.contentType, body, bodyWanted);
+        if (m_gzip.value(request.path, false))
+            answer = response(reply.status, reply.contentType, gzip(body), bodyWanted,
+                              QByteArrayLiteral("Content-Encoding: gzip\r\n"));
+        else
+            answer = response(reply.status, reply.contentType, body, bodyWanted);
     }
 
     const bool hang = m_hang.value(request.path, false);

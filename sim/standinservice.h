@@ -41,6 +41,7 @@ public:
         bool dataWellFormed = false; // strict Base64 (missing padding allowed)
         QStringList identity;        // decoded data split at ';': id, hardware, firmware, tool
         int status = 0;              // status of the answer; 0 when the path is held (setHang)
+        QByteArray acceptEncoding;   // the Accept-Encoding header's value; empty when not sent
     };
 
     explicit StandInService(QObject* parent = nullptr);
@@ -66,6 +67,11 @@ public:
     // Answers a path with its body and then ";" without end, as fast as the client reads
     // (bounded-body tests). The answer has no length and never finishes.
     void setEndless(const QString& path, bool endless);
+    // Answers a path with its body gzip-encoded ("Content-Encoding: gzip"), whatever the
+    // request asked for, as a hostile service could: a small answer that unpacks large.
+    void setGzip(const QString& path, bool gzip);
+    // gzip of the data (one member, deflate), as setGzip sends it.
+    static QByteArray gzip(const QByteArray& data);
     // Answers a path with 302 and this Location (an address or a path); empty: no redirect.
     void setRedirect(const QString& path, const QByteArray& location);
     // Back to the default replies, nothing held or delayed.
@@ -105,6 +111,7 @@ private:
         bool done = false; // answered, refused or held: later input is discarded
         QByteArray method;
         QByteArray target;
+        QByteArray acceptEncoding;
     };
 
     void acceptConnections();
@@ -123,6 +130,7 @@ private:
     QHash<QString, bool> m_hang;
     QHash<QString, int> m_delay;
     QHash<QString, bool> m_endless;
+    QHash<QString, bool> m_gzip;
     QHash<QString, QByteArray> m_redirect;
     QHash<QTcpSocket*, Connection> m_connections;
     QVector<Request> m_requests;

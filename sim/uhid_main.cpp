@@ -4,6 +4,7 @@
 #include "simbootloader.h"
 #include "simbus.h"
 #include "simsensor.h"
+#include "uhidprivileges.h"
 #include "uhidtransport.h"
 
 #include <cerrno>
@@ -15,8 +16,13 @@
 #include <memory>
 #include <pthread.h>
 #include <string>
+#include <unistd.h>
 
 namespace {
+
+// Kernel devices made on descriptors opened while still root: the model, its bootloader
+// and the model again after a flash, with room for re-plugs (a descriptor is reused).
+constexpr int SpareDescriptors = 8;
 
 const char* const Usage =
     "usage: tessaro-uhid [options]\n"
@@ -33,7 +39,8 @@ const char* const Usage =
     "  --unrelated N              also create N HID devices of another vendor\n"
     "  --no-sensor                no Tessaro device at all (with --unrelated)\n"
     "  --verbose                  print every output report\n"
-    "Runs until interrupted (Ctrl+C). Needs write access to /dev/uhid (root, or the uhid group).\n";
+    "Runs until interrupted (Ctrl+C). Needs write access to /dev/uhid (root, or the uhid group);\n"
+    "started as root, it runs as the sudo user (or nobody) once /dev/uhid is open.\n";
 
 struct Options {
     std::string model = "sensor";
@@ -202,9 +209,22 @@ int main(int argc, char* argv[])
     }
 
     std::string error;
-    if (!transport.start(&error) || !transport.addUnrelatedDevices(static_cast<int>(options.unrelated), &error)) {
+    if (!transport.reserveDescriptors(SpareDescriptors, &error) || !transport.start(&error)
+        || !transport.addUnrelatedDevices(static_cast<int>(options.unrelated), &error)) {
         std::fprintf(stderr, "tessaro-uhid: %s\n", error.c_str());
         return 1;
+    }
+    // Root was needed for /dev/uhid alone: the models run without it, or not at all.
+    if (::geteuid() == 0) {
+        sim::UhidPrivileges::Identity identity;
+        if (!sim::UhidPrivileges::unprivilegedIdentity(&identity, &error)
+            || !sim::UhidPrivileges::drop(identity, &error)) {
+            std::fprintf(stderr, "tessaro-uhid: cannot give up root: %s\n", error.c_str());
+            transport.stop();
+            return 1;
+        }
+        std::fprintf(stderr, "tessaro-uhid: running as user %u, group %u\n", static_cast<unsigned>(identity.uid),
+                     static_cast<unsigned>(identity.gid));
     }
     std::fprintf(stderr, "tessaro-uhid: %s%s, %ld unrelated device(s); Ctrl+C ends\n",
                  options.noSensor ? "no sensor" : options.model.c_str(),

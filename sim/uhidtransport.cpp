@@ -48,16 +48,28 @@ std::string narrow(const std::wstring& text)
     return out;
 }
 
-// Opens /dev/uhid and creates one device; -1 on failure.
-int createKernelDevice(const std::string& name, const std::string& serial, std::uint16_t vendor,
-                       std::uint16_t product, std::string* error)
+int openUhid(std::string* error)
 {
     const int fd = ::open(UhidPath, O_RDWR | O_CLOEXEC);
-    if (fd < 0) {
-        if (error)
-            *error = systemError(UhidPath);
-        return -1;
+    if (fd < 0 && error)
+        *error = systemError(UhidPath);
+    return fd;
+}
+
+// Takes the kernel's events that a device left behind (its stop and close, queued while
+// it was destroyed), so that the next device on the descriptor does not get them.
+void drainEvents(int fd)
+{
+    pollfd waiting{fd, POLLIN, 0};
+    uhid_event event;
+    while (::poll(&waiting, 1, 0) > 0 && (waiting.revents & POLLIN) && ::read(fd, &event, sizeof event) > 0) {
     }
+}
+
+// Creates one device on an open /dev/uhid descriptor; false on failure.
+bool createKernelDevice(int fd, const std::string& name, const std::string& serial, std::uint16_t vendor,
+                        std::uint16_t product, std::string* error)
+{
     uhid_event event;
     std::memset(&event, 0, sizeof event);
     event.type = UHID_CREATE2;
@@ -74,10 +86,9 @@ int createKernelDevice(const std::string& name, const std::string& serial, std::
     if (!writeEvent(fd, event)) {
         if (error)
             *error = systemError("UHID_CREATE2");
-        ::close(fd);
-        return -1;
+        return false;
     }
-    return fd;
+    return true;
 }
 
 void destroyKernelDevice(int fd)
@@ -86,7 +97,6 @@ void destroyKernelDevice(int fd)
     std::memset(&event, 0, sizeof event);
     event.type = UHID_DESTROY;
     writeEvent(fd, event);
-    ::close(fd);
 }
 
 // Get/set report requests are not part of the protocol: refuse them at once, or the kernel
@@ -123,6 +133,8 @@ UhidTransport::UhidTransport() = default;
 UhidTransport::~UhidTransport()
 {
     stop();
+    for (const int fd : m_spare)
+        ::close(fd);
 }
 
 std::vector<std::uint8_t> UhidTransport::reportDescriptor()
@@ -196,10 +208,62 @@ void UhidTransport::stop()
         destroyNode(*node);
     m_nodes.clear();
     for (const int fd : m_unrelated)
-        destroyKernelDevice(fd);
+        destroyDevice(fd);
     m_unrelated.clear();
     ::close(m_wakeFd);
     m_wakeFd = -1;
+    std::lock_guard<std::mutex> spareGuard(m_spareMutex);
+    for (const int fd : m_spare)
+        ::close(fd);
+    m_spare.clear();
+}
+
+bool UhidTransport::reserveDescriptors(int count, std::string* error)
+{
+    std::lock_guard<std::mutex> guard(m_spareMutex);
+    for (int i = 0; i < count; ++i) {
+        const int fd = openUhid(error);
+        if (fd < 0)
+            return false;
+        m_spare.push_back(fd);
+    }
+    return true;
+}
+
+int UhidTransport::takeDescriptor(std::string* error)
+{
+    {
+        std::lock_guard<std::mutex> guard(m_spareMutex);
+        if (!m_spare.empty()) {
+            const int fd = m_spare.back();
+            m_spare.pop_back();
+            return fd;
+        }
+    }
+    return openUhid(error);
+}
+
+int UhidTransport::createDevice(const std::string& name, const std::string& serial, std::uint16_t vendor,
+                                std::uint16_t product, std::string* error)
+{
+    // A reused descriptor that refuses a second device is closed, and the next one tried.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const int fd = takeDescriptor(error);
+        if (fd < 0)
+            return -1;
+        if (createKernelDevice(fd, name, serial, vendor, product, error))
+            return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+void UhidTransport::destroyDevice(int fd)
+{
+    destroyKernelDevice(fd);
+    drainEvents(fd);
+    std::lock_guard<std::mutex> guard(m_spareMutex);
+    m_spare.push_back(fd);
 }
 
 bool UhidTransport::addUnrelatedDevices(int count, std::string* error)
@@ -207,11 +271,11 @@ bool UhidTransport::addUnrelatedDevices(int count, std::string* error)
     std::vector<int> created;
     for (int i = 0; i < count; ++i) {
         const auto product = static_cast<std::uint16_t>(UnrelatedFirstProductId + i);
-        const int fd = createKernelDevice("Unrelated HID " + std::to_string(i + 1),
-                                          "U" + std::to_string(i + 1), UnrelatedVendorId, product, error);
+        const int fd = createDevice("Unrelated HID " + std::to_string(i + 1), "U" + std::to_string(i + 1),
+                                    UnrelatedVendorId, product, error);
         if (fd < 0) {
             for (const int done : created)
-                destroyKernelDevice(done);
+                destroyDevice(done);
             return false;
         }
         created.push_back(fd);
@@ -227,7 +291,7 @@ bool UhidTransport::addUnrelatedDevices(int count, std::string* error)
 std::vector<UhidTransport::Output> UhidTransport::outputs() const
 {
     std::lock_guard<std::mutex> guard(m_mutex);
-    return m_outputs;
+    return std::vector<Output>(m_outputs.begin(), m_outputs.end());
 }
 
 void UhidTransport::clearOutputs()
@@ -352,7 +416,7 @@ std::unique_ptr<UhidTransport::Node> UhidTransport::createNode(const std::shared
     node->device = device;
     node->inputReader = device->openReader(&node->generation);
     const DeviceInfo& info = device->info();
-    node->fd = createKernelDevice(narrow(info.product), narrow(info.serial), info.vendorId, info.productId, error);
+    node->fd = createDevice(narrow(info.product), narrow(info.serial), info.vendorId, info.productId, error);
     if (node->fd < 0) {
         device->closeReader(node->inputReader);
         return nullptr;
@@ -367,7 +431,7 @@ void UhidTransport::destroyNode(Node& node)
     if (node.reader.joinable())
         node.reader.join();
     node.device->closeReader(node.inputReader);
-    destroyKernelDevice(node.fd);
+    destroyDevice(node.fd);
     node.fd = -1;
 }
 
@@ -394,6 +458,8 @@ void UhidTransport::handleEvent(Node& node)
         if (m_record) {
             std::lock_guard<std::mutex> guard(m_mutex);
             m_outputs.push_back(output);
+            if (m_outputs.size() > MaxLoggedReports)
+                m_outputs.pop_front();
         }
         // The model takes the report ID first, as hid_write hands it over.
         if (event.u.output.rtype == UHID_OUTPUT_REPORT && size > 0)

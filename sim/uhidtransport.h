@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -45,8 +46,13 @@ public:
     void setDeviceSetup(std::function<void(SimDevice&)> setup);
     // Called on the event thread for every output report (logging). Set it before start().
     void setOutputObserver(std::function<void(const Output&)> observer);
-    // Keeps every output report for outputs(); off by default (a long run would grow).
+    // Keeps the output reports for outputs(), the newest MaxLoggedReports; off by default.
     void setRecordOutputs(bool on);
+
+    // Opens /dev/uhid count times ahead, for the kernel devices to come: a process that
+    // gives up its privileges after start() can still create them (a descriptor is used
+    // again after its device is destroyed).
+    bool reserveDescriptors(int count, std::string* error);
 
     // Opens the wake-up channel, mirrors the bus as it is now and follows its changes.
     bool start(std::string* error);
@@ -77,6 +83,13 @@ private:
     void handleEvent(Node& node);
     void forwardInput(Node* node);
     void wake();
+    // A reserved /dev/uhid descriptor, or a newly opened one; -1 with the reason.
+    int takeDescriptor(std::string* error);
+    // A kernel device on a taken descriptor; -1 with the reason.
+    int createDevice(const std::string& name, const std::string& serial, std::uint16_t vendor,
+                     std::uint16_t product, std::string* error);
+    // Destroys the kernel device and keeps its descriptor for the next one.
+    void destroyDevice(int fd);
 
     std::function<void(SimDevice&)> m_setup;
     std::function<void(const Output&)> m_observer;
@@ -87,7 +100,9 @@ private:
     mutable std::mutex m_mutex;  // guards m_nodes, m_unrelated, m_outputs, m_opens
     std::vector<std::unique_ptr<Node>> m_nodes;
     std::vector<int> m_unrelated;
-    std::vector<Output> m_outputs;
+    std::mutex m_spareMutex;  // guards m_spare alone: devices are destroyed with m_mutex held
+    std::vector<int> m_spare;
+    std::deque<Output> m_outputs;
     int m_opens = 0;
 };
 

@@ -1,5 +1,7 @@
 // Matching of enumerated interfaces against the catalogue of supported devices.
+#include "device/datafile.h"
 #include "device/tessaro.h"
+#include "sensor/parameterfile.h"
 #include "simfixture.h"
 #include "testmain.h"
 
@@ -119,6 +121,26 @@ private slots:
         // A Latin-1 "é" in a note: replaced when decoded, the rest still read.
         QTest::newRow("stray byte") << QJsonDocument(QJsonObject{{QStringLiteral("devlist"), QJsonArray{SimFixture::sensorEntry()}}})
                                            .toJson().replace("\"devlist\"", "\"note\": \"caf\xe9\", \"devlist\"") << true;
+        QTest::newRow("over 1 MiB") << QJsonDocument(QJsonObject{{QStringLiteral("devlist"), QJsonArray{SimFixture::sensorEntry()}}})
+                                           .toJson().leftJustified(DataFile::MaxBytes + 1, ' ') << false;
+    }
+
+    // The catalogue names a parameter file of sensors/, not one elsewhere.
+    void parameterFileIsOneOfTheFolder_data()
+    {
+        QTest::addColumn<QString>("configfile");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("bare name") << "tessaro.json" << true;
+        QTest::newRow("parent folder") << "../tessaro.json" << false;
+        QTest::newRow("sub-folder") << "sub/tessaro.json" << false;
+    }
+
+    void parameterFileIsOneOfTheFolder()
+    {
+        QFETCH(QString, configfile);
+        for (const char* path : {"sensors/tessaro.json", "tessaro.json", "sensors/sub/tessaro.json"})
+            fixture->writeFile(QString::fromLatin1(path), "{}");
+        QTEST(!ParameterFile::read(configfile).isNull(), "read");
     }
 
     void badCatalogue()

@@ -8,8 +8,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QXmlStreamReader>
 
 #if !defined(TESSARO_APP_ID) || !defined(TESSARO_LAUNCHER_NAME) || !defined(TESSARO_UDEV_RULE_FILE)
@@ -114,6 +116,48 @@ private slots:
             const QString alias = QStringLiteral("usb:v%1p%2d*").arg(pair.left(4).toUpper(), pair.mid(5).toUpper());
             QVERIFY2(modaliases.contains(alias), qPrintable(alias));
         }
+    }
+
+    // Register names come from a parameter file and device paths from the system: the
+    // completion compares them as text. Expanded, these would run a command or match files.
+    void completionNeverExpandsWhatItOffers_data()
+    {
+        QTest::addColumn<QString>("line");    // the words typed, the last one being completed
+        QTest::addColumn<QString>("offered"); // one per line
+        QTest::newRow("get") << "tessaroctl get " << "sens:gain\nsens:gamma";
+        QTest::newRow("get, a prefix") << "tessaroctl get sens:gam" << "sens:gamma";
+        QTest::newRow("set") << "tessaroctl set sens:ga" << "sens:gain=\nsens:gamma=";
+        QTest::newRow("device") << "tessaroctl --device " << "/dev/hidraw3";
+    }
+
+    void completionNeverExpandsWhatItOffers()
+    {
+        QFETCH(QString, line);
+        // bash-completion's helpers as far as this completion needs them.
+        const QString script = QString::fromLatin1(R"sh(
+            _init_completion() { words=("${COMP_WORDS[@]}"); cword=$COMP_CWORD; cur=${words[cword]}; prev=${words[cword-1]}; }
+            tessaroctl() { if [[ $1 == list ]]; then printf '%s\n' "$DEVICES"; else printf '%s\n' "$NAMES"; fi; }
+            source "$1"
+            COMP_WORDS=("${@:2}"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+            _tessaroctl
+            printf '%s\n' "${COMPREPLY[@]}")sh");
+        QTemporaryDir folder;
+        QVERIFY(QFile(folder.filePath(QStringLiteral("sens:gaglob"))).open(QIODevice::WriteOnly));
+        QProcess bash;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("NAMES"), QString::fromLatin1(R"json({"registers": {
+            "sens:gain": 6, "sens:gamma": 1, "sens:ga$(touch${IFS}planted)": 0, "sens:ga`touch${IFS}planted`": 0,
+            "sens:ga*": 0}})json").replace(QLatin1String(", "), QLatin1String(",\n")));
+        environment.insert(QStringLiteral("DEVICES"), QStringLiteral("\"path\": \"/dev/hidraw3\"\n\"path\": \"$(touch${IFS}planted)\""));
+        bash.setProcessEnvironment(environment);
+        bash.setWorkingDirectory(folder.path());
+        bash.start(QStringLiteral("bash"), QStringList{"--norc", "--noprofile", "-c", script, "bash",
+                                                       SourceDir + QStringLiteral("data/completion/tessaroctl")}
+                                               + line.split(QLatin1Char(' ')));
+        QVERIFY(bash.waitForFinished(10000));
+        QCOMPARE(bash.readAllStandardError(), QByteArray());
+        QTEST(QString::fromUtf8(bash.readAllStandardOutput()).trimmed(), "offered");
+        QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("planted"))));
     }
 };
 

@@ -1,6 +1,8 @@
 // The real demo program as a process: exit status after a close and after a language change.
 #include "testmain.h"
 
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
@@ -15,7 +17,8 @@ private:
     const QString logFile = configHome.filePath(QStringLiteral("log"));
 
     // The program's debug output goes to a file, which a copy that it starts writes to as well.
-    int runDemo(const QString& action, const QString& messagePattern = QString())
+    // Started in folder, or in the test's own.
+    int runDemo(const QString& action, const QString& messagePattern = QString(), const QString& folder = QString())
     {
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
@@ -25,7 +28,9 @@ private:
         environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"), messagePattern);  // empty: the program's own
         program.setProcessEnvironment(environment);
         program.setStandardErrorFile(logFile);
-        program.start(QStringLiteral("./TessaroUtility-sim"), QStringList());
+        if (!folder.isEmpty())
+            program.setWorkingDirectory(folder);
+        program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/TessaroUtility-sim"), QStringList());
         if (!program.waitForFinished(20000))
             return -1;
         return program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -2;
@@ -54,6 +59,21 @@ private slots:
         const QRegularExpression absolute(QRegularExpression::escape(QStringLiteral(TESSARO_SOURCE_DIR))
                                           + QStringLiteral(R"(/\S+\.(cpp|h):\d)"));
         QVERIFY2(!absolute.match(log).hasMatch(), qPrintable(log));
+    }
+
+    // Started from a shared folder, the program takes its data from beside itself, not the
+    // files another user put there.
+    void dataFromBesideTheProgram()
+    {
+        QTemporaryDir shared;
+        QVERIFY(QDir(shared.path()).mkpath(QStringLiteral("lang")));
+        QFile planted(shared.filePath(QStringLiteral("lang/lang.json")));
+        QVERIFY(planted.open(QIODevice::WriteOnly));
+        planted.write(R"({"langs": [{"code": "nl", "file": "planted.json"}]})");
+        planted.close();
+        QCOMPARE(runDemo(QStringLiteral("quit"), QString(), shared.path()), 0);
+        const QString log = contents(logFile);
+        QVERIFY2(log.contains(QLatin1String("\"nl.json\"")) && !log.contains(QLatin1String("planted")), qPrintable(log));
     }
 
     void languageChangeEndsWithStatus12AndRestarts()

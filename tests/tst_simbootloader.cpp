@@ -119,6 +119,20 @@ private slots:
         QCOMPARE(loader->flash(0, 1)[0], std::uint8_t(0x03));
     }
 
+    // A long run (tessaro-uhid) keeps the newest addresses of each command, and counts them all.
+    void recordKeepsTheNewestRequests()
+    {
+        plug();
+        const int total = int(sim::MaxLoggedReports) + 3;
+        for (int i = 0; i < total; ++i)
+            QCOMPARE(exchange(SimBootloader::ReadBlock, std::uint32_t(i % 1024) * 32).at(0), '\x01');
+        QCOMPARE(loader->requestCount(SimBootloader::ReadBlock), total);
+        const std::vector<std::uint32_t> kept = loader->requestAddresses(SimBootloader::ReadBlock);
+        QCOMPARE(kept.size(), sim::MaxLoggedReports);
+        QCOMPARE(kept.front(), 3u * 32);
+        QCOMPARE(kept.back(), std::uint32_t((total - 1) % 1024) * 32);
+    }
+
     void requestsAtTheEdges_data()
     {
         QTest::addColumn<int>("command");

@@ -73,9 +73,14 @@ private slots:
         QCOMPARE(reply->readAll(), QByteArray("true\0junk", 9));
         service->setVerdicts(true, false);
         QCOMPARE(fetch(Check)->readAll(), QByteArray("true;false"));
+        // Valid gzip, whatever was asked for: Qt, left to itself, asks for it and unpacks it.
+        service->setGzip(Check, true);
+        QCOMPARE(fetch(Check)->readAll(), QByteArray("true;false"));
+        QCOMPARE(service->requests().constLast().acceptEncoding, QByteArray("gzip, deflate"));
         service->resetReplies();
+        QCOMPARE(fetch(Check)->readAll(), QByteArray("true;true"));
         QCOMPARE(fetch(Firmware)->readAll(), QByteArray("true"));
-        QCOMPARE(service->requests().size(), 3);
+        QCOMPARE(service->requests().size(), 5);
         QCOMPARE(service->requests().constFirst().path, Firmware);
         QCOMPARE(service->requests().constFirst().status, 500);
         service->clearRequests();

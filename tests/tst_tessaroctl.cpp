@@ -12,6 +12,7 @@
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QProcess>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QScopeGuard>
@@ -294,6 +295,51 @@ private slots:
         QCOMPARE(sensor->resetCount(), commits);
         if (arguments.constFirst() == QLatin1String("monitor"))
             QCOMPARE(result.out.count(QLatin1Char('\n')), arguments.at(2).toInt());
+    }
+
+    // Names in a parameter file are letters, digits and '_': a row with another character is
+    // refused with a message and nothing is sent for it, nor for a preset holding it.
+    void parameterFileNamesAreNames_data()
+    {
+        QTest::addColumn<QString>("module");
+        QTest::addColumn<QString>("regname");
+        QTest::addColumn<QString>("hostile");  // in no command sent
+        QTest::newRow(";") << "sens" << "gain;app:bootloader" << "gain;app";
+        QTest::newRow(":") << "sens" << "gain:write:expo:1" << "gain:write";
+        QTest::newRow("space") << "sens" << "gain x" << "gain x";
+        QTest::newRow("; in the module") << "app:bootloader;sens" << "gain" << "bootloader;sens";
+        QTest::newRow("empty") << "sens" << "" << ":read:;";
+    }
+
+    void parameterFileNamesAreNames()
+    {
+        QFETCH(QString, module);
+        QFETCH(QString, regname);
+        QFETCH(QString, hostile);
+        QFile shipped(QStringLiteral(TESSARO_SOURCE_DIR "/data/sensors/tessaro_t1.json"));
+        QVERIFY(shipped.open(QIODevice::ReadOnly));
+        QJsonObject model = QJsonDocument::fromJson(shipped.readAll()).object();
+        const QJsonObject row{{"name", "Evil"}, {"type", "int"}, {"module", module}, {"regname", regname},
+                              {"min", "0"}, {"max", "9"}, {"value", "1"}};
+        QJsonArray advanced = model.value("parameters_advanced").toArray();
+        advanced.append(row);
+        model.insert("parameters_advanced", advanced);
+        QJsonArray presets = model.value("parameters_simple").toArray();
+        presets.append(QJsonObject{{"name", "Evil"}, {"parameters", QJsonArray{QJsonObject{
+            {"module", "sens"}, {"regname", "gain"}, {"value", "2"}}, row}}});
+        model.insert("parameters_simple", presets);
+        fixture->writeFile(QStringLiteral("sensors/tessaro_t1.json"), QJsonDocument(model).toJson());
+        setUpBench(Bench::OneSensor);
+        const Result all = run({"dump"});
+        QCOMPARE(all.status, int(CtlExit::Ok));
+        QVERIFY2(all.err.contains(QStringLiteral("row \"%1:%2\" refused: module and register names hold only letters, "
+                                                 "digits and _").arg(module, regname)), qPrintable(all.err));
+        QCOMPARE(run({"preset", "Evil"}).status, int(CtlExit::RefusedInput));
+        const QStringList sent = SimFixture::commands(*sensor);
+        QVERIFY(!sent.isEmpty());
+        for (const QString& command : sent)
+            QVERIFY2(command.count(QLatin1Char(';')) == 1 && !command.contains(hostile), qPrintable(command));
+        QCOMPARE(writesReceived(*sensor), QStringList());
     }
 
     void dumpCopiesOneSensorToAnother()

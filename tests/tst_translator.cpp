@@ -8,6 +8,8 @@
 #include <QRegularExpression>
 #include <QScopeGuard>
 
+#include <sys/stat.h>
+
 #include <optional>
 
 namespace {
@@ -54,8 +56,7 @@ private slots:
             write(CataloguePath, second);
         else {
             QVERIFY(QFile::remove(CataloguePath));
-            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^error code = [1-9][0-9]*$")));
-            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^error string = \".+\"$")));
+            QTest::ignoreMessage(QtDebugMsg, QRegularExpression(QStringLiteral("^language catalogue not read .*lang.json$")));
         }
         const LangMap languages = translator.getAvaibleLanguages();
         QTEST(QStringList(languages.keys()), "codes");
@@ -90,6 +91,40 @@ private slots:
         translator.getAvaibleLanguages();
         translator.loadLanguage(QStringLiteral("nl"));
         QTEST(translator.translate("viewMain", key.constData()), "shown");
+    }
+
+    // A language's file is one of the language folder, a regular file of at most 1 MiB.
+    void languageFileStaysInItsFolder_data()
+    {
+        QTest::addColumn<QString>("file");    // as the catalogue names it
+        QTest::addColumn<QString>("written"); // where the texts lie; "fifo": a named pipe at lang/nl.json
+        QTest::addColumn<int>("size");        // padded with spaces to this size
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("in the folder") << "nl.json" << "lang/nl.json" << 0 << "Bestand";
+        QTest::newRow("1 MiB") << "nl.json" << "lang/nl.json" << (1 << 20) << "Bestand";
+        QTest::newRow("over 1 MiB") << "nl.json" << "lang/nl.json" << (1 << 20) + 1 << "[menu:file]";
+        QTest::newRow("a named pipe") << "nl.json" << "fifo" << 0 << "[menu:file]";
+        QTest::newRow("parent folder") << "../nl.json" << "nl.json" << 0 << "[menu:file]";
+        QTest::newRow("sub-folder") << "x/nl.json" << "lang/x/nl.json" << 0 << "[menu:file]";
+    }
+
+    void languageFileStaysInItsFolder()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, written);
+        QFETCH(int, size);
+        const QByteArray texts = R"({"tr": [{"id": "[menu:file]", "tr": "Bestand"}]})";
+        if (written == "fifo") {
+            QDir().mkpath(QStringLiteral("lang"));
+            QCOMPARE(::mkfifo("lang/nl.json", 0600), 0);
+        } else {
+            write(written, texts.leftJustified(size, ' '));
+        }
+        write(CataloguePath, langs(R"({"code": "nl", "file": ")" + file.toUtf8() + R"("})"));
+        tessaroTranslator translator;
+        translator.getAvaibleLanguages();
+        translator.loadLanguage(QStringLiteral("nl"));
+        QTEST(translator.translate("viewMain", "[menu:file]"), "shown");
     }
 
     // Only the key counts; the table is the last loaded language's alone.

@@ -22,6 +22,7 @@
 #include <QActionGroup>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileInfo>
 #include <QFile>
 #include <QFontMetrics>
 #include <QJsonObject>
@@ -122,6 +123,33 @@ private slots:
     }
 
     void cleanup() { fixture.reset(); }
+
+    // Only the program's own keys, of their own types, and only from a file of the size the
+    // program writes without stored objects: QSettings would build any "@Variant(...)" as it
+    // parses (a list as long as it claims).
+    void settingsFileIsReadWithCare_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("language");
+        QTest::newRow("text") << QByteArray("lang=en\n") << "en";
+        QTest::newRow("not text") << QByteArray("lang=@Size(10 20)\n") << "nl";
+        QTest::newRow("a stored object") << QByteArray("lang=en\nx=@Variant(\\0\\0\\0\\n\\xff\\xff\\xff\\xff)\n") << "nl";
+        QTest::newRow("8 KiB") << QByteArray("lang=en\n").leftJustified(8 * 1024, ';') << "en";
+        QTest::newRow("over 8 KiB") << QByteArray("lang=en\n").leftJustified(8 * 1024 + 1, ';') << "nl";
+    }
+
+    void settingsFileIsReadWithCare()
+    {
+        QFETCH(QByteArray, content);
+        QFile file(appSettings::filePath());
+        QDir().mkpath(QFileInfo(file).path());
+        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size());
+        file.close();
+        QTEST(appSettings().language(), "language");
+        QCOMPARE(QFile::exists(appSettings::filePath() + ".refused"),
+                 content.size() > appSettings::MaxFileBytes || content.contains("@Variant"));
+        QFile::remove(appSettings::filePath() + ".refused");
+    }
 
     void storedGeometryStaysOnScreen_data()
     {

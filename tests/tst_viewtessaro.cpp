@@ -27,7 +27,7 @@
 
 namespace {
 
-// Entries that are no parameter or of an unknown type get no editor.
+// Entries that are no parameter, of an unknown type or with a name that is no name get no editor.
 const char* const Model = R"({
   "parameters_system": [
     {"name": "Detection", "parameters": [{"name": "Gain", "type": "int", "regname": "gain", "module": "sens",
@@ -38,8 +38,10 @@ const char* const Model = R"({
         {"name": "Power", "type": "int", "regname": "power", "module": "pen", "min": "0", "max": "255"},
         {"name": "Beep", "type": "bool", "regname": "beep", "module": "pen"}]}],
   "parameters_advanced": [{"name": "Threshold", "type": "int", "regname": "thr", "module": "sens", "min": "0",
-      "max": "255"}, 7, {"name": "Level", "type": "int", "regname": "level", "module": "sens", "min": "0", "max": "255"}],
-  "parameters_simple": [{"name": "Bright", "info": "For <b>bright</b>\n rooms", "parameters": [
+      "max": "255"}, 7, {"name": "Level", "type": "int", "regname": "level", "module": "sens", "min": "0", "max": "255"},
+      {"name": "Two commands", "type": "bool", "regname": "thr;app:bootloader", "module": "sens"}],
+  "parameters_simple": [{"name": "Bright", "info": "For <b>bright</b>
+ rooms", "parameters": [
       {"module": "sens", "regname": "gain", "value": "12abc"}, {"module": "pen", "regname": "power", "value": "3"},
       {"module": "sens", "regname": "thr", "value": "40"}]}, {"name": "Empty"}],
   "setting_easy_sensor_man": "thrman", "setting_easy_sensor_auto": "thrauto",
@@ -142,6 +144,7 @@ private slots:
         QTRY_COMPARE(requestsFrom(shown.at(0)).size(), 1);
         QCOMPARE(requestsFrom(shown.at(0)).constFirst().path + requestsFrom(shown.at(0)).constFirst().identity.join(';'),
                  "/utility/check.php" + shown.mid(0, 3).join(';') + ";UTIL 2.2");
+        QCOMPARE(requestsFrom(shown.at(0)).constFirst().acceptEncoding, QByteArray("identity"));
         QTRY_VERIFY(!view->checkRequest->isPending());
     }
 
@@ -157,29 +160,36 @@ private slots:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
-        QTest::addColumn<bool>("endless");  // read only as far as it matters, then dropped
+        QTest::addColumn<QString>("serving");  // "", "endless" (read only as far as it matters) or "gzip"
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<QString>("software");
         const QString current = QStringLiteral("[info:sensor:uptodate]");
         const QString newSoft = QStringLiteral("[menu:info:about:newsoft]");
-        QTest::newRow("current, newer tool") << QByteArray("true;false") << 200 << false << current << newSoft;
-        QTest::newRow("newer firmware only") << QByteArray("false") << 200 << false << "[info:sensor:newfirm]" << "";
-        QTest::newRow("both current") << QByteArray("true;true") << 200 << false << current << "[menu:info:about:uptodate]";
-        QTest::newRow("unexpected") << QByteArray("yes;TRUE") << 200 << false << "" << "";
-        QTest::newRow("zero byte") << QByteArray("true\0;false", 11) << 200 << false << current << "";
-        QTest::newRow("endless") << QByteArray("true;false") << 200 << true << current << newSoft;
-        QTest::newRow("server error") << QByteArray("true;true") << 500 << false << "" << "";
+        // Longer than the part of an answer that is read.
+        const QByteArray bothNew = "false;false;" + QByteArray(64 * 1024, ' ');
+        QTest::newRow("current, newer tool") << QByteArray("true;false") << 200 << "" << current << newSoft;
+        QTest::newRow("newer firmware only") << QByteArray("false") << 200 << "" << "[info:sensor:newfirm]" << "";
+        QTest::newRow("both current") << QByteArray("true;true") << 200 << "" << current << "[menu:info:about:uptodate]";
+        QTest::newRow("unexpected") << QByteArray("yes;TRUE") << 200 << "" << "" << "";
+        QTest::newRow("zero byte") << QByteArray("true\0;false", 11) << 200 << "" << current << "";
+        QTest::newRow("endless") << QByteArray("true;false") << 200 << "endless" << current << newSoft;
+        QTest::newRow("server error") << QByteArray("true;true") << 500 << "" << "" << "";
+        QTest::newRow("long error page") << bothNew << 500 << "" << "" << "";
+        QTest::newRow("not found, long") << bothNew << 404 << "" << "" << "";
+        // Would be unpacked whole before the first read; it is not even asked for.
+        QTest::newRow("gzip-encoded") << bothNew << 200 << "gzip" << "" << "";
     }
 
     void checkReplies()
     {
         QFETCH(QByteArray, body);
         QFETCH(int, status);
-        QFETCH(bool, endless);
+        QFETCH(QString, serving);
         QFETCH(QString, firmware);
         QFETCH(QString, software);
         service->setReply(StandInService::CheckPath, body, status);
-        service->setEndless(StandInService::CheckPath, endless);
+        service->setEndless(StandInService::CheckPath, serving == "endless");
+        service->setGzip(StandInService::CheckPath, serving == "gzip");
         buildView();
         QTRY_VERIFY(!view->checkRequest->isPending());
         QCOMPARE(view->firmwareStatusText + '|' + view->softwareStatusText, firmware + '|' + software);

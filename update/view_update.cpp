@@ -38,7 +38,7 @@ std::function<QString(QWidget*, const QString&, const QString&, const QString&)>
 QString view_update::imageFolder()
 {
     // Never the program's own folder, where the dialog would start by default.
-    const QString folder = appSettings().value(QLatin1String(appSettings::ImageFolderKey)).toString();
+    const QString folder = appSettings().text(QLatin1String(appSettings::ImageFolderKey));
     if (!folder.isEmpty() && QFileInfo(folder).isDir())
         return folder;
     return QDir::homePath();
