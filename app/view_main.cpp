@@ -6,6 +6,7 @@
 #include "view_about.h"
 #include "device/tessaro.h"
 #include "sensor/view_tessaro.h"
+#include "translatedtext.h"
 #include "update/flashlog.h"
 #include "update/bootloader.h"
 #include "update/view_dialogupdate.h"
@@ -34,6 +35,7 @@
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QThreadPool>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -50,6 +52,7 @@ const QSize VisiblePart(100, 50);
 const char* const IconPath = "rc/tessaro_icon.png";
 // A passing message in the status bar gives the device state its place back after this.
 constexpr int StatusMessageMs = 15000;
+constexpr int CountdownStepMs = 1000;
 }
 
 // The catalogue's language names carry no mnemonic: each gets the first of its letters
@@ -85,8 +88,14 @@ viewMain::viewMain(QWidget* parent)
     setWindowIcon(QIcon(QString::fromLatin1(IconPath)));
     setWindowTitle(tr("[title]"));
 
-    viewStack = new QStackedWidget(this);
-    setCentralWidget(viewStack);
+    auto* central = new QWidget(this);
+    auto* centralLayout = new QVBoxLayout(central);
+    centralLayout->setContentsMargins(0, 0, 0, 0);
+    viewStack = new QStackedWidget(central);
+    centralLayout->addWidget(viewStack, 1);
+    centralLayout->addWidget(buildFlashReport());
+    setCentralWidget(central);
+    connect(viewStack, &QStackedWidget::currentChanged, this, &viewMain::showFlashReportWithPage);
 
     device = new tessaro(this);
     dialogUpdate = std::make_unique<view_dialogupdate>(device);
@@ -96,8 +105,9 @@ viewMain::viewMain(QWidget* parent)
 
     prompt = new QLabel(tr("[tsro_connect]"));
     connectLayout = new QVBoxLayout;
+    prompt->setWordWrap(true);
+    prompt->setAlignment(Qt::AlignCenter);
     connectLayout->addWidget(prompt, 0, Qt::AlignHCenter | Qt::AlignVCenter);
-    connectLayout->addWidget(buildFlashReport());
     connectPage = new QFrame;
     connectPage->setLayout(connectLayout);
     viewStack->addWidget(connectPage);
@@ -110,6 +120,10 @@ viewMain::viewMain(QWidget* parent)
     statusBar()->addWidget(deviceState, 1);
     connect(device, &tessaro::busStateChanged, this, &viewMain::showDeviceState);
     showDeviceState();
+
+    returnTimer = new QTimer(this);
+    returnTimer->setInterval(CountdownStepMs);
+    connect(returnTimer, &QTimer::timeout, this, &viewMain::showReturnWait);
 
     // A device that is already plugged in gets its view before the window is first shown.
     emit doHotPlugEvent();
@@ -148,7 +162,7 @@ void viewMain::buildMenus()
     infoMenu->addSeparator();
     connect(infoMenu->addAction(tr("[menu:info:about]")), &QAction::triggered, this, &viewMain::openAbout);
 
-    connect(exitAction, &QAction::triggered, this, &QWidget::close);
+    connect(exitAction, &QAction::triggered, this, &viewMain::exitProgram);
     connect(updateAction, &QAction::triggered, this, &viewMain::updateFirmware);
 }
 
@@ -210,6 +224,7 @@ QGroupBox* viewMain::buildFlashReport()
     flashReportPhase->setWordWrap(true);
     layout->addWidget(flashReportPhase);
     flashReportList = new QListWidget;
+    flashReportList->setObjectName(QStringLiteral("flashReportList"));
     layout->addWidget(flashReportList);
     layout->addWidget(new QLabel(tr("[flashreport:log]")));
     auto* logPath = new QLabel(QDir::toNativeSeparators(FlashLog::filePath()));
@@ -218,7 +233,10 @@ QGroupBox* viewMain::buildFlashReport()
     layout->addWidget(logPath);
     auto* dismiss = new QPushButton(tr("[flashreport:dismiss]"));
     layout->addWidget(dismiss, 0, Qt::AlignRight);
-    connect(dismiss, &QPushButton::clicked, flashReport, &QWidget::hide);
+    connect(dismiss, &QPushButton::clicked, this, [this] {
+        flashReportPending = false;
+        flashReport->hide();
+    });
     flashReport->hide();
     return flashReport;
 }
@@ -230,7 +248,16 @@ void viewMain::showFlashReport(const QString& phase, const QStringList& lines)
     flashReportList->clear();
     flashReportList->addItems(lines);
     flashReportList->scrollToBottom();
-    flashReport->show();
+    flashReportPending = true;
+    showFlashReportWithPage();
+}
+
+void viewMain::showFlashReportWithPage()
+{
+    // Kept across the unit's return in its bootloader, where the dialog's "see the main
+    // window" points; the sensor view needs the room and means the unit runs again.
+    QWidget* page = viewStack->currentWidget();
+    flashReport->setVisible(flashReportPending && (page == connectPage || qobject_cast<view_update*>(page)));
 }
 
 void viewMain::showDeviceView(QWidget* view)
@@ -243,6 +270,7 @@ void viewMain::showDeviceView(QWidget* view)
 
 void viewMain::connected()
 {
+    endReturnWait();
     const QString& type = device->deviceType;
     if (type == QLatin1String(TessaroLink::TypeSensor)) {
         auto* view = new view_tessaro(connectPage, device);
@@ -269,7 +297,7 @@ void viewMain::connected()
         flashingView = view;
         watchFlashing(view->loader.data());
         showDeviceView(view);
-        connect(dialogUpdate.get(), &view_dialogupdate::updateFile, view->updateButton, &QPushButton::click);
+        connect(dialogUpdate.get(), &view_dialogupdate::updateFile, view, &view_update::flashFile);
         connect(view, &view_update::updateEnded, dialogUpdate.get(), &view_dialogupdate::flashingEnded);
         emit dialogUpdate->bootloaderStage();
     }
@@ -318,6 +346,8 @@ void viewMain::watchFlashing(bootloader* loader)
     // Both come on the GUI thread, right after the busy flag has changed.
     connect(loader, &bootloader::hotplugtimer, this, &viewMain::followFlashing);
     connect(loader, &bootloader::updateFinished, this, &viewMain::followFlashing);
+    // After the view's own connection: its phase line is up to date when this reads it.
+    connect(loader, &bootloader::phaseChanged, this, [this](bootloader::Phase phase) { followPhase(phase); });
 }
 
 bool viewMain::flashing() const
@@ -332,11 +362,73 @@ void viewMain::followFlashing()
     const bool idle = !flashing();
     languageGroup->setEnabled(idle);
     exitAction->setEnabled(idle);
+    dialogUpdate->setFlashing(!idle);
+}
+
+void viewMain::followPhase(int phase)
+{
+    switch (phase) {
+    case bootloader::Starting:
+    case bootloader::Restarting:
+        // The unit is about to leave the bus: the state line says so, not "bootloader".
+        stateOverride = flashingView ? flashingView->phaseLabel->text() : QString();
+        showDeviceState();
+        break;
+    case bootloader::Done:
+        awaitReturn("[flash:returning:new]");
+        break;
+    case bootloader::Restarted:
+        awaitReturn("[flash:returning:present]");
+        break;
+    case bootloader::Failed:
+    case bootloader::NotStarted:
+        stateOverride.clear();
+        showDeviceState();
+        break;
+    default:
+        break;
+    }
+}
+
+void viewMain::awaitReturn(const char* waitingKey)
+{
+    returnKey = waitingKey;
+    returnDeadline.setRemainingTime(returnWaitMs);
+    returnTimer->start();
+    showReturnWait();
+}
+
+void viewMain::showReturnWait()
+{
+    QString text;
+    if (returnDeadline.hasExpired()) {
+        returnTimer->stop();
+        text = tr("[flash:noreturn]");
+    } else {
+        const qint64 secondsLeft = (returnDeadline.remainingTime() + CountdownStepMs - 1) / CountdownStepMs;
+        text = fillTranslation(tr(returnKey), {QString::number(secondsLeft)});
+    }
+    // Between the bootloader's exit and the sensor's return nothing is on the bus: the
+    // window says what it waits for rather than "connect a sensor".
+    prompt->setText(text);
+    stateOverride = text;
+    showDeviceState();
+}
+
+void viewMain::endReturnWait()
+{
+    if (!returnKey)
+        return;
+    returnKey = nullptr;
+    returnTimer->stop();
+    prompt->setText(tr("[tsro_connect]"));
+    stateOverride.clear();
+    showDeviceState();
 }
 
 void viewMain::showDeviceState()
 {
-    deviceState->setText(device->busState().text());
+    deviceState->setText(stateOverride.isEmpty() ? device->busState().text() : stateOverride);
 }
 
 void viewMain::changeLang(QAction* action)
@@ -395,6 +487,7 @@ void viewMain::openRegistration()
 void viewMain::openAbout()
 {
     auto* about = new view_about;
+    aboutWindows << about;
     about->showNormal();
     about->statusLabel->setText(aboutStatus());
 }
@@ -416,12 +509,26 @@ void viewMain::saveGeometryToSettings()
     settings.endGroup();
 }
 
+void viewMain::exitProgram()
+{
+    if (close())
+        QCoreApplication::quit();
+}
+
 void viewMain::closeEvent(QCloseEvent* event)
 {
     if (flashing()) {
+        statusBar()->showMessage(tr("[flash:closerefused]"), StatusMessageMs);
         event->ignore();
         return;
     }
     saveGeometryToSettings();
+    // Windows of their own would keep the program running without its main window.
+    dialogUpdate->close();
+    for (const QPointer<view_about>& about : qAsConst(aboutWindows)) {
+        if (about)
+            about->deleteLater();
+    }
+    aboutWindows.clear();
     event->accept();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDeadlineTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -15,7 +16,9 @@ class QListWidget;
 class QStackedWidget;
 class QVBoxLayout;
 class bootloader;
+class QTimer;
 class tessaro;
+class view_about;
 class view_dialogupdate;
 class view_legacy;
 class view_tessaro;
@@ -47,6 +50,11 @@ public:
     // The one update dialog: a top-level window of its own, hidden until asked for.
     view_dialogupdate* updateDialog() const { return dialogUpdate.get(); }
 
+    // How long the window counts down for a sensor that restarts from its bootloader
+    // (default ReturnWaitMs) before it says that the sensor has not come back.
+    static constexpr int ReturnWaitMs = 30000;
+    void setReturnWaitMs(int ms) { returnWaitMs = ms; }
+
 signals:
     void doHotPlugEvent();
 
@@ -60,6 +68,8 @@ public slots:
     void openSupport();
     void openRegistration();
     void updateFirmware();
+    // File → Exit: closes the window and with it the program, whatever other window is open.
+    void exitProgram();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -72,6 +82,11 @@ private:
     void watchFlashing(bootloader* loader);
     bool flashing() const;
     void followFlashing();
+    void followPhase(int phase);
+    void awaitReturn(const char* waitingKey);
+    void showReturnWait();
+    void endReturnWait();
+    void showFlashReportWithPage();
     void showDeviceView(QWidget* view);
     QGroupBox* buildFlashReport();
     void showFlashReport(const QString& phase, const QStringList& lines);
@@ -87,8 +102,17 @@ private:
     QGroupBox* flashReport = nullptr;
     QLabel* flashReportPhase = nullptr;
     QListWidget* flashReportList = nullptr;
-    // The status bar's line: what is on the bus, always.
+    // Below every page, shown with the connect and flashing pages until dismissed.
+    bool flashReportPending = false;
+    // The status bar's line: what is on the bus, or what the window waits for.
     QLabel* deviceState = nullptr;
+    QString stateOverride;
+    // The countdown for a sensor restarting from its bootloader.
+    QTimer* returnTimer = nullptr;
+    QDeadlineTimer returnDeadline;
+    const char* returnKey = nullptr;
+    int returnWaitMs = ReturnWaitMs;
+    QList<QPointer<view_about>> aboutWindows;
     QPointer<view_tessaro> sensorView;
     QPointer<view_update> flashingView;
     QPointer<view_legacy> legacyView;

@@ -7,13 +7,15 @@
 #include <QStringList>
 
 class bootloader;
+class QJsonObject;
 class tessaroCtl;
 
 // tessaroctl flash: checks the image, brings the chosen unit into its bootloader (or uses
 // the bootloader already there), runs the bootloader class's own sequence (its checks of
 // size and geometry come before any erase), and waits for the sensor to come back with
 // its new firmware. Only a run that the bootloader reports as verified, followed by the
-// sensor's return, ends with status 0.
+// sensor's return, ends with status 0. A unit sent to its bootloader here whose image is
+// refused before anything is erased is started again on the firmware it had.
 class ctlFlash
 {
 public:
@@ -29,7 +31,12 @@ private:
     bool waitForNew(const QString& type, QSet<QString> before, ctlDevice* found, int* status, const QString& what);
     // Identities (tessaro::deviceIdentity) of the devices of that type on the bus.
     QSet<QString> presentKeys(const QString& type) const;
-    int runBootloader(ctlDevice loaderDevice);
+    // sentHere: this run sent the unit into its bootloader, so the firmware in its flash
+    // ran a moment ago; an image refused before any erase then starts it again.
+    int runBootloader(ctlDevice loaderDevice, bool sentHere);
+    // Waits for the end of the sequence the bootloader has started; its outcome.
+    static bool waitForSequence(bootloader* loader);
+    int restartPresentFirmware(bootloader* loader, const QSet<QString>& sensorsBefore, QJsonObject result);
     void showStatusLine(const QString& line);
     void showProgress(int percent);
     void endProgressLine();
