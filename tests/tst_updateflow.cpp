@@ -61,7 +61,8 @@ private:
     // A flashing page shown: its wait before erasing shortened through the view's setter.
     void takePage()
     {
-        auto* view = qobject_cast<view_update*>(currentPage());
+        // Not while the window goes (it closes the link on its way).
+        auto* view = window ? qobject_cast<view_update*>(currentPage()) : nullptr;
         if (!view)
             return;
         choices << view;

@@ -11,6 +11,7 @@
 #include "sensor/view_tessaro.h"
 #include "sim/simbootloader.h"
 #include "update/bootloader.h"
+#include "update/view_dialogupdate.h"
 #include "update/view_update.h"
 #include "simfixture.h"
 #include "serviceaddress.h"
@@ -23,6 +24,7 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSlider>
@@ -341,10 +343,50 @@ private slots:
         }
         window.close();
         QVERIFY(restarts.isEmpty() && window.isVisible());
+        // The refusal says why; the page says not to unplug (the dialog may be behind the
+        // window), and the dialog can neither start another run nor go away.
+        QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("[flash:closerefused]"));
+        QTRY_VERIFY(view->unplugWarning->isVisible());
+        view_dialogupdate* dialog = window.updateDialog();
+        QVERIFY(!dialog->useFileButton->isEnabled() && !dialog->cancelButton->isEnabled());
 
         QTRY_VERIFY_WITH_TIMEOUT(!sequence->isBusy(), 30000);
         for (QAction* entry : qAsConst(entries))
             QVERIFY(entry->isEnabled());
+        QVERIFY(dialog->useFileButton->isEnabled() && dialog->cancelButton->isEnabled());
+    }
+
+    // Esc closes the update dialog and the About window; Exit ends the program with both open.
+    void exitEndsTheProgram()
+    {
+        viewMain window;
+        window.show();
+        QAction* about = findAction(&window, QStringLiteral("[menu:info:about]"));
+        view_dialogupdate* dialog = window.updateDialog();
+        for (int round = 0; round < 2; ++round) {
+            window.updateFirmware();
+            about->trigger();
+            QPointer<view_about> aboutWindow;
+            const auto topLevels = QApplication::topLevelWidgets();
+            for (QWidget* widget : topLevels) {
+                if (!aboutWindow)
+                    aboutWindow = qobject_cast<view_about*>(widget);
+            }
+            QVERIFY(dialog->isVisible() && aboutWindow->isVisible());
+            if (round == 1)
+                break;
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            QTest::keyClick(aboutWindow, Qt::Key_Escape);
+            QVERIFY(!dialog->isVisible());
+            QTRY_VERIFY(aboutWindow.isNull());
+        }
+        QTimer::singleShot(0, findAction(&window, QStringLiteral("[menu:file:exit]")), &QAction::trigger);
+        // Only if Exit left the program running.
+        QTimer stillRunning;
+        connect(&stillRunning, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        stillRunning.start(5000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(!dialog->isVisible());
     }
 
     // Without a sensor view the identity last shown stands in; each About click opens a window.
