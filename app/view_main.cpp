@@ -53,6 +53,7 @@ const char* const IconPath = "rc/tessaro_icon.png";
 // A passing message in the status bar gives the device state its place back after this.
 constexpr int StatusMessageMs = 15000;
 constexpr int CountdownStepMs = 1000;
+constexpr int ReportMargin = 11;
 }
 
 // The catalogue's language names carry no mnemonic: each gets the first of its letters
@@ -105,7 +106,6 @@ viewMain::viewMain(QWidget* parent)
 
     prompt = new QLabel(tr("[tsro_connect]"));
     connectLayout = new QVBoxLayout;
-    prompt->setWordWrap(true);
     prompt->setAlignment(Qt::AlignCenter);
     connectLayout->addWidget(prompt, 0, Qt::AlignHCenter | Qt::AlignVCenter);
     connectPage = new QFrame;
@@ -216,9 +216,14 @@ void viewMain::restoreGeometryFromSettings()
     move(pos);
 }
 
-QGroupBox* viewMain::buildFlashReport()
+QWidget* viewMain::buildFlashReport()
 {
+    // The pages bring their own margins; the report gets the same.
+    flashReportArea = new QWidget;
+    auto* areaLayout = new QVBoxLayout(flashReportArea);
+    areaLayout->setContentsMargins(ReportMargin, 0, ReportMargin, ReportMargin);
     flashReport = new QGroupBox(tr("[flashreport:title]"));
+    areaLayout->addWidget(flashReport);
     auto* layout = new QVBoxLayout(flashReport);
     flashReportPhase = new QLabel;
     flashReportPhase->setWordWrap(true);
@@ -235,10 +240,10 @@ QGroupBox* viewMain::buildFlashReport()
     layout->addWidget(dismiss, 0, Qt::AlignRight);
     connect(dismiss, &QPushButton::clicked, this, [this] {
         flashReportPending = false;
-        flashReport->hide();
+        flashReportArea->hide();
     });
-    flashReport->hide();
-    return flashReport;
+    flashReportArea->hide();
+    return flashReportArea;
 }
 
 void viewMain::showFlashReport(const QString& phase, const QStringList& lines)
@@ -257,7 +262,7 @@ void viewMain::showFlashReportWithPage()
     // Kept across the unit's return in its bootloader, where the dialog's "see the main
     // window" points; the sensor view needs the room and means the unit runs again.
     QWidget* page = viewStack->currentWidget();
-    flashReport->setVisible(flashReportPending && (page == connectPage || qobject_cast<view_update*>(page)));
+    flashReportArea->setVisible(flashReportPending && (page == connectPage || qobject_cast<view_update*>(page)));
 }
 
 void viewMain::showDeviceView(QWidget* view)
@@ -518,7 +523,9 @@ void viewMain::exitProgram()
 void viewMain::closeEvent(QCloseEvent* event)
 {
     if (flashing()) {
-        statusBar()->showMessage(tr("[flash:closerefused]"), StatusMessageMs);
+        // On the state line, which wraps; the run's next phase or its end replaces it.
+        stateOverride = tr("[flash:closerefused]");
+        showDeviceState();
         event->ignore();
         return;
     }

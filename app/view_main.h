@@ -88,7 +88,7 @@ private:
     void endReturnWait();
     void showFlashReportWithPage();
     void showDeviceView(QWidget* view);
-    QGroupBox* buildFlashReport();
+    QWidget* buildFlashReport();
     void showFlashReport(const QString& phase, const QStringList& lines);
     void showDeviceState();
     void detachFromDevice(QWidget* view);
@@ -99,6 +99,7 @@ private:
     QVBoxLayout* connectLayout = nullptr;
     QLabel* prompt = nullptr;
     // The last flashing run's lines, kept on the connect page once its view has gone.
+    QWidget* flashReportArea = nullptr;
     QGroupBox* flashReport = nullptr;
     QLabel* flashReportPhase = nullptr;
     QListWidget* flashReportList = nullptr;

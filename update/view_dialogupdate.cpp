@@ -167,6 +167,8 @@ void view_dialogupdate::setFlashing(bool running)
     useFileButton->setEnabled(!running);
     cancelButton->setEnabled(!running);
     busyLabel->setVisible(running);
+    // As the status label: the window grows to show the wrapped lines whole.
+    busyLabel->setMinimumHeight(running ? busyLabel->heightForWidth(qMax(busyLabel->width(), StatusMinimumWidth)) : 0);
 }
 
 QString view_dialogupdate::imageProblem(const QString& path)
