@@ -41,9 +41,6 @@ public:
     bool updatePending = false;
     bool internetOk = false;
 
-    // The file chosen with the use-file button, flashed when the bootloader appears.
-    QString chosenImage() const { return imagePath; }
-
 public slots:
     // The flashing view's run has ended (view_update::updateEnded).
     void flashingEnded(bool ok, bool cancelled);
@@ -98,6 +95,7 @@ private:
     // A run was started from this dialog and has not ended yet.
     bool flashStarted = false;
     bool flashing = false;
+    // The file chosen with the use-file button, flashed when the bootloader appears.
     QString imagePath;
     // One manager for the dialog's requests (their parent), one request of each kind at a time.
     QNetworkAccessManager* network = nullptr;
