@@ -3,6 +3,7 @@
 #include "serviceidentity.h"
 
 #include <QFont>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -26,6 +27,7 @@ view_about::view_about(QWidget* parent)
     : QWidget(parent)
 {
     setWindowTitle(QStringLiteral("About"));
+    setAttribute(Qt::WA_DeleteOnClose);
 
     auto* layout = new QVBoxLayout(this);
     auto* title = new QLabel(tr("[title]"), this);
@@ -50,4 +52,13 @@ view_about::view_about(QWidget* parent)
     // Not resizable; larger than usual only where a large font or a long text needs it.
     ensurePolished();
     setFixedSize(FixedSize.expandedTo(sizeHint()));
+}
+
+void view_about::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Cancel)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

@@ -2,9 +2,11 @@
 
 #include <QWidget>
 
+class QKeyEvent;
 class QLabel;
 
 // Small window naming the program, its version and whether a newer version exists.
+// Closing it (its button, Esc, the window's own close) deletes it.
 class view_about : public QWidget
 {
     Q_OBJECT
@@ -13,4 +15,7 @@ public:
 
     // Filled by the main window after construction.
     QLabel* statusLabel = nullptr;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
 };

@@ -40,6 +40,7 @@
 #include <QTextDocument>
 #include <QThreadPool>
 #include <QUrl>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -56,6 +57,8 @@ const QSize VisiblePart(100, 50);
 const char* const IconPath = "rc/tessaro_icon.png";
 // A passing message in the status bar gives the device state its place back after this.
 constexpr int StatusMessageMs = 15000;
+constexpr int CountdownStepMs = 1000;
+constexpr int ReportMargin = 11;
 }
 
 // The catalogue's language names carry no mnemonic: each gets the first of its letters
@@ -93,8 +96,14 @@ viewMain::viewMain(QWidget* parent)
     setWindowIcon(QIcon(QString::fromLatin1(IconPath)));
     setWindowTitle(tr("[title]"));
 
-    viewStack = new QStackedWidget(this);
-    setCentralWidget(viewStack);
+    auto* central = new QWidget(this);
+    auto* centralLayout = new QVBoxLayout(central);
+    centralLayout->setContentsMargins(0, 0, 0, 0);
+    viewStack = new QStackedWidget(central);
+    centralLayout->addWidget(viewStack, 1);
+    centralLayout->addWidget(buildFlashReport());
+    setCentralWidget(central);
+    connect(viewStack, &QStackedWidget::currentChanged, this, &viewMain::showFlashReportWithPage);
 
     device = new tessaro(this);
     dialogUpdate = std::make_unique<view_dialogupdate>(device);
@@ -104,8 +113,8 @@ viewMain::viewMain(QWidget* parent)
 
     prompt = new QLabel(tr("[tsro_connect]"));
     connectLayout = new QVBoxLayout;
+    prompt->setAlignment(Qt::AlignCenter);
     connectLayout->addWidget(prompt, 0, Qt::AlignHCenter | Qt::AlignVCenter);
-    connectLayout->addWidget(buildFlashReport());
     connectPage = new QFrame;
     connectPage->setLayout(connectLayout);
     viewStack->addWidget(connectPage);
@@ -118,6 +127,10 @@ viewMain::viewMain(QWidget* parent)
     statusBar()->addWidget(deviceState, 1);
     connect(device, &tessaro::busStateChanged, this, &viewMain::showDeviceState);
     showDeviceState();
+
+    returnTimer = new QTimer(this);
+    returnTimer->setInterval(CountdownStepMs);
+    connect(returnTimer, &QTimer::timeout, this, &viewMain::showReturnWait);
 
     // A device that is already plugged in gets its view before the window is first shown.
     emit doHotPlugEvent();
@@ -158,7 +171,7 @@ void viewMain::buildMenus()
     infoMenu->addSeparator();
     connect(infoMenu->addAction(tr("[menu:info:about]")), &QAction::triggered, this, &viewMain::openAbout);
 
-    connect(exitAction, &QAction::triggered, this, &QWidget::close);
+    connect(exitAction, &QAction::triggered, this, &viewMain::exitProgram);
     connect(updateAction, &QAction::triggered, this, &viewMain::updateFirmware);
 }
 
@@ -213,14 +226,20 @@ void viewMain::restoreGeometryFromSettings()
     move(pos);
 }
 
-QGroupBox* viewMain::buildFlashReport()
+QWidget* viewMain::buildFlashReport()
 {
+    // The pages bring their own margins; the report gets the same.
+    flashReportArea = new QWidget;
+    auto* areaLayout = new QVBoxLayout(flashReportArea);
+    areaLayout->setContentsMargins(ReportMargin, 0, ReportMargin, ReportMargin);
     flashReport = new QGroupBox(tr("[flashreport:title]"));
+    areaLayout->addWidget(flashReport);
     auto* layout = new QVBoxLayout(flashReport);
     flashReportPhase = new QLabel;
     flashReportPhase->setWordWrap(true);
     layout->addWidget(flashReportPhase);
     flashReportList = new QListWidget;
+    flashReportList->setObjectName(QStringLiteral("flashReportList"));
     layout->addWidget(flashReportList);
     layout->addWidget(new QLabel(tr("[flashreport:log]")));
     auto* logPath = new PlainLabel(QDir::toNativeSeparators(FlashLog::filePath()));
@@ -229,9 +248,12 @@ QGroupBox* viewMain::buildFlashReport()
     layout->addWidget(logPath);
     auto* dismiss = new QPushButton(tr("[flashreport:dismiss]"));
     layout->addWidget(dismiss, 0, Qt::AlignRight);
-    connect(dismiss, &QPushButton::clicked, flashReport, &QWidget::hide);
-    flashReport->hide();
-    return flashReport;
+    connect(dismiss, &QPushButton::clicked, this, [this] {
+        flashReportPending = false;
+        flashReportArea->hide();
+    });
+    flashReportArea->hide();
+    return flashReportArea;
 }
 
 void viewMain::showFlashReport(const QString& phase, const QStringList& lines)
@@ -241,7 +263,16 @@ void viewMain::showFlashReport(const QString& phase, const QStringList& lines)
     flashReportList->clear();
     flashReportList->addItems(lines);
     flashReportList->scrollToBottom();
-    flashReport->show();
+    flashReportPending = true;
+    showFlashReportWithPage();
+}
+
+void viewMain::showFlashReportWithPage()
+{
+    // Kept across the unit's return in its bootloader, where the dialog's "see the main
+    // window" points; the sensor view needs the room and means the unit runs again.
+    QWidget* page = viewStack->currentWidget();
+    flashReportArea->setVisible(flashReportPending && (page == connectPage || qobject_cast<view_update*>(page)));
 }
 
 void viewMain::showDeviceView(QWidget* view)
@@ -254,6 +285,7 @@ void viewMain::showDeviceView(QWidget* view)
 
 void viewMain::connected()
 {
+    endReturnWait();
     const QString& type = device->deviceType;
     if (type == QLatin1String(TessaroLink::TypeSensor)) {
         auto* view = new view_tessaro(connectPage, device);
@@ -286,7 +318,7 @@ void viewMain::connected()
         flashingView = view;
         watchFlashing(view->loader.data());
         showDeviceView(view);
-        connect(dialogUpdate.get(), &view_dialogupdate::updateFile, view->updateButton, &QPushButton::click);
+        connect(dialogUpdate.get(), &view_dialogupdate::updateFile, view, &view_update::flashFile);
         connect(view, &view_update::updateEnded, dialogUpdate.get(), &view_dialogupdate::flashingEnded);
         connect(view, &view_update::updateEnded, this,
                 [this, view](bool ok, bool cancelled) { flashRunEnded(view, ok, cancelled); });
@@ -337,6 +369,8 @@ void viewMain::watchFlashing(bootloader* loader)
     // Both come on the GUI thread, right after the busy flag has changed.
     connect(loader, &bootloader::hotplugtimer, this, &viewMain::followFlashing);
     connect(loader, &bootloader::updateFinished, this, &viewMain::followFlashing);
+    // After the view's own connection: its phase line is up to date when this reads it.
+    connect(loader, &bootloader::phaseChanged, this, [this](bootloader::Phase phase) { followPhase(phase); });
 }
 
 bool viewMain::flashing() const
@@ -351,16 +385,82 @@ void viewMain::followFlashing()
     const bool idle = !flashing();
     languageGroup->setEnabled(idle);
     exitAction->setEnabled(idle);
+    dialogUpdate->setFlashing(!idle);
+}
+
+void viewMain::followPhase(int phase)
+{
+    switch (phase) {
+    case bootloader::Starting:
+    case bootloader::Restarting:
+        // The unit is about to leave the bus: the state line says so, not "bootloader".
+        stateOverride = flashingView ? flashingView->phaseLabel->text() : QString();
+        showDeviceState();
+        break;
+    case bootloader::Done:
+        awaitReturn("[flash:returning:new]");
+        break;
+    case bootloader::Restarted:
+        awaitReturn("[flash:returning:present]");
+        break;
+    case bootloader::Failed:
+    case bootloader::NotStarted:
+        stateOverride.clear();
+        showDeviceState();
+        break;
+    default:
+        break;
+    }
+}
+
+void viewMain::awaitReturn(const char* waitingKey)
+{
+    returnKey = waitingKey;
+    returnDeadline.setRemainingTime(returnWaitMs);
+    returnTimer->start();
+    showReturnWait();
+}
+
+void viewMain::showReturnWait()
+{
+    QString text;
+    if (returnDeadline.hasExpired()) {
+        returnTimer->stop();
+        text = tr("[flash:noreturn]");
+    } else {
+        const qint64 secondsLeft = (returnDeadline.remainingTime() + CountdownStepMs - 1) / CountdownStepMs;
+        text = fillTranslation(tr(returnKey), {QString::number(secondsLeft)});
+    }
+    // Between the bootloader's exit and the sensor's return nothing is on the bus: the
+    // window says what it waits for rather than "connect a sensor".
+    prompt->setText(text);
+    stateOverride = text;
+    showDeviceState();
+}
+
+void viewMain::endReturnWait()
+{
+    if (!returnKey)
+        return;
+    returnKey = nullptr;
+    returnTimer->stop();
+    prompt->setText(tr("[tsro_connect]"));
+    stateOverride.clear();
+    showDeviceState();
 }
 
 void viewMain::showDeviceState()
 {
     const tessaroDeviceState state = device->busState();
-    deviceState->setText(state.text());
+    const QString text = stateOverride.isEmpty() ? state.text() : stateOverride;
     // Written down, for the unit's history when a technician sends the log.
-    qDebug().noquote() << "State:" << state.text();
-    // The window waits for the other program here, not for a sensor to be plugged in.
-    prompt->setText(state.kind() == tessaroDeviceState::UpdatingElsewhere ? state.text() : tr("[tsro_connect]"));
+    if (text != deviceState->text())
+        qDebug().noquote() << "State:" << text;
+    deviceState->setText(text);
+    // The window waits for the other program here, not for a sensor to be plugged in (unless
+    // it waits for its own unit's return).
+    if (!returnKey)
+        prompt->setText(state.kind() == tessaroDeviceState::UpdatingElsewhere ? state.text() : tr("[tsro_connect]"));
 }
 
 void viewMain::sensorShown(const QString& id, const QString& hardware, const QString& firmware)
@@ -478,6 +578,7 @@ void viewMain::openRegistration()
 void viewMain::openAbout()
 {
     auto* about = new view_about;
+    aboutWindows << about;
     about->showNormal();
     about->statusLabel->setText(aboutStatus());
 }
@@ -499,12 +600,28 @@ void viewMain::saveGeometryToSettings()
     settings.endGroup();
 }
 
+void viewMain::exitProgram()
+{
+    if (close())
+        QCoreApplication::quit();
+}
+
 void viewMain::closeEvent(QCloseEvent* event)
 {
     if (flashing()) {
+        // On the state line, which wraps; the run's next phase or its end replaces it.
+        stateOverride = tr("[flash:closerefused]");
+        showDeviceState();
         event->ignore();
         return;
     }
     saveGeometryToSettings();
+    // Windows of their own would keep the program running without its main window.
+    dialogUpdate->close();
+    for (const QPointer<view_about>& about : qAsConst(aboutWindows)) {
+        if (about)
+            about->deleteLater();
+    }
+    aboutWindows.clear();
     event->accept();
 }

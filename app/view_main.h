@@ -2,6 +2,7 @@
 
 #include "update/flashlog.h"
 
+#include <QDeadlineTimer>
 #include <QMainWindow>
 #include <QPointer>
 
@@ -19,7 +20,9 @@ class QStackedWidget;
 class QUrl;
 class QVBoxLayout;
 class bootloader;
+class QTimer;
 class tessaro;
+class view_about;
 class view_dialogupdate;
 class view_legacy;
 class view_tessaro;
@@ -54,6 +57,11 @@ public:
     // The one update dialog: a top-level window of its own, hidden until asked for.
     view_dialogupdate* updateDialog() const { return dialogUpdate.get(); }
 
+    // How long the window counts down for a sensor that restarts from its bootloader
+    // (default ReturnWaitMs) before it says that the sensor has not come back.
+    static constexpr int ReturnWaitMs = 30000;
+    void setReturnWaitMs(int ms) { returnWaitMs = ms; }
+
 signals:
     void doHotPlugEvent();
 
@@ -68,6 +76,8 @@ public slots:
     void openRegistration();
     void openUpdateLog();
     void updateFirmware();
+    // File → Exit: closes the window and with it the program, whatever other window is open.
+    void exitProgram();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -80,8 +90,13 @@ private:
     void watchFlashing(bootloader* loader);
     bool flashing() const;
     void followFlashing();
+    void followPhase(int phase);
+    void awaitReturn(const char* waitingKey);
+    void showReturnWait();
+    void endReturnWait();
+    void showFlashReportWithPage();
     void showDeviceView(QWidget* view);
-    QGroupBox* buildFlashReport();
+    QWidget* buildFlashReport();
     void showFlashReport(const QString& phase, const QStringList& lines);
     void showDeviceState();
     void flashRunEnded(const view_update* view, bool ok, bool cancelled);
@@ -96,11 +111,21 @@ private:
     QVBoxLayout* connectLayout = nullptr;
     QLabel* prompt = nullptr;
     // The last flashing run's lines, kept on the connect page once its view has gone.
+    QWidget* flashReportArea = nullptr;
     QGroupBox* flashReport = nullptr;
     QLabel* flashReportPhase = nullptr;
     QListWidget* flashReportList = nullptr;
-    // The status bar's line: what is on the bus, always.
+    // Below every page, shown with the connect and flashing pages until dismissed.
+    bool flashReportPending = false;
+    // The status bar's line: what is on the bus, or what the window waits for.
     QLabel* deviceState = nullptr;
+    QString stateOverride;
+    // The countdown for a sensor restarting from its bootloader.
+    QTimer* returnTimer = nullptr;
+    QDeadlineTimer returnDeadline;
+    const char* returnKey = nullptr;
+    int returnWaitMs = ReturnWaitMs;
+    QList<QPointer<view_about>> aboutWindows;
     QPointer<view_tessaro> sensorView;
     QPointer<view_update> flashingView;
     QPointer<view_legacy> legacyView;

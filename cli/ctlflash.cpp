@@ -182,7 +182,7 @@ int ctlFlash::flash()
     }
 
     if (device.type == QLatin1String(TessaroLink::TypeBootloader))
-        return runBootloader(device);
+        return runBootloader(device, false);
 
     // Only a bootloader that was not on the bus when the request went out is this unit.
     const QStringList present = device.connection->bootloadersPresent();
@@ -195,10 +195,48 @@ int ctlFlash::flash()
     if (!waitForNew(QLatin1String(TessaroLink::TypeBootloader), loadersBefore, &loader, &status,
                     QStringLiteral("bootloader")))
         return status;
-    return runBootloader(loader);
+    return runBootloader(loader, true);
 }
 
-int ctlFlash::runBootloader(ctlDevice loaderDevice)
+bool ctlFlash::waitForSequence(bootloader* loader)
+{
+    QEventLoop loop;
+    bool ok = false;
+    QObject::connect(loader, &bootloader::updateFinished, &loop, [&](bool finishedOk) {
+        ok = finishedOk;
+        loop.quit();
+    });
+    if (loader->isBusy())
+        loop.exec();
+    return ok;
+}
+
+int ctlFlash::restartPresentFirmware(bootloader* loader, const QSet<QString>& sensorsBefore, QJsonObject result)
+{
+    ctl->message(QStringLiteral("image refused by the bootloader; nothing erased, starting the firmware the unit had"));
+    loader->runApplication();
+    ctlDevice sensor;
+    int status = CtlExit::Ok;
+    if (!waitForSequence(loader)
+        || !waitForNew(QLatin1String(TessaroLink::TypeSensor), sensorsBefore, &sensor, &status,
+                       QStringLiteral("sensor with its old firmware")))
+        return ctl->fail(CtlExit::DeviceError,
+                         QStringLiteral("the unit did not start its old firmware; it waits in its bootloader"));
+    const QString text = QStringLiteral("the unit is back on its old firmware %1 at %2; nothing was flashed")
+                             .arg(sensor.identity.firmware, sensor.path);
+    ctl->message(text);
+    if (ctl->json) {
+        result.insert("ok", false);
+        result.insert("error", text);
+        result.insert("status", CtlExit::RefusedInput);
+        result.insert("path", sensor.path);
+        result.insert("firmware", sensor.identity.firmware);
+        ctl->printJson(result);
+    }
+    return CtlExit::RefusedInput;
+}
+
+int ctlFlash::runBootloader(ctlDevice loaderDevice, bool sentHere)
 {
     recordDue = true;
     const QSet<QString> sensorsBefore = presentKeys(QLatin1String(TessaroLink::TypeSensor));
@@ -214,15 +252,8 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice)
     if (!loader->getinfo())
         return failRun(CtlExit::DeviceError, QStringLiteral("the bootloader at %1 does not answer").arg(loaderDevice.path));
 
-    QEventLoop loop;
-    bool verified = false;
-    QObject::connect(loader.data(), &bootloader::updateFinished, &loop, [&](bool ok) {
-        verified = ok;
-        loop.quit();
-    });
     loader->updateFromFile(image);
-    if (loader->isBusy())
-        loop.exec();
+    const bool verified = waitForSequence(loader.data());
     endProgressLine();
     record.ok = verified;
 
@@ -233,6 +264,8 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice)
             status = CtlExit::VerificationFailed;
         else if (std::any_of(lines.cbegin(), lines.cend(), isRefusal))
             status = CtlExit::RefusedInput;
+        if (status == CtlExit::RefusedInput && sentHere && loader->linkOk)
+            return restartPresentFirmware(loader.data(), sensorsBefore, result);
         const QString text = status == CtlExit::RefusedInput
             ? QStringLiteral("image refused by the bootloader; nothing erased, the unit waits in its bootloader")
             : QStringLiteral("flashing failed: %1; the unit waits in its bootloader").arg(lines.value(lines.size() - 1));

@@ -10,6 +10,7 @@
 
 class UpdateLock;
 class bootloader;
+class QJsonObject;
 class tessaroCtl;
 
 // tessaroctl flash: checks the image, brings the chosen unit into its bootloader (or uses
@@ -19,7 +20,9 @@ class tessaroCtl;
 // sensor's return, ends with status 0. The unit's UpdateLock is held from before the
 // request to restart until the run has ended or the sensor is back: while another program
 // holds it, nothing is sent and the status is 1. Every run that sent a unit to its
-// bootloader or used one is recorded in the update log the window writes too.
+// bootloader or used one is recorded in the update log the window writes too. A unit sent
+// to its bootloader here whose image is refused before anything is erased is started again
+// on the firmware it had.
 class ctlFlash
 {
 public:
@@ -39,7 +42,12 @@ private:
     bool waitForNew(const QString& type, QSet<QString> before, ctlDevice* found, int* status, const QString& what);
     // Identities (tessaro::deviceIdentity) of the devices of that type on the bus.
     QSet<QString> presentKeys(const QString& type) const;
-    int runBootloader(ctlDevice loaderDevice);
+    // sentHere: this run sent the unit into its bootloader, so the firmware in its flash
+    // ran a moment ago; an image refused before any erase then starts it again.
+    int runBootloader(ctlDevice loaderDevice, bool sentHere);
+    // Waits for the end of the sequence the bootloader has started; its outcome.
+    static bool waitForSequence(bootloader* loader);
+    int restartPresentFirmware(bootloader* loader, const QSet<QString>& sensorsBefore, QJsonObject result);
     void showStatusLine(const QString& line);
     void showProgress(int percent);
     void endProgressLine();

@@ -24,6 +24,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QStackedWidget>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -73,10 +74,7 @@ ScreenTour::ScreenTour(viewMain* window, StandInService* service, const QString&
     m_sensor->setPenPoint(Trail[0].x(), Trail[0].y(), 4, 1);
 
     m_previousChooser = view_update::chooseImageFile;
-    view_update::chooseImageFile = [this](QWidget* parent, const QString&, const QString&, const QString&) {
-        watchFlashing(qobject_cast<view_update*>(parent));
-        return m_image;
-    };
+    view_update::chooseImageFile = [this](QWidget*, const QString&, const QString&, const QString&) { return m_image; };
 }
 
 ScreenTour::~ScreenTour()
@@ -268,8 +266,15 @@ bool ScreenTour::showFlashing()
 {
     view_dialogupdate* dialog = m_window->updateDialog();
     const QString updated = view_dialogupdate::tr("[updatedialog:firmware:updated]");
+    // The file is chosen in the dialog; the flashing page that takes it comes afterwards.
+    auto* stack = m_window->findChild<QStackedWidget*>();
+    const QMetaObject::Connection pageWatch = connect(stack, &QStackedWidget::currentChanged, this, [this, stack] {
+        watchFlashing(qobject_cast<view_update*>(stack->currentWidget()));
+    });
     dialog->useFileButton->click();
-    if (!waitFor([this] { return m_flashingSaved; }, FlashTimeoutMs))
+    const bool flashingSeen = waitFor([this] { return m_flashingSaved; }, FlashTimeoutMs);
+    disconnect(pageWatch);
+    if (!flashingSeen)
         return fail(QStringLiteral("flashing"));
     if (m_flashingSaveFailed)
         return false;

@@ -1,5 +1,5 @@
 // The whole firmware update through a real main window, the simulated sensor and bootloader
-// and the stand-in web service: use-file, file choice, flashing, the sensor's return.
+// and the stand-in web service: file choice, use-file, flashing, the sensor's return.
 #include "app/serviceidentity.h"
 #include "app/view_main.h"
 #include "live/pentrailitem.h"
@@ -15,6 +15,8 @@
 #include "update/view_update.h"
 
 #include <QAction>
+#include <QFrame>
+#include <QStatusBar>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -42,14 +44,45 @@ private:
     std::unique_ptr<viewMain> window;
     view_dialogupdate* dialog = nullptr;
     QStringList statuses;  // what the dialog reported
-    // The flashing views that asked for a file, and the files they get.
+    // The flashing pages shown, the files the file dialog answers and how often it was asked.
     QList<QPointer<view_update>> choices;
     QStringList nextFiles;
+    int fileDialogs = 0;
     std::shared_ptr<SimBootloader> loader;
-    // Makes the next bootloader asked for a file alter what it reads back.
+    // Makes the next bootloader shown alter what it reads back.
     bool corruptNextLoader = false;
+    // How long the next bootloader shown takes to come back as the sensor.
+    std::chrono::milliseconds restartDelay{50};
 
     QWidget* currentPage() const { return window->findChild<QStackedWidget*>()->currentWidget(); }
+    QLabel* stateLine() const { return window->statusBar()->findChild<QLabel*>(); }
+    QLabel* prompt() const { return qobject_cast<QLabel*>(window->findChild<QFrame*>()->findChild<QLabel*>()); }
+
+    // A flashing page shown: its wait before erasing shortened through the view's setter.
+    void takePage()
+    {
+        // Not while the window goes (it closes the link on its way).
+        auto* view = window ? qobject_cast<view_update*>(currentPage()) : nullptr;
+        if (!view)
+            return;
+        choices << view;
+        view->setSettleTimeMs(20);
+        loader = std::dynamic_pointer_cast<SimBootloader>(sim::SimBus::instance().devices().back());
+        loader->setRestartDelay(restartDelay);
+        if (corruptNextLoader)
+            loader->setReadCorruption(0x10);
+        corruptNextLoader = false;
+    }
+
+    void openWindow()
+    {
+        window = std::make_unique<viewMain>();
+        window->show();
+        dialog = window->updateDialog();
+        connect(dialog, &view_dialogupdate::firmwareStatus, this, [this](const QString& status) { statuses << status; });
+        connect(window->findChild<QStackedWidget*>(), &QStackedWidget::currentChanged, this, &tst_updateflow::takePage);
+        takePage();
+    }
 
     // An image with the version text where the firmware keeps it.
     QString writeImage(const QString& name, int size)
@@ -78,10 +111,7 @@ private:
     {
         auto sensor = fixture->plugSensor();
         sensor->setReenumerates(true, std::chrono::milliseconds(30));
-        window = std::make_unique<viewMain>();
-        window->show();
-        dialog = window->updateDialog();
-        connect(dialog, &view_dialogupdate::firmwareStatus, this, [this](const QString& status) { statuses << status; });
+        openWindow();
         return sensor;
     }
 
@@ -89,15 +119,8 @@ private slots:
     void initTestCase()
     {
         QVERIFY(ServiceAddress::useStandIn(service));
-        // The file dialog answered here; the wait before erasing shortened through the view's setter.
-        view_update::chooseImageFile = [this](QWidget* parent, const QString&, const QString&, const QString&) {
-            auto* view = qobject_cast<view_update*>(parent);
-            choices << view;
-            view->setSettleTimeMs(20);
-            loader = std::dynamic_pointer_cast<SimBootloader>(sim::SimBus::instance().devices().back());  // the unit gone over
-            if (corruptNextLoader)
-                loader->setReadCorruption(0x10);
-            corruptNextLoader = false;
+        view_update::chooseImageFile = [this](QWidget*, const QString&, const QString&, const QString&) {
+            ++fileDialogs;
             return nextFiles.isEmpty() ? QString() : nextFiles.takeFirst();
         };
     }
@@ -111,6 +134,8 @@ private slots:
         sensorSw.clear();
         choices.clear();
         nextFiles.clear();
+        fileDialogs = 0;
+        restartDelay = std::chrono::milliseconds(50);
         statuses.clear();
     }
 
@@ -137,10 +162,16 @@ private slots:
         QTRY_COMPARE(dialog->pendingRequests(), 0);
         statuses.clear();
 
-        // The sensor comes back as the bootloader and flashes the image the demo ships.
+        // The image the demo ships is chosen; the sensor comes back as the bootloader, which
+        // flashes it without asking again, and restarts: the window says it waits for it.
         nextFiles << QStringLiteral(TESSARO_DEMO_IMAGE_PATH);
+        restartDelay = std::chrono::milliseconds(1500);
         dialog->useFileButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(stateLine()->text().startsWith("[flash:returning:new] ("), FlowTimeoutMs);
+        QTRY_VERIFY(currentPage() == prompt()->parentWidget() && prompt()->text() == stateLine()->text());
         QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<view_tessaro*>(currentPage()) && sensorSw == "SW 2.5", FlowTimeoutMs);
+        QCOMPARE(fileDialogs, 1);
+        QVERIFY(stateLine()->text().startsWith("[status:connected]"));
         QVERIFY(logged().endsWith(FlashingLines::success(TESSARO_DEMO_IMAGE_PATH).join(QStringLiteral("\n   "))));
         // Recorded once the sensor was back: who it is, its firmware before and after.
         QVERIFY(logged().contains(QStringLiteral(": verified | unit TS-000123 | hardware HW 1.1 | firmware SW 2.4 -> SW 2.5"
@@ -160,22 +191,44 @@ private slots:
         QCOMPARE(statuses, QStringList({"[updatedialog:firmware:updating]", Updated, "[updatedialog:firmware:ok]"}));
     }
 
-    void cancelledFileDialogThenUpdateButton()
+    void refusedImageThenRestartOrAnotherFile_data()
     {
+        QTest::addColumn<bool>("restart");
+        QTest::newRow("the present firmware started") << true;
+        QTest::newRow("another file from the page") << false;
+    }
+
+    // An image that does not fit is refused before anything is erased: the page offers the
+    // firmware still on the unit, or another file.
+    void refusedImageThenRestartOrAnotherFile()
+    {
+        QFETCH(bool, restart);
         startWithSensor();
+        nextFiles << writeImage(QStringLiteral("big.0002.bin"), 32768 - 4096 + 1);
         dialog->useFileButton->click();
-        // The file dialog is cancelled: the device stays in its bootloader, nothing erased.
-        QTRY_COMPARE_WITH_TIMEOUT(choices.size(), 1, FlowTimeoutMs);
-        QPointer<view_update> flashing = choices[0];
-        QCOMPARE(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:cancelled]"));
-        QTest::qWait(200);
+        QTRY_COMPARE_WITH_TIMEOUT(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:failed]"),
+                                  FlowTimeoutMs);
+        QPointer<view_update> flashing = choices.value(0);
+        QVERIFY(!flashing->restartButton->isHidden());
         QCOMPARE(loader->requestCount(SimBootloader::ErasePage), 0);
 
+        if (restart) {
+            restartDelay = std::chrono::milliseconds(1000);
+            loader->setRestartDelay(restartDelay);
+            flashing->restartButton->click();
+            QTRY_VERIFY_WITH_TIMEOUT(prompt()->text().startsWith("[flash:returning:present] ("), FlowTimeoutMs);
+            QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<view_tessaro*>(currentPage()) && sensorSw == "SW 2.4", FlowTimeoutMs);
+            QCOMPARE(prompt()->text(), QStringLiteral("[tsro_connect]"));
+            QTRY_COMPARE(dialog->pendingRequests(), 0);
+            QVERIFY(!statuses.contains(Updated));
+            return;
+        }
         // A failed run from the page's own button reports there, not in the dialog.
+        statuses.clear();
         nextFiles << writeImage(QStringLiteral("big.0002.bin"), 32768 - 4096 + 1);
         flashing->updateButton->click();
         QCOMPARE(listed(flashing->statusList).constLast(), QStringLiteral("Abort"));
-        QCOMPARE(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:cancelled]"));
+        QVERIFY(statuses.isEmpty());
 
         // A verified run from the page's own button: once the sensor is back, the dialog
         // reports the service's answer, not an update of its own.
@@ -187,12 +240,29 @@ private slots:
         QVERIFY(statuses.constFirst() != Updated);
     }
 
+    // A unit shown in its bootloader is flashed from the dialog at once; nothing waits for
+    // "its" bootloader to come, which would later be taken for another unit.
+    void useFileWithTheBootloaderShown()
+    {
+        sim::SimBus::instance().plug(std::make_shared<SimBootloader>());
+        openWindow();
+        window->updateFirmware();
+        nextFiles << writeImage(QStringLiteral("tessaro.0002.bin"), 2048);
+        dialog->useFileButton->click();
+        QCOMPARE(statuses.value(0), QStringLiteral("[updatedialog:firmware:updating]"));
+        QTRY_VERIFY_WITH_TIMEOUT(qobject_cast<view_tessaro*>(currentPage()) && sensorSw == "SW 2.5", FlowTimeoutMs);
+        QTRY_COMPARE(dialog->statusLabel->text(), Updated);
+        QVERIFY(!dialog->upgradeRequested);
+    }
+
     void failedRunIsReportedAndKept_data()
     {
         QTest::addColumn<int>("imageSize");
         QTest::addColumn<bool>("corruptReadBack");
-        QTest::newRow("verification fails") << 2048 << true;
-        QTest::newRow("empty image") << 0 << false;
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("verification fails") << 2048 << true << "[flash:stop:mismatch] (3, 0, 2\u00a0048) [flash:phase:failed]";
+        QTest::newRow("image too large") << 32768 - 4096 + 1 << false
+                                         << "[flash:phase:notstarted] [flash:phase:notstarted:next]";
     }
 
     // Never "updated" for a run that did not verify; its lines are logged and outlive the view.
@@ -200,6 +270,7 @@ private slots:
     {
         QFETCH(int, imageSize);
         QFETCH(bool, corruptReadBack);
+        QFETCH(QString, summary);
         auto sensor = startWithSensor();
         const QString image = writeImage(QStringLiteral("bad.0002.bin"), imageSize);
         nextFiles << image;
@@ -213,20 +284,28 @@ private slots:
                                                          " | firmware SW 2.4 -> not back").arg(imageSize)));
         QVERIFY(logged().endsWith(runLines.join(QStringLiteral("\n   "))));
 
-        // The bootloader goes: its lines stay on the connect page until dismissed.
-        sim::SimBus::instance().unplug(loader.get());
+        QCOMPARE(flashing->phaseLabel->text(), summary);
+
+        // The bootloader goes and comes back: the run's summary and lines stay until dismissed.
+        const auto unit = loader;
+        sim::SimBus::instance().unplug(unit.get());
         QTRY_VERIFY(flashing.isNull());
-        auto* report = window->findChild<QListWidget*>();
-        QVERIFY(report && report->isVisible());
+        auto* report = window->findChild<QListWidget*>(QStringLiteral("flashReportList"));
+        QVERIFY(report->isVisible());
+        sim::SimBus::instance().plug(unit);
+        QTRY_COMPARE(choices.size(), 2);
+        QVERIFY(report->isVisible());
         QCOMPARE(listed(report), runLines);
+        QCOMPARE(report->parentWidget()->findChild<QLabel*>()->text(), summary);
+        report->parentWidget()->findChild<QPushButton*>()->click();  // the report's only button: dismiss
+        QVERIFY(!report->isVisible());
 
         // The next sensor to connect was not updated, and the dialog does not say so.
+        sim::SimBus::instance().unplug(unit.get());
         sim::SimBus::instance().plug(sensor);
         QTRY_VERIFY(qobject_cast<view_tessaro*>(currentPage()));
         QTRY_COMPARE(dialog->pendingRequests(), 0);
         QVERIFY(!statuses.contains(Updated));
-        report->parentWidget()->findChild<QPushButton*>()->click();  // the report's only button: dismiss
-        QVERIFY(!report->isVisible());
     }
 
     void otherUnitInItsBootloaderIsNotFlashed()
@@ -238,6 +317,7 @@ private slots:
         auto other = std::make_shared<SimBootloader>(sim::FlashGeometry{}, otherInfo);
         sim::SimBus::instance().plug(other);
         startWithSensor();
+        nextFiles << writeImage(QStringLiteral("tessaro.0002.bin"), 2048);
         // The check the dialog asks when shown answers only after the unit has gone over.
         service->setDelay(QStringLiteral("/utility/firmware.php"), SlowAnswerMs);
         dialog->useFileButton->click();
@@ -245,7 +325,7 @@ private slots:
                                   FlowTimeoutMs);
         QTest::qWait(SlowAnswerMs + 200);
         QCOMPARE(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:otherunit]"));
-        QVERIFY(choices.isEmpty());
+        QCOMPARE(fileDialogs, 1);
         QCOMPARE(other->requestCount(SimBootloader::ErasePage), 0);
     }
 };

@@ -9,6 +9,7 @@
 #include "serviceaddress.h"
 #include "testmain.h"
 #include "update/view_dialogupdate.h"
+#include "update/view_update.h"
 
 #include <QLabel>
 #include <QNetworkAccessManager>
@@ -37,6 +38,9 @@ private:
     std::shared_ptr<sim::SimSensor> sensor;
     QPointer<tessaro> connection;
     std::unique_ptr<view_dialogupdate> dialog;
+    // What the file dialog answers, and how often it was asked.
+    QString nextFile;
+    int fileDialogs = 0;
 
     QVector<StandInService::Request> requestsTo(const QString& path) const
     {
@@ -51,6 +55,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(ServiceAddress::useStandIn(service));
+        view_update::chooseImageFile = [this](QWidget*, const QString&, const QString&, const QString&) {
+            ++fileDialogs;
+            return nextFile;
+        };
     }
 
     void cleanupTestCase() { service.reset(); }
@@ -69,6 +77,10 @@ private slots:
         sensorHw = QStringLiteral("HW 1.1");
         sensorSw = QStringLiteral("SW 2.4");
         dialog = std::make_unique<view_dialogupdate>(connection);
+        fixture->writeFile(QStringLiteral("image.bin"), "firmware");
+        fixture->writeFile(QStringLiteral("empty.bin"), QByteArray());
+        nextFile = fixture->dir() + QStringLiteral("/image.bin");
+        fileDialogs = 0;
     }
 
     void cleanup()
@@ -178,10 +190,10 @@ private slots:
     {
         service->setVerdicts(false);
         QSignalSpy statuses(dialog.get(), &view_dialogupdate::firmwareStatus);
-        QSignalSpy fileDialogs(dialog.get(), &view_dialogupdate::updateFile);
+        QSignalSpy flashes(dialog.get(), &view_dialogupdate::updateFile);
         // A bootloader device that comes on its own is left to the flashing view.
         emit dialog->bootloaderStage();
-        QCOMPARE(fileDialogs.count(), 0);
+        QCOMPARE(flashes.count(), 0);
         dialog->show();
         waitUntilAnswered();
 
@@ -190,15 +202,15 @@ private slots:
         dialog->useFileButton->click();
         QCOMPARE(SimFixture::commands(*sensor), QStringList({QStringLiteral("app:bootloader;")}));
 
-        // The file dialog runs inside updateFile; the update is pending only once the run has verified.
+        // The file chosen is flashed; the update is pending only once the run has verified.
         emit dialog->bootloaderStage();
-        QCOMPARE(fileDialogs.count(), 1);
+        QCOMPARE(flashes.count(), 1);
         QVERIFY(!dialog->updatePending);
         dialog->flashingEnded(true, false);
         QVERIFY(dialog->updatePending);
         // A second bootloader device does not open the file dialog again.
         emit dialog->bootloaderStage();
-        QCOMPARE(fileDialogs.count(), 1);
+        QCOMPARE(flashes.count(), 1);
 
         // The sensor is back: the first answer reports the update, whatever it says, even
         // a failed one (an offline technician is told too) ...
@@ -222,16 +234,70 @@ private slots:
         QCOMPARE(seen, QStringList({New, "[updatedialog:firmware:updating]", "[updatedialog:firmware:updated]", New}));
     }
 
+    void useFileAsksForTheFileFirst_data()
+    {
+        QTest::addColumn<QString>("file");  // in the working folder; "": the file dialog cancelled
+        QTest::addColumn<QString>("status");  // "": the file is taken
+        const QString unusable = QStringLiteral("[updatedialog:file:unusable] (%1)");
+        QTest::newRow("cancelled") << "" << "[updatedialog:firmware:cancelled]";
+        QTest::newRow("empty") << "empty.bin" << unusable;
+        QTest::newRow("a folder") << "sensors" << unusable;
+        QTest::newRow("missing") << "missing.bin" << unusable;
+        QTest::newRow("usable") << "image.bin" << "";
+    }
+
+    // Only a file that can be tried sends the sensor to its bootloader; it is flashed when
+    // the bootloader comes, without a second file dialog.
+    void useFileAsksForTheFileFirst()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, status);
+        nextFile = file.isEmpty() ? QString() : fixture->dir() + QLatin1Char('/') + file;
+        QSignalSpy flashes(dialog.get(), &view_dialogupdate::updateFile);
+        sensor->clearLog();
+        dialog->useFileButton->click();
+        QCOMPARE(SimFixture::commands(*sensor), status.isEmpty() ? QStringList({"app:bootloader;"}) : QStringList());
+        QCOMPARE(dialog->statusLabel->text(), status.isEmpty() ? QStringLiteral("none") : status.replace("%1", nextFile));
+        emit dialog->bootloaderStage();
+        QCOMPARE(flashes.count(), status.isEmpty() ? 1 : 0);
+        if (status.isEmpty())
+            QCOMPARE(flashes.at(0).at(0).toString(), nextFile);
+        QCOMPARE(fileDialogs, 1);
+    }
+
+    void closingWhileFlashing_data()
+    {
+        QTest::addColumn<bool>("flashing");
+        QTest::addColumn<bool>("escape");  // else the window's own close
+        QTest::newRow("idle, Esc") << false << true;
+        QTest::newRow("flashing, Esc") << true << true;
+        QTest::newRow("flashing, close") << true << false;
+    }
+
+    // While a sequence runs neither button works and the window stays, saying why.
+    void closingWhileFlashing()
+    {
+        dialog->show();
+        QFETCH(bool, flashing);
+        QFETCH(bool, escape);
+        dialog->setFlashing(flashing);
+        QCOMPARE(dialog->useFileButton->isEnabled() || dialog->cancelButton->isEnabled(), !flashing);
+        escape ? QTest::keyClick(dialog.get(), Qt::Key_Escape) : void(dialog->close());
+        QCOMPARE(dialog->isVisible(), flashing);
+        QCOMPARE(dialog->busyLabel->isVisible(), flashing);
+        waitUntilAnswered();
+    }
+
     // The link lost between the request and the bootloader's arrival, or never there: nothing is flashed.
     void bootloaderAfterTheLinkWasLost()
     {
         view_dialogupdate standalone(nullptr);
         for (view_dialogupdate* asking : {dialog.get(), &standalone}) {
-            QSignalSpy fileDialogs(asking, &view_dialogupdate::updateFile);
+            QSignalSpy flashes(asking, &view_dialogupdate::updateFile);
             asking->useFileButton->click();
             connection->disconnectDevice();
             emit asking->bootloaderStage();
-            QCOMPARE(fileDialogs.count(), 0);
+            QCOMPARE(flashes.count(), 0);
             QCOMPARE(asking->statusLabel->text(), QStringLiteral("[updatedialog:firmware:failed]"));
         }
     }

@@ -10,6 +10,7 @@
 #include "testmain.h"
 #include "update/view_dialogupdate.h"
 #include "update/view_legacy.h"
+#include "update/view_update.h"
 
 #include <QAction>
 #include <QLabel>
@@ -120,7 +121,11 @@ private slots:
         QVERIFY(check != requests.cend());
         QCOMPARE(check->identity, QStringList({"none", "none", "none", "UTIL 2.2"}));
 
-        // Use-file: the device gets its upgrade report, data byte 0x09 and zeros.
+        // Use-file, once a file is chosen: the device gets its upgrade report, data byte 0x09 and zeros.
+        fixture->writeFile(QStringLiteral("image.bin"), "firmware");
+        view_update::chooseImageFile = [this](QWidget*, const QString&, const QString&, const QString&) {
+            return fixture->dir() + QStringLiteral("/image.bin");
+        };
         device->clearLog();
         dialog->useFileButton->click();
         QVERIFY(dialog->upgradeRequested);

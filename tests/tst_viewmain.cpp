@@ -13,6 +13,7 @@
 #include "sim/simbootloader.h"
 #include "update/bootloader.h"
 #include "update/flashlog.h"
+#include "update/view_dialogupdate.h"
 #include "update/view_update.h"
 #include "simfixture.h"
 #include "serviceaddress.h"
@@ -27,6 +28,7 @@
 #include <QFontMetrics>
 #include <QJsonObject>
 #include <QLabel>
+#include <QPushButton>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSlider>
@@ -457,10 +459,50 @@ private slots:
         }
         window.close();
         QVERIFY(restarts.isEmpty() && window.isVisible());
+        // The refusal says why; the page says not to unplug (the dialog may be behind the
+        // window), and the dialog can neither start another run nor go away.
+        QCOMPARE(window.statusBar()->findChild<QLabel*>()->text(), QStringLiteral("[flash:closerefused]"));
+        QTRY_VERIFY(view->unplugWarning->isVisible());
+        view_dialogupdate* dialog = window.updateDialog();
+        QVERIFY(!dialog->useFileButton->isEnabled() && !dialog->cancelButton->isEnabled());
 
         QTRY_VERIFY_WITH_TIMEOUT(!sequence->isBusy(), 30000);
         for (QAction* entry : qAsConst(entries))
             QVERIFY(entry->isEnabled());
+        QVERIFY(dialog->useFileButton->isEnabled() && dialog->cancelButton->isEnabled());
+    }
+
+    // Esc closes the update dialog and the About window; Exit ends the program with both open.
+    void exitEndsTheProgram()
+    {
+        viewMain window;
+        window.show();
+        QAction* about = findAction(&window, QStringLiteral("[menu:info:about]"));
+        view_dialogupdate* dialog = window.updateDialog();
+        for (int round = 0; round < 2; ++round) {
+            window.updateFirmware();
+            about->trigger();
+            QPointer<view_about> aboutWindow;
+            const auto topLevels = QApplication::topLevelWidgets();
+            for (QWidget* widget : topLevels) {
+                if (!aboutWindow)
+                    aboutWindow = qobject_cast<view_about*>(widget);
+            }
+            QVERIFY(dialog->isVisible() && aboutWindow->isVisible());
+            if (round == 1)
+                break;
+            QTest::keyClick(dialog, Qt::Key_Escape);
+            QTest::keyClick(aboutWindow, Qt::Key_Escape);
+            QVERIFY(!dialog->isVisible());
+            QTRY_VERIFY(aboutWindow.isNull());
+        }
+        QTimer::singleShot(0, findAction(&window, QStringLiteral("[menu:file:exit]")), &QAction::trigger);
+        // Only if Exit left the program running.
+        QTimer stillRunning;
+        connect(&stillRunning, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        stillRunning.start(5000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+        QVERIFY(!dialog->isVisible());
     }
 
     // Without a sensor view the identity last shown stands in; the update log opens as a

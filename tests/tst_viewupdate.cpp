@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 
 #include <optional>
 
@@ -146,8 +147,10 @@ private slots:
         // A line break and a bidi override in the name stay out of the list.
         nextFileName = writeImage(QString::fromUtf16(u"firm\nware\u202e.0002.bin"), 1024);
         // Connected after the view: each phase has reached its line when this reads it.
+        // "!": the page itself says not to unplug.
         QStringList phases;
-        connect(view->loader.data(), &bootloader::phaseChanged, this, [&] { phases << view->phaseLabel->text(); });
+        connect(view->loader.data(), &bootloader::phaseChanged, this,
+                [&] { phases << view->phaseLabel->text() + (view->unplugWarning->isVisible() ? "!" : ""); });
 
         view->updateButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(!view->loader->isBusy(), SequenceTimeoutMs);
@@ -159,9 +162,9 @@ private slots:
         // The read pass's final 100 lies above the maximum of 99: the bar keeps 96.
         QCOMPARE(view->progressBar->text(), QStringLiteral("96%"));
         // Each pass named with its place in the run, each wait with its seconds left.
-        QCOMPARE(phases, QStringList({"[flash:phase:settle] (1)", "[flash:phase:erase] (1, 3)",
-                                      "[flash:phase:write] (2, 3)", "[flash:phase:verify] (3, 3)",
-                                      "[flash:phase:start] (1)", "[flash:phase:done]"}));
+        QCOMPARE(phases, QStringList({"[flash:phase:settle] (1)!", "[flash:phase:erase] (1, 3)!",
+                                      "[flash:phase:write] (2, 3)!", "[flash:phase:verify] (3, 3)!",
+                                      "[flash:phase:start] (1)!", "[flash:phase:done]"}));
     }
 
     void refusedBeforeAnythingIsSent_data()
@@ -181,30 +184,65 @@ private slots:
         if (imageSize >= 0)
             nextFileName = imageSize == 0 ? fixture->dir() + QStringLiteral("/missing.0002.bin")
                                           : writeImage(QStringLiteral("big.0002.bin"), imageSize);
+        QSignalSpy ended(view.data(), &view_update::updateEnded);
         view->updateButton->click();
         QCOMPARE(lines().mid(4), runLines);
-        QCOMPARE(view->phaseLabel->text(), QStringLiteral("[flash:phase:notstarted]"));
+        QCOMPARE(view->phaseLabel->text(), QStringLiteral("[flash:phase:notstarted] [flash:phase:notstarted:next]"));
         QVERIFY(view->updateButton->isEnabled());
         QTest::qWait(2 * SettleMs);
         QCOMPARE(loader->exchangeCount(), 1);
+
+        // Nothing erased: the unit goes back into service on the firmware it has, which is
+        // no update (nothing more ends, nothing is logged).
+        QVERIFY(!view->restartButton->isHidden());
+        view->restartButton->click();
+        QTRY_COMPARE_WITH_TIMEOUT(view->phaseLabel->text(), QStringLiteral("[flash:phase:restarted]"), SequenceTimeoutMs);
+        QCOMPARE(loader->applicationStarts(), 1);
+        QCOMPARE(loader->requestCount(SimBootloader::ErasePage), 0);
+        QVERIFY(!connection->isConnected && connection->hotplugTimer->isActive());
+        QCOMPARE(ended.count(), 1);
     }
 
-    // The folder of the chosen image is where the next dialog starts.
-    void failedRunReenablesTheButton()
+    void failedRunSaysWhereItStopped_data()
     {
+        // The fault at that exchange from now (erase 1 to 56, write 57 to 88, verify 89 to
+        // 120 for 1024 bytes); -1 a refusal there, -2 a read-back that differs at byte 600.
+        QTest::addColumn<int>("fault");
+        QTest::addColumn<int>("exchange");
+        QTest::addColumn<QString>("summary");
+        QTest::newRow("erase refused") << -1 << 2 << "[flash:stop:refused] (1, 512, 28\u00a0672)";
+        QTest::newRow("unplugged while writing") << int(sim::Fault::Unplug) << 67 << "[flash:stop:left] (2, 320, 1\u00a0024)";
+        QTest::newRow("silent while verifying") << int(sim::Fault::NoReply) << 92 << "[flash:stop:silent] (3, 96, 1\u00a0024)";
+        QTest::newRow("read back differs") << -2 << 0 << "[flash:stop:mismatch] (3, 576, 1\u00a0024)";
+    }
+
+    // Where, why, what it left on the unit and what next; the button comes back, and the
+    // firmware just erased is not offered to start. The next dialog starts in the image's folder.
+    void failedRunSaysWhereItStopped()
+    {
+        QFETCH(int, fault);
+        QFETCH(int, exchange);
+        QFETCH(QString, summary);
         plugLoader();
-        loader->injectRefusal(2);  // the second erase: the run aborts after its first page
-        nextFileName = writeImage(QStringLiteral("a.0002.bin"), 512);
+        view->setReplyTimeoutMs(100);
+        if (fault == -1)
+            loader->injectRefusal(exchange);
+        else if (fault == -2)
+            loader->setReadCorruption(600);
+        else
+            loader->injectFault(exchange, sim::Fault(fault));
+        nextFileName = writeImage(QStringLiteral("a.0002.bin"), 1024);
         view->updateButton->click();
         QVERIFY(!view->updateButton->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(view->updateButton->isEnabled(), SequenceTimeoutMs);
-        QCOMPARE(view->phaseLabel->text(), QStringLiteral("[flash:phase:failed] (1, 3)"));
+        QCOMPARE(view->phaseLabel->text(), summary + " [flash:phase:failed]");
+
         // Lines of several attempts accumulate.
         nextFileName.clear();
         view->updateButton->click();
-        QCOMPARE(lines().mid(4), QStringList({"Start flash erase", "Flash erase error @ page 512", "Abort",
-                                              "no file selected!"}));
-        QCOMPARE(fileRequests.value(1).value(1), fixture->dir());
+        QCOMPARE(lines().constLast(), QString(view->loader->linkOk ? "no file selected!" : "Bootloader not connected"));
+        QVERIFY(view->restartButton->isHidden());
+        QCOMPARE(fileRequests.value(1).value(1), view->loader->linkOk ? fixture->dir() : QString());
     }
 
     void linkDownNeedsNoDialog()
@@ -214,7 +252,7 @@ private slots:
         view = new view_update(nullptr, connection = SimFixture::openConnection());
         view->updateButton->click();
         QCOMPARE(lines(), QStringList({"Could not write to bootloader", "Bootloader not connected"}));
-        QVERIFY(fileRequests.isEmpty() && view->updateButton->isEnabled());
+        QVERIFY(fileRequests.isEmpty() && view->updateButton->isEnabled() && view->restartButton->isHidden());
     }
 
     // The sequence holds its object and runs on to its end; polling runs again.

@@ -333,10 +333,28 @@ void bootloader::updateInvoke()
         emitStatus(QStringLiteral("Abort"));
         return;
     }
-    // No reply: the device leaves the bus to start its application.
-    sendRequest(RUN_APPLICATION, 0, nullptr);
-    waitCountingDown(Starting);
+    startApplication(Starting);
     sequenceOk = true;
+}
+
+bool bootloader::startApplication(Phase phase)
+{
+    // No reply: the device leaves the bus to start its application.
+    const bool sent = sendRequest(RUN_APPLICATION, 0, nullptr);
+    waitCountingDown(phase);
+    return sent;
+}
+
+void bootloader::runApplication()
+{
+    if (busy || !linkOk)
+        return;
+    busy = true;
+    keepAlive = sharedFromThis();
+    emit hotplugtimer(false);
+    restartOnly = true;
+    sequenceOk = false;
+    updateWatcher.setFuture(QtConcurrent::run([this] { sequenceOk = startApplication(Restarting); }));
 }
 
 void bootloader::updateFromFile(QString path)
@@ -348,6 +366,7 @@ void bootloader::updateFromFile(QString path)
     busy = true;
     keepAlive = sharedFromThis();
     emit hotplugtimer(false);
+    restartOnly = false;
 
     fileName = path;
     image.clear();
@@ -429,8 +448,12 @@ void bootloader::refuseUpdate(const QString& line)
 void bootloader::finishUpdate()
 {
     const bool ok = sequenceOk;
-    // Before the link is closed: that takes the flashing page away.
-    emit phaseChanged(ok ? Done : Failed, 0);
+    // Before the link is closed: that takes the flashing page away. A restart that could
+    // not be sent has changed nothing.
+    if (restartOnly)
+        emit phaseChanged(ok ? Restarted : NotStarted, 0);
+    else
+        emit phaseChanged(ok ? Done : Failed, 0);
     // Only the device this object borrowed: never close another one the connection holds.
     if (ok && connection && (!connection->isConnected || connection->handle == device))
         connection->disconnectDevice();

@@ -88,6 +88,8 @@ public:
         Done,        // verified and started
         Failed,      // a pass failed; the sensor stays in its bootloader
         NotStarted,  // refused before anything was erased
+        Restarting,  // the wait after starting the firmware already in the flash
+        Restarted,   // that firmware started: the sensor leaves the bootloader
     };
     Q_ENUM(Phase)
     static constexpr int PassCount = 3;
@@ -110,6 +112,10 @@ public:
     // Starts a re-flash with the image at path; an empty path reports "no file selected!".
     // Returns at once; the end is signalled by updateFinished().
     void updateFromFile(QString path);
+    // Leaves the bootloader for the firmware already in the flash, for a unit whose update
+    // was refused before anything was erased. Ends like an update, with updateFinished();
+    // refused while busy or with the link down.
+    void runApplication();
 
     // True from an accepted updateFromFile() until its updateFinished().
     bool isBusy() const { return busy; }
@@ -161,6 +167,9 @@ private:
     bool passOverImage(bool (bootloader::*worker)(unsigned int, unsigned char*), const char* errorLine);
     bool runPass(bool (bootloader::*pass)(), Phase phase, const QString& startLine);
     void waitCountingDown(Phase phase);
+    // Tells the device to start its application and waits through phase; false when the
+    // request could not be sent.
+    bool startApplication(Phase phase);
     void refuseUpdate(const QString& line);
     void finishUpdate();
     void endUpdate(bool ok);
@@ -168,6 +177,8 @@ private:
 
     std::atomic<bool> busy{false};
     std::atomic<bool> sequenceOk{false};
+    // The running sequence only starts the firmware already there.
+    bool restartOnly = false;
     std::atomic<int> settleMs{BootloaderLink::SettleTimeMs};
     std::atomic<int> replyTimeout{BootloaderLink::ReplyTimeoutMs};
     QSharedPointer<bootloader> keepAlive;

@@ -3,11 +3,18 @@
 #include "app/plainlabel.h"
 #include "app/serviceidentity.h"
 #include "app/servicerequest.h"
+#include "app/appsettings.h"
+#include "app/translatedtext.h"
 #include "device/tessaro.h"
 #include "device/untrustedtext.h"
+#include "view_update.h"
 
+#include <QCloseEvent>
 #include <QDebug>
+#include <QDir>
+#include <QFileInfo>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -22,6 +29,11 @@ const Qt::Alignment InfoAlignment = Qt::AlignHCenter | Qt::AlignTop | Qt::AlignV
 constexpr int StretchRow = 4;
 constexpr int RowStretch = 100;
 constexpr int StatusMinimumWidth = 420;
+constexpr int BusyRow = 6;
+// The bootloader's product ID, which the flashing page puts into its filter, is not
+// known before the sensor has gone over: any image file is offered.
+const char* const ImageFilter = "Binary files (*.bin)";
+const char* const ImageCaption = "Open binary image";
 }
 
 view_dialogupdate::view_dialogupdate(tessaro* connection, QWidget* parent)
@@ -42,6 +54,8 @@ view_dialogupdate::view_dialogupdate(tessaro* connection, QWidget* parent)
     hwLabel = new PlainLabel(QStringLiteral("none"), this);
     grid->addWidget(hwLabel, 2, 1, 1, 3);
     statusLabel = new QLabel(QStringLiteral("none"), this);
+    // It may name the file chosen: never taken for markup.
+    statusLabel->setTextFormat(Qt::PlainText);
     // Messages that say what to do run to several lines rather than widen the window,
     // and the window grows to show them whole.
     statusLabel->setWordWrap(true);
@@ -53,6 +67,11 @@ view_dialogupdate::view_dialogupdate(tessaro* connection, QWidget* parent)
     grid->addWidget(useFileButton, 5, 1);
     cancelButton = new QPushButton(tr("[updatedialog:cancel]"), this);
     grid->addWidget(cancelButton, 5, 3);
+    // Says why neither button can be used while a sequence runs.
+    busyLabel = new QLabel(tr("[updatedialog:flashing]"), this);
+    busyLabel->setWordWrap(true);
+    busyLabel->hide();
+    grid->addWidget(busyLabel, BusyRow, 0, 1, 4);
 
     connect(cancelButton, &QPushButton::clicked, this, &QWidget::close);
     connect(useFileButton, &QPushButton::clicked, this, &view_dialogupdate::onUseFile);
@@ -124,17 +143,85 @@ void view_dialogupdate::onTessaroStage()
     showIdentity();
 }
 
+void view_dialogupdate::closeEvent(QCloseEvent* event)
+{
+    // The window that started a run stays until it has ended; its busy line says why.
+    if (flashing) {
+        busyLabel->show();
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+void view_dialogupdate::keyPressEvent(QKeyEvent* event)
+{
+    if (event->matches(QKeySequence::Cancel)) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void view_dialogupdate::setFlashing(bool running)
+{
+    flashing = running;
+    useFileButton->setEnabled(!running);
+    cancelButton->setEnabled(!running);
+    busyLabel->setVisible(running);
+    // As the status label: the window grows to show the wrapped lines whole.
+    busyLabel->setMinimumHeight(running ? busyLabel->heightForWidth(qMax(busyLabel->width(), StatusMinimumWidth)) : 0);
+}
+
+QString view_dialogupdate::imageProblem(const QString& path)
+{
+    const QFileInfo info(path);
+    if (!info.isFile() || !info.isReadable() || info.size() <= 0)
+        return fillTranslation(tr("[updatedialog:file:unusable]"), {QDir::toNativeSeparators(path)});
+    return QString();
+}
+
+bool view_dialogupdate::bootloaderConnected() const
+{
+    return device && device->isConnected && device->deviceType == QLatin1String(TessaroLink::TypeBootloader);
+}
+
 void view_dialogupdate::onUseFile()
 {
+    if (flashing)
+        return;
+    // Asked and checked first: a unit sent to its bootloader for nothing would be out of
+    // service until someone starts its firmware again.
+    const QString path = view_update::chooseImageFile(this, QLatin1String(ImageCaption), view_update::imageFolder(),
+                                                      QLatin1String(ImageFilter));
+    if (path.isEmpty()) {
+        emit firmwareStatus(tr("[updatedialog:firmware:cancelled]"));
+        return;
+    }
+    const QString problem = imageProblem(path);
+    if (!problem.isEmpty()) {
+        emit firmwareStatus(problem);
+        return;
+    }
+    appSettings().setValue(QLatin1String(appSettings::ImageFolderKey), QFileInfo(path).absolutePath());
+    imagePath = path;
     // An answer to a check asked before the request would overwrite what the update says.
     firmwareCheck->abort();
+    updatePending = false;
+    if (bootloaderConnected()) {
+        // Already in its bootloader: flashed now, on the unit the window shows.
+        upgradeRequested = false;
+        emit firmwareStatus(tr("[updatedialog:firmware:updating]"));
+        flashStarted = true;
+        emit updateFile(imagePath);
+        return;
+    }
     if (device) {
         // Taken before the request: only a unit that appears after it is the one asked.
         bootloadersBefore = device->bootloadersPresent();
         device->startUpgrade();
     }
     upgradeRequested = true;
-    updatePending = false;
 }
 
 QString view_dialogupdate::reasonNotToFlash() const
@@ -165,9 +252,8 @@ void view_dialogupdate::onBootloaderStage()
     emit firmwareStatus(tr("[updatedialog:firmware:updating]"));
     qDebug() << "updating";
     flashStarted = true;
-    // Presses the flashing view's "Update" button: returns once its file dialog has closed
-    // (and the run, when it was refused at once, has ended).
-    emit updateFile();
+    // Returns once the run has started (or, when it was refused at once, has ended).
+    emit updateFile(imagePath);
 }
 
 void view_dialogupdate::flashingEnded(bool ok, bool cancelled)

@@ -9,13 +9,18 @@ class QLabel;
 class QNetworkAccessManager;
 class QNetworkReply;
 class QPushButton;
+class QCloseEvent;
+class QKeyEvent;
 class QShowEvent;
 class ServiceRequest;
 class tessaro;
 
 // Small top-level window: asks the maker's web service whether the connected sensor's
 // firmware is current, and leads the user through an update from an image file, following
-// the device from sensor to bootloader and back (stages raised by the main window).
+// the device from sensor to bootloader and back (stages raised by the main window). The
+// file is asked for and checked before the sensor is sent to its bootloader, so that a
+// cancelled choice or an unusable file leaves the unit running. While a flashing sequence
+// runs, neither button can be used and the window does not close.
 class view_dialogupdate : public QWidget
 {
     Q_OBJECT
@@ -39,6 +44,8 @@ public:
 public slots:
     // The flashing view's run has ended (view_update::updateEnded).
     void flashingEnded(bool ok, bool cancelled);
+    // A flashing sequence runs (or no longer does), from whichever button it was started.
+    void setFlashing(bool running);
 
 public:
 
@@ -49,18 +56,22 @@ public:
     QLabel* hwCaption = nullptr;
     QLabel* hwLabel = nullptr;
     QLabel* statusLabel = nullptr;
+    QLabel* busyLabel = nullptr;
     QPushButton* useFileButton = nullptr;
     QPushButton* cancelButton = nullptr;
 
 signals:
     void shown();
-    void updateFile();
+    // Flash this file on the bootloader now connected.
+    void updateFile(const QString& imagePath);
     void firmwareStatus(QString status);
     void bootloaderStage();
     void tessaroStage();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void onShown();
@@ -74,12 +85,18 @@ private:
 
     // Why the bootloader that just connected must not be flashed on its own; empty if it may.
     QString reasonNotToFlash() const;
+    // Why the chosen file cannot be flashed; empty if it may be tried.
+    static QString imageProblem(const QString& path);
+    bool bootloaderConnected() const;
 
     QPointer<tessaro> device;
     // The bootloaders on the bus when the sensor was asked to restart into its own.
     QStringList bootloadersBefore;
     // A run was started from this dialog and has not ended yet.
     bool flashStarted = false;
+    bool flashing = false;
+    // The file chosen with the use-file button, flashed when the bootloader appears.
+    QString imagePath;
     // One manager for the dialog's requests (their parent), one request of each kind at a time.
     QNetworkAccessManager* network = nullptr;
     ServiceRequest* firmwareCheck = nullptr;

@@ -1,6 +1,7 @@
 #include "view_update.h"
 
 #include "bootloader.h"
+#include "flashfailure.h"
 #include "app/appsettings.h"
 #include "app/translatedtext.h"
 #include "device/tessaro.h"
@@ -10,6 +11,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFont>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -28,6 +30,15 @@ constexpr int ProgressMaximum = 99;
 const char* const ProgressFormat = "%v%";
 constexpr int LayoutSpacing = 6;
 constexpr int LayoutMargin = 11;
+
+// Byte counts in groups of three digits, kept on one line: "10 944".
+QString groupedBytes(qint64 bytes)
+{
+    QString digits = QString::number(bytes);
+    for (int i = digits.size() - 3; i > 0; i -= 3)
+        digits.insert(i, QChar(0x00A0));
+    return digits;
+}
 }
 
 std::function<QString(QWidget*, const QString&, const QString&, const QString&)> view_update::chooseImageFile =
@@ -62,7 +73,19 @@ view_update::view_update(QWidget* parent, tessaro* connection)
     buttonLayout = new QHBoxLayout;
     updateButton = new QPushButton(QCoreApplication::translate(TextContext, "Update"), container);
     buttonLayout->addWidget(updateButton);
+    restartButton = new QPushButton(QCoreApplication::translate(TextContext, "[flash:restart]"), container);
+    restartButton->hide();
+    buttonLayout->addWidget(restartButton);
     containerLayout->addLayout(buttonLayout);
+
+    // The update dialog may be behind the window: the page says it itself.
+    unplugWarning = new QLabel(QCoreApplication::translate(TextContext, "[flash:donotunplug]"), container);
+    unplugWarning->setWordWrap(true);
+    QFont bold = unplugWarning->font();
+    bold.setBold(true);
+    unplugWarning->setFont(bold);
+    unplugWarning->hide();
+    containerLayout->addWidget(unplugWarning);
 
     // Where the run stands, above its bar; the sequence's own lines follow in the list.
     phaseLabel = new QLabel(container);
@@ -83,6 +106,7 @@ view_update::view_update(QWidget* parent, tessaro* connection)
 
     loader = bootloader::create(connection);
     connect(updateButton, &QPushButton::clicked, this, &view_update::Update);
+    connect(restartButton, &QPushButton::clicked, this, &view_update::startPresentFirmware);
     connect(loader.data(), &bootloader::status, this, &view_update::status);
     connect(loader.data(), &bootloader::eraseflashStatus, progressBar, &QProgressBar::setValue);
     if (connection)
@@ -155,9 +179,33 @@ void view_update::Update()
     qDebug() << fileName;
     if (!fileName.isEmpty())
         appSettings().setValue(QLatin1String(appSettings::ImageFolderKey), QFileInfo(fileName).absolutePath());
-    beginRun(fileName);
-    loader->updateFromFile(fileName);
+    startRun(fileName);
+}
+
+void view_update::flashFile(const QString& imagePath)
+{
+    if (!loader->linkOk || loader->isBusy()) {
+        // Through Update: it reports the link that is down, or ignores the second request.
+        Update();
+        return;
+    }
+    startRun(imagePath);
+}
+
+void view_update::startRun(const QString& imagePath)
+{
+    updateButton->setEnabled(false);
+    beginRun(imagePath);
+    loader->updateFromFile(imagePath);
     // A refused request has already ended (updateFinished came before this line).
+    updateButton->setEnabled(!loader->isBusy());
+}
+
+void view_update::startPresentFirmware()
+{
+    restartButton->hide();
+    updateButton->setEnabled(false);
+    loader->runApplication();
     updateButton->setEnabled(!loader->isBusy());
 }
 
@@ -165,6 +213,7 @@ void view_update::beginRun(const QString& imagePath)
 {
     runActive = true;
     lastPass = 0;
+    restartButton->hide();
     showPhaseText(QString());
     runImage = imagePath;
     runImageSize = imagePath.isEmpty() ? 0 : QFileInfo(imagePath).size();
@@ -177,6 +226,8 @@ void view_update::showPhase(bootloader::Phase phase, int secondsLeft)
     const QString passCount = QString::number(bootloader::PassCount);
     if (bootloader::passNumber(phase) > 0)
         lastPass = bootloader::passNumber(phase);
+    if (phase == bootloader::Erasing)
+        erasedHere = true;
     const QString pass = QString::number(lastPass);
     QString text;
     switch (phase) {
@@ -199,14 +250,48 @@ void view_update::showPhase(bootloader::Phase phase, int secondsLeft)
         text = QCoreApplication::translate(TextContext, "[flash:phase:done]");
         break;
     case bootloader::Failed:
-        text = fillTranslation(QCoreApplication::translate(TextContext, "[flash:phase:failed]"),
-                               {QString::number(qMax(lastPass, 1)), passCount});
+        text = failureSummary();
         break;
     case bootloader::NotStarted:
         text = QCoreApplication::translate(TextContext, "[flash:phase:notstarted]");
         break;
+    case bootloader::Restarting:
+        text = fillTranslation(QCoreApplication::translate(TextContext, "[flash:phase:restart]"), {seconds});
+        break;
+    case bootloader::Restarted:
+        text = QCoreApplication::translate(TextContext, "[flash:phase:restarted]");
+        break;
     }
+    const bool ended = phase == bootloader::Done || phase == bootloader::Failed || phase == bootloader::NotStarted
+        || phase == bootloader::Restarted;
+    unplugWarning->setVisible(!ended);
+    // Nothing erased: the firmware in the flash can still be started instead.
+    const bool offerRestart = phase == bootloader::NotStarted && loader->linkOk && !erasedHere;
+    restartButton->setVisible(offerRestart);
+    if (offerRestart)
+        text += QLatin1Char(' ') + QCoreApplication::translate(TextContext, "[flash:phase:notstarted:next]");
     showPhaseText(text);
+}
+
+bool view_update::unitStillOnTheBus() const
+{
+    return device && device->bootloadersPresent().contains(device->connectedIdentity);
+}
+
+QString view_update::failureSummary() const
+{
+    const FlashFailure failure = FlashFailure::read(runLines);
+    const int pass = qMax(failure.pass, 1);
+    const qint64 total = pass == 1 ? qint64{loader->flashSize} - qint64{loader->bootloaderSize} : runImageSize;
+    const char* where = "[flash:stop:refused]";
+    if (failure.cause == FlashFailure::Mismatch)
+        where = "[flash:stop:mismatch]";
+    else if (failure.cause == FlashFailure::LinkLost)
+        where = unitStillOnTheBus() ? "[flash:stop:silent]" : "[flash:stop:left]";
+    // Where it stopped, then what that left on the unit and what to do next.
+    return fillTranslation(QCoreApplication::translate(TextContext, where),
+                           {QString::number(pass), groupedBytes(failure.bytesDone), groupedBytes(qMax(total, qint64{0}))})
+        + QLatin1Char(' ') + QCoreApplication::translate(TextContext, "[flash:phase:failed]");
 }
 
 void view_update::showPhaseText(const QString& text)

@@ -18,9 +18,12 @@ class tessaro;
 
 // The page for a sensor in its resident HID bootloader: the "Update" button that asks for
 // an image file and starts the sequence, a translated line saying where the run stands
-// (which of its three passes, the seconds left of a wait, done or failed), the progress of
-// the running pass in a bar, and the flash geometry and every status line of the sequence
-// in a list.
+// (which of its three passes, the seconds left of a wait, done, or where and why it
+// failed, what that left on the unit and what to do next), a warning not to unplug while
+// the sequence runs, the progress of the running pass in a bar, and the flash geometry
+// and every status line of the sequence in a list. After an update refused before
+// anything was erased (a cancelled file dialog too), a second button offers to start
+// the firmware still in the flash instead.
 class view_update : public QWidget
 {
     Q_OBJECT
@@ -56,7 +59,9 @@ public:
     QVBoxLayout* containerLayout = nullptr;
     QHBoxLayout* buttonLayout = nullptr;
     QPushButton* updateButton = nullptr;
+    QPushButton* restartButton = nullptr;
     QLabel* phaseLabel = nullptr;
+    QLabel* unplugWarning = nullptr;
     QListWidget* statusList = nullptr;
     QProgressBar* progressBar = nullptr;
     // Shared: a running sequence keeps the object alive after this page is gone.
@@ -69,13 +74,20 @@ signals:
 
 public slots:
     void Update();
+    // Flashes imagePath without asking for a file: the update dialog has asked already.
+    void flashFile(const QString& imagePath);
+    // Starts the firmware still in the flash (offered after a refused update).
+    void startPresentFirmware();
     void status(QString line, bool clear);
 
 private:
     void sequenceFinished(bool ok);
     void beginRun(const QString& imagePath);
+    void startRun(const QString& imagePath);
     void showPhase(bootloader::Phase phase, int secondsLeft);
     void showPhaseText(const QString& text);
+    QString failureSummary() const;
+    bool unitStillOnTheBus() const;
 
     QPointer<tessaro> device;
     bool runActive = false;
@@ -84,4 +96,6 @@ private:
     QStringList runLines;
     // The pass the run is in or was in last (1 to 3), for naming where it failed.
     int lastPass = 0;
+    // A run of this page has erased: the firmware in the flash is no longer one to start.
+    bool erasedHere = false;
 };
