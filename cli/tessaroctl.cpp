@@ -471,7 +471,7 @@ bool tessaroCtl::commitAndReset(tessaro* connection, QString* error)
             return false;
         }
         if (!acknowledged(reply, command)) {
-            *error = QStringLiteral("the sensor refused %1 (it answered \"%2\")")
+            *error = QStringLiteral("the sensor did not acknowledge %1 (it answered \"%2\")")
                          .arg(command, QString::fromLocal8Bit(replyText(reply)));
             return false;
         }
@@ -803,16 +803,16 @@ int tessaroCtl::preset(const QStringList& names)
         const QString module = ParameterFile::text(write.value(QLatin1String("module")));
         const QString regname = ParameterFile::text(write.value(QLatin1String("regname")));
         const QString written = ParameterFile::text(write.value(QLatin1String("value")));
-        const QString register_ = module + QLatin1Char(':') + regname;
+        const QString fullName = module + QLatin1Char(':') + regname;
         std::optional<QString> field;
         if (!readField(connection, module, regname, &field))
-            return fail(CtlExit::DeviceError, QStringLiteral("reading %1 back failed").arg(register_));
+            return fail(CtlExit::DeviceError, QStringLiteral("reading %1 back failed").arg(fullName));
         if (!sameValue(field, written))
             return fail(CtlExit::VerificationFailed, QStringLiteral("%1 reads back %2, not %3; nothing committed")
-                                                         .arg(register_, field ? *field : QStringLiteral("no value"), written));
+                                                         .arg(fullName, field ? *field : QStringLiteral("no value"), written));
         const std::optional<int> held = number(field);
-        readBack.insert(register_, held ? QJsonValue(*held) : QJsonValue(*field));
-        lines << QStringLiteral("%1 = %2").arg(register_, *field);
+        readBack.insert(fullName, held ? QJsonValue(*held) : QJsonValue(*field));
+        lines << QStringLiteral("%1 = %2").arg(fullName, *field);
     }
     QString error;
     if (!commitAndReset(connection, &error))
@@ -845,7 +845,7 @@ int tessaroCtl::easy(const QStringList& positions)
     tessaroEasyTable easy;
     if (!easy.readMode(connection, file))
         return fail(CtlExit::DeviceError, QStringLiteral("reading the easy threshold failed"));
-    const QString register_ = QStringLiteral("sens:") + easy.registerName;
+    const QString easyRegister = QStringLiteral("sens:") + easy.registerName;
     if (position) {
         if (*position < 0 || *position >= easy.table.size())
             return fail(CtlExit::RefusedInput, QStringLiteral("easy position %1 refused, accepted: 0..%2")
@@ -858,10 +858,10 @@ int tessaroCtl::easy(const QStringList& positions)
         return fail(CtlExit::DeviceError, QStringLiteral("reading the easy threshold failed"));
     if (position && current != easy.table.at(*position))
         return fail(CtlExit::VerificationFailed, QStringLiteral("%1 reads back %2, not %3; nothing committed")
-                                                     .arg(register_, current ? QString::number(*current) : QStringLiteral("no value"))
+                                                     .arg(easyRegister, current ? QString::number(*current) : QStringLiteral("no value"))
                                                      .arg(easy.table.at(*position)));
     if (!current)
-        return fail(CtlExit::DeviceError, QStringLiteral("the sensor gave no value for %1").arg(register_));
+        return fail(CtlExit::DeviceError, QStringLiteral("the sensor gave no value for %1").arg(easyRegister));
     QString error;
     if (position && !commitAndReset(connection, &error))
         return fail(CtlExit::DeviceError, error);
@@ -875,14 +875,14 @@ int tessaroCtl::easy(const QStringList& positions)
     }
     if (json) {
         printJson({{"mode", easy.manual ? "manual" : "automatic"},
-                   {"register", register_},
+                   {"register", easyRegister},
                    {"table", table},
                    {"value", easy.current},
                    {"position", nearest},
                    {"committed", position.has_value()}});
     } else {
         printLine(QStringLiteral("mode:     %1").arg(easy.manual ? "manual" : "automatic"));
-        printLine(QStringLiteral("register: %1 = %2").arg(register_).arg(easy.current));
+        printLine(QStringLiteral("register: %1 = %2").arg(easyRegister).arg(easy.current));
         printLine(QStringLiteral("table:    %1").arg(tableText.join(QLatin1Char(' '))));
         printLine(QStringLiteral("position: %1").arg(nearest));
     }

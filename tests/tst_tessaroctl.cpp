@@ -245,14 +245,14 @@ private slots:
         row("set: no value", one, "set,gain", refused, "\"gain\" is not NAME=VALUE");
         row("set: a register named twice, nothing sent", one, "set,sens:gain=6,gain=7", refused, "sens:gain is named twice");
         row("set --commit: reset refused", resetRefused, "set,pen:hover=off,--commit", CtlExit::DeviceError,
-            "the sensor refused sens:reset; (it answered \"sens:reset:err;\")", {"pen:write:hover:0;"}, 1);
+            "the sensor did not acknowledge sens:reset; (it answered \"sens:reset:err;\")", {"pen:write:hover:0;"}, 1);
         row("set: reads back wrong", wrong, "set,gain=4,--commit", CtlExit::VerificationFailed,
             "reads back 3, not 4", {"sens:write:gain:4;"});
         row("set: device fails", fails, "set,gain=5", CtlExit::DeviceError, "writing sens:gain failed", {"sens:write:gain:5;"});
         row("preset, in any letter case", one, "preset,dim ROOM", ok, "sens:gain = 6|preset \"Dim room\" applied", some, 1);
         row("preset: reads back wrong", wrong, "preset,Default", CtlExit::VerificationFailed,
             "sens:thrauto reads back 3, not 20; nothing committed", some);
-        row("preset: reset refused", resetRefused, "preset,Default", CtlExit::DeviceError, "refused sens:reset;", some, 1);
+        row("preset: reset refused", resetRefused, "preset,Default", CtlExit::DeviceError, "did not acknowledge sens:reset;", some, 1);
         row("preset: list", one, "preset", ok, "Bright room: ");
         row("preset: unknown", one, "preset,Disco", refused, "no preset \"Disco\"");
         row("easy", one, "easy", ok, "mode:     automatic");
