@@ -19,6 +19,9 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QHash>
+#include <QScopeGuard>
+#include <QSet>
 #include <QTimer>
 
 #include <algorithm>
@@ -31,6 +34,70 @@ namespace {
 using RegisterValues = QList<QPair<const ctlRegister*, int>>;
 
 const char* const ProgramName = "tessaroctl";
+
+// A dump is a few kilobytes: a larger file is no dump and is not read into memory.
+constexpr qint64 MaxLoadBytes = 1024 * 1024;
+
+// A read reply carries its value in field 3 of more than 4 fields.
+constexpr int ValueField = 3;
+constexpr int ValueReplyFields = 5;
+
+// The reply as text, up to its first zero byte and never past the buffer.
+QByteArray replyText(const unsigned char* reply)
+{
+    const char* text = reinterpret_cast<const char*>(reply);
+    return QByteArray(text, static_cast<int>(qstrnlen(text, TessaroLink::ReportBufferSize)));
+}
+
+// Field 3 of the register's read reply as the sensor sent it, none when the reply has no
+// value part. False when the exchange could not be made.
+bool readField(tessaro* connection, const QString& module, const QString& regname, std::optional<QString>* field)
+{
+    unsigned char reply[TessaroLink::ReportBufferSize] = {};
+    if (!TessaroRegister::exchange(connection, TessaroRegister::readCommand(module, regname), reply))
+        return false;
+    const QStringList parts = QString::fromLocal8Bit(replyText(reply)).split(QLatin1Char(':'));
+    *field = parts.size() >= ValueReplyFields ? std::optional<QString>(parts.at(ValueField)) : std::nullopt;
+    return true;
+}
+
+// A value is a whole decimal number that fits; "abc", "99999999999" or nothing is no
+// value, never 0: a 0 printed or loaded would be a value the sensor never had.
+std::optional<int> number(const std::optional<QString>& text)
+{
+    bool ok = false;
+    const int value = text ? text->toInt(&ok, 10) : 0;
+    return ok ? std::optional<int>(value) : std::nullopt;
+}
+
+bool readValue(tessaro* connection, const QString& module, const QString& regname, std::optional<int>* value)
+{
+    std::optional<QString> field;
+    if (!readField(connection, module, regname, &field))
+        return false;
+    *value = number(field);
+    return true;
+}
+
+// Read back what a preset wrote as the file gives it: the same text or the same number.
+bool sameValue(const std::optional<QString>& read, const QString& written)
+{
+    return read && (*read == written || (number(read) && number(read) == number(written)));
+}
+
+// The sensor acknowledges a command by repeating it with ":ok": "sens:commit:ok;".
+bool acknowledged(const unsigned char* reply, const QString& command)
+{
+    QByteArray expected = command.toLatin1();
+    expected.chop(1);
+    return replyText(reply) == expected + ":ok;";
+}
+
+// The scan read both identity replies, each with its fields.
+bool identityRead(const tessaroIdentity& identity)
+{
+    return identity.id && identity.hasVersion;
+}
 
 // JSON as a terminal may show it: what UntrustedText hides is written as a \u escape,
 // which every reader decodes to the same text. Below U+0020 Qt escapes by itself, so a
@@ -202,11 +269,12 @@ QString tessaroCtl::usage()
         "\n"
         "Options:\n"
         "  --json                    machine-readable output\n"
-        "  --device PATH             the device to use when several are present\n"
-        "  --commit                  set/load: send sens:commit; and sens:reset; afterwards\n"
-        "  --yes                     flash: do not ask (required when not on a terminal)\n"
-        "  --count N                 monitor: stop after N ticks (default: until interrupted)\n"
-        "  --verbose                 debug lines of the device link on standard error\n"
+        "  -d, --device PATH         the device to use when several are present\n"
+        "  --commit                  set/load: store in the sensor permanently\n"
+        "  --force                   load: also a dump of another model\n"
+        "  -y, --yes                 flash: do not ask (required when not on a terminal)\n"
+        "  -n, --count N             monitor: stop after N ticks (default: until interrupted)\n"
+        "  -v, --verbose             debug lines of the device link on standard error\n"
         "  -h, --help                this text\n"
         "  --version                 the tool's version\n"
         "\n"
@@ -223,18 +291,20 @@ int tessaroCtl::run(const QStringList& arguments)
                                           QStringLiteral("path"));
     const QCommandLineOption yesOption(QStringList{QStringLiteral("y"), QStringLiteral("yes")});
     const QCommandLineOption commitOption(QStringLiteral("commit"));
+    const QCommandLineOption forceOption(QStringLiteral("force"));
     const QCommandLineOption countOption({QStringLiteral("n"), QStringLiteral("count")}, QString(),
                                          QStringLiteral("ticks"));
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption versionOption(QStringLiteral("version"));
-    parser.addOptions({jsonOption, verboseOption, deviceOption, yesOption, commitOption, countOption, helpOption,
-                       versionOption});
+    parser.addOptions({jsonOption, verboseOption, deviceOption, yesOption, commitOption, forceOption, countOption,
+                       helpOption, versionOption});
     if (!parser.parse(QStringList(QLatin1String(ProgramName)) + arguments))
         return fail(CtlExit::RefusedInput, parser.errorText() + QStringLiteral(" (tessaroctl --help)"));
 
     json = parser.isSet(jsonOption);
     commit = parser.isSet(commitOption);
     yes = parser.isSet(yesOption);
+    force = parser.isSet(forceOption);
     devicePath = parser.value(deviceOption);
     if (parser.isSet(countOption)) {
         bool ok = false;
@@ -387,15 +457,32 @@ bool tessaroCtl::loadModel(const ctlDevice& sensor, QJsonObject* file, int* stat
     return true;
 }
 
-bool tessaroCtl::commitAndReset(tessaro* connection)
+int tessaroCtl::identityMissing(const ctlDevice& sensor)
 {
+    return fail(CtlExit::DeviceError,
+                QStringLiteral("identity not read: the sensor at %1 gave no usable reply to \"app:id;\" or \"app:version;\"")
+                    .arg(sensor.path));
+}
+
+bool tessaroCtl::commitAndReset(tessaro* connection, QString* error)
+{
+    // Storing takes the sensor longer than a register exchange: the window's wait for it.
+    connection->setCommandTimeoutMs(TessaroLink::ExecTimeoutMs);
+    const auto restore = qScopeGuard([connection] { connection->setCommandTimeoutMs(TessaroLink::CommandTimeoutMs); });
     const QStringList commands = TessaroPreset::commitAndReset();
     for (const QString& command : commands) {
-        if (!connection->isConnected)
+        unsigned char reply[TessaroLink::ReportBufferSize] = {};
+        if (!TessaroRegister::exchange(connection, command.toLatin1(), reply)) {
+            *error = QStringLiteral("%1 failed: the sensor left").arg(command);
             return false;
-        connection->execCommand(command);
+        }
+        if (!acknowledged(reply, command)) {
+            *error = QStringLiteral("the sensor did not acknowledge %1 (it answered \"%2\")")
+                         .arg(command, QString::fromLocal8Bit(replyText(reply)));
+            return false;
+        }
     }
-    return connection->isConnected;
+    return true;
 }
 
 // --- commands ------------------------------------------------------------------------
@@ -445,6 +532,8 @@ int tessaroCtl::info()
     int status = CtlExit::Ok;
     if (!selectSensor(&sensor, &status))
         return status;
+    if (!identityRead(sensor.identity))
+        return identityMissing(sensor);
     tessaroPoll poll(sensor.connection.data());
     PollReadings readings;
     readings.follow(&poll, this);
@@ -514,13 +603,13 @@ int tessaroCtl::get(const QStringList& names)
     bool missing = false;
     for (const ctlRegister* reg : qAsConst(wanted)) {
         std::optional<int> value;
-        if (!TessaroRegister::read(sensor.connection.data(), reg->module, reg->regname, &value))
+        if (!readValue(sensor.connection.data(), reg->module, reg->regname, &value))
             return fail(CtlExit::DeviceError, QStringLiteral("reading %1 failed").arg(reg->fullName()));
         missing = missing || !value;
         values.insert(reg->fullName(), value ? QJsonValue(*value) : QJsonValue());
         if (!json)
             printLine(QStringLiteral("%1 = %2").arg(reg->fullName(),
-                                                   value ? valueText(*reg, *value) : QStringLiteral("(no value)")));
+                                                   value ? valueText(*reg, *value) : QStringLiteral("?")));
     }
     if (json)
         printJson({{"registers", values}});
@@ -540,6 +629,7 @@ int tessaroCtl::set(const QStringList& assignments)
         return status;
     const ctlRegisterMap map(file);
     RegisterValues values;
+    QSet<const ctlRegister*> named;
     // Everything is checked before the first write.
     for (const QString& assignment : assignments) {
         const int equals = assignment.indexOf(QLatin1Char('='));
@@ -549,6 +639,10 @@ int tessaroCtl::set(const QStringList& assignments)
         const ctlRegister* reg = map.find(assignment.left(equals), &error);
         if (!reg)
             return fail(CtlExit::RefusedInput, error);
+        // Which of two values would stay is not for the order of writes to decide.
+        if (named.contains(reg))
+            return fail(CtlExit::RefusedInput, QStringLiteral("%1 is named twice; nothing sent").arg(reg->fullName()));
+        named.insert(reg);
         const std::optional<int> value = ctlRegisterMap::parseValue(*reg, assignment.mid(equals + 1), &error);
         if (!value)
             return fail(CtlExit::RefusedInput, error);
@@ -568,7 +662,7 @@ int tessaroCtl::writeRegisters(const ctlDevice& sensor, const RegisterValues& va
     QJsonObject written;
     for (const auto& entry : values) {
         std::optional<int> value;
-        if (!TessaroRegister::read(connection, entry.first->module, entry.first->regname, &value))
+        if (!readValue(connection, entry.first->module, entry.first->regname, &value))
             return fail(CtlExit::DeviceError, QStringLiteral("reading %1 back failed").arg(entry.first->fullName()));
         if (value != entry.second)
             return fail(CtlExit::VerificationFailed,
@@ -579,8 +673,9 @@ int tessaroCtl::writeRegisters(const ctlDevice& sensor, const RegisterValues& va
         if (!json)
             printLine(QStringLiteral("%1 = %2").arg(entry.first->fullName(), valueText(*entry.first, entry.second)));
     }
-    if (commit && !commitAndReset(connection))
-        return fail(CtlExit::DeviceError, QStringLiteral("commit failed: the sensor left"));
+    QString error;
+    if (commit && !commitAndReset(connection, &error))
+        return fail(CtlExit::DeviceError, error);
     if (json)
         printJson({{"registers", written}, {"committed", commit}});
     else if (commit)
@@ -595,12 +690,14 @@ int tessaroCtl::dump()
     QJsonObject file;
     if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
         return status;
+    if (!identityRead(sensor.identity))
+        return identityMissing(sensor);
     const ctlRegisterMap map(file);
     QJsonObject values;
     bool missing = false;
     for (const ctlRegister& reg : map.all()) {
         std::optional<int> value;
-        if (!TessaroRegister::read(sensor.connection.data(), reg.module, reg.regname, &value))
+        if (!readValue(sensor.connection.data(), reg.module, reg.regname, &value))
             return fail(CtlExit::DeviceError, QStringLiteral("reading %1 failed").arg(reg.fullName()));
         missing = missing || !value;
         values.insert(reg.fullName(), value ? QJsonValue(*value) : QJsonValue());
@@ -611,7 +708,7 @@ int tessaroCtl::dump()
                {"firmware", sensor.identity.firmware},
                {"registers", values}});
     if (missing) {
-        message(QStringLiteral("the sensor gave no value for some registers; load skips them"));
+        message(QStringLiteral("the sensor gave no value for some registers; load refuses this dump"));
         return CtlExit::DeviceError;
     }
     return CtlExit::Ok;
@@ -623,7 +720,10 @@ int tessaroCtl::load(const QStringList& files)
     QFile input(path);
     if (!QFileInfo(path).isFile() || !input.open(QIODevice::ReadOnly))
         return fail(CtlExit::RefusedInput, QStringLiteral("cannot read %1").arg(path));
-    const QJsonDocument document = QJsonDocument::fromJson(input.readAll());
+    if (input.size() > MaxLoadBytes)
+        return fail(CtlExit::RefusedInput, QStringLiteral("%1 is larger than 1 MiB, not a register dump of tessaroctl").arg(path));
+    // A file grown since is cut here and then is no valid JSON.
+    const QJsonDocument document = QJsonDocument::fromJson(input.read(MaxLoadBytes));
     const QJsonValue registers = document.object().value(QLatin1String("registers"));
     if (!registers.isObject())
         return fail(CtlExit::RefusedInput, QStringLiteral("%1 is not a register dump of tessaroctl").arg(path));
@@ -633,28 +733,37 @@ int tessaroCtl::load(const QStringList& files)
     QJsonObject file;
     if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
         return status;
+    const QJsonValue model = document.object().value(QLatin1String("configfile"));
+    if (!model.isUndefined() && model != QJsonValue(sensor.configFile) && !force)
+        return fail(CtlExit::RefusedInput, QStringLiteral("%1 is a dump of the model %2, this sensor's is %3; "
+                                                          "--force loads it anyway")
+                                               .arg(path, jsonText(model), sensor.configFile));
     const ctlRegisterMap map(file);
     const QJsonObject dumped = registers.toObject();
+    QHash<const ctlRegister*, int> checked;
     for (auto it = dumped.constBegin(); it != dumped.constEnd(); ++it) {
         QString error;
         const ctlRegister* reg = map.find(it.key(), &error);
         if (!reg)
             return fail(CtlExit::RefusedInput, error);
+        if (it.value().isNull())
+            return fail(CtlExit::RefusedInput, QStringLiteral("%1: no value in the dump (the sensor gave none)")
+                                                   .arg(reg->fullName()));
         const double number = it.value().toDouble();
-        if (!it.value().isNull()
-            && (!it.value().isDouble() || number != static_cast<double>(static_cast<int>(number))
-                || !ctlRegisterMap::accepts(*reg, static_cast<int>(number))))
+        if (!it.value().isDouble() || number != static_cast<double>(static_cast<int>(number))
+            || !ctlRegisterMap::accepts(*reg, static_cast<int>(number)))
             return fail(CtlExit::RefusedInput, QStringLiteral("%1: value %2 refused, accepted: %3")
                                                    .arg(reg->fullName(), jsonText(it.value()),
                                                         ctlRegisterMap::allowed(*reg)));
+        if (checked.contains(reg))
+            return fail(CtlExit::RefusedInput, QStringLiteral("%1 is in the dump twice").arg(reg->fullName()));
+        checked.insert(reg, static_cast<int>(number));
     }
-    // In the order of the parameter file, as the window shows them; registers the dump
-    // has no value for are left alone.
+    // What was checked, in the order of the parameter file as the window shows them.
     RegisterValues values;
     for (const ctlRegister& reg : map.all()) {
-        const QJsonValue value = dumped.value(reg.fullName());
-        if (value.isDouble())
-            values << qMakePair(&reg, value.toInt());
+        if (checked.contains(&reg))
+            values << qMakePair(&reg, checked.value(&reg));
     }
     return writeRegisters(sensor, values);
 }
@@ -687,18 +796,43 @@ int tessaroCtl::preset(const QStringList& names)
         return fail(CtlExit::RefusedInput,
                     QStringLiteral("no preset \"%1\" in sensors/%2 (tessaroctl preset lists them)")
                         .arg(names.constFirst(), sensor.configFile));
+    const QString name = ParameterFile::text(chosen.value(QLatin1String("name")));
     const QJsonArray rows = ParameterFile::array(chosen, "parameters");
     if (std::any_of(rows.begin(), rows.end(), [](const QJsonValue& row) { return !ParameterFile::hasNames(row.toObject()); }))
-        return fail(CtlExit::RefusedInput, QStringLiteral("preset \"%1\" holds a refused row; nothing written").arg(names.constFirst()));
-    if (!TessaroPreset::writeAll(sensor.connection.data(), chosen))
+        return fail(CtlExit::RefusedInput, QStringLiteral("preset \"%1\" holds a refused row; nothing written").arg(name));
+    tessaro* connection = sensor.connection.data();
+    if (!TessaroPreset::writeAll(connection, chosen))
         return fail(CtlExit::DeviceError, QStringLiteral("the preset could not be written; nothing committed"));
-    if (!commitAndReset(sensor.connection.data()))
-        return fail(CtlExit::DeviceError, QStringLiteral("commit failed: the sensor left"));
-    const int writes = ParameterFile::array(chosen, "parameters").size();
-    if (json)
-        printJson({{"preset", names.constFirst()}, {"writes", writes}, {"committed", true}});
-    else
-        printLine(QStringLiteral("preset \"%1\" applied (%2 writes), committed").arg(names.constFirst()).arg(writes));
+    // As for set: what the sensor holds now counts, and only that is committed.
+    const QJsonArray writes = ParameterFile::array(chosen, "parameters");
+    QJsonObject readBack;
+    QStringList lines;
+    for (const QJsonValue& value : writes) {
+        const QJsonObject write = value.toObject();
+        const QString module = ParameterFile::text(write.value(QLatin1String("module")));
+        const QString regname = ParameterFile::text(write.value(QLatin1String("regname")));
+        const QString written = ParameterFile::text(write.value(QLatin1String("value")));
+        const QString fullName = module + QLatin1Char(':') + regname;
+        std::optional<QString> field;
+        if (!readField(connection, module, regname, &field))
+            return fail(CtlExit::DeviceError, QStringLiteral("reading %1 back failed").arg(fullName));
+        if (!sameValue(field, written))
+            return fail(CtlExit::VerificationFailed, QStringLiteral("%1 reads back %2, not %3; nothing committed")
+                                                         .arg(fullName, field ? *field : QStringLiteral("no value"), written));
+        const std::optional<int> held = number(field);
+        readBack.insert(fullName, held ? QJsonValue(*held) : QJsonValue(*field));
+        lines << QStringLiteral("%1 = %2").arg(fullName, *field);
+    }
+    QString error;
+    if (!commitAndReset(connection, &error))
+        return fail(CtlExit::DeviceError, error);
+    if (json) {
+        printJson({{"preset", name}, {"writes", writes.size()}, {"registers", readBack}, {"committed", true}});
+        return CtlExit::Ok;
+    }
+    for (const QString& line : qAsConst(lines))
+        printLine(line);
+    printLine(QStringLiteral("preset \"%1\" applied (%2 writes), committed").arg(name).arg(writes.size()));
     return CtlExit::Ok;
 }
 
@@ -716,17 +850,31 @@ int tessaroCtl::easy(const QStringList& positions)
     QJsonObject file;
     if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
         return status;
+    tessaro* connection = sensor.connection.data();
     tessaroEasyTable easy;
-    if (!easy.readMode(sensor.connection.data(), file) || !easy.readCurrent(sensor.connection.data()))
+    if (!easy.readMode(connection, file))
         return fail(CtlExit::DeviceError, QStringLiteral("reading the easy threshold failed"));
+    const QString easyRegister = QStringLiteral("sens:") + easy.registerName;
     if (position) {
         if (*position < 0 || *position >= easy.table.size())
             return fail(CtlExit::RefusedInput, QStringLiteral("easy position %1 refused, accepted: 0..%2")
                                                    .arg(*position).arg(easy.table.size() - 1));
-        if (!easy.writePosition(sensor.connection.data(), *position) || !commitAndReset(sensor.connection.data()))
+        if (!easy.writePosition(connection, *position))
             return fail(CtlExit::DeviceError, QStringLiteral("writing the easy threshold failed"));
-        easy.current = easy.table.at(*position);
     }
+    std::optional<int> current;
+    if (!readValue(connection, QStringLiteral("sens"), easy.registerName, &current))
+        return fail(CtlExit::DeviceError, QStringLiteral("reading the easy threshold failed"));
+    if (position && current != easy.table.at(*position))
+        return fail(CtlExit::VerificationFailed, QStringLiteral("%1 reads back %2, not %3; nothing committed")
+                                                     .arg(easyRegister, current ? QString::number(*current) : QStringLiteral("no value"))
+                                                     .arg(easy.table.at(*position)));
+    if (!current)
+        return fail(CtlExit::DeviceError, QStringLiteral("the sensor gave no value for %1").arg(easyRegister));
+    QString error;
+    if (position && !commitAndReset(connection, &error))
+        return fail(CtlExit::DeviceError, error);
+    easy.current = *current;
     const int nearest = tessaroEasyTable::nearestIndex(easy.table, easy.current);
     QJsonArray table;
     QStringList tableText;
@@ -736,14 +884,14 @@ int tessaroCtl::easy(const QStringList& positions)
     }
     if (json) {
         printJson({{"mode", easy.manual ? "manual" : "automatic"},
-                   {"register", QStringLiteral("sens:") + easy.registerName},
+                   {"register", easyRegister},
                    {"table", table},
                    {"value", easy.current},
                    {"position", nearest},
                    {"committed", position.has_value()}});
     } else {
         printLine(QStringLiteral("mode:     %1").arg(easy.manual ? "manual" : "automatic"));
-        printLine(QStringLiteral("register: sens:%1 = %2").arg(easy.registerName).arg(easy.current));
+        printLine(QStringLiteral("register: %1 = %2").arg(easyRegister).arg(easy.current));
         printLine(QStringLiteral("table:    %1").arg(tableText.join(QLatin1Char(' '))));
         printLine(QStringLiteral("position: %1").arg(nearest));
     }

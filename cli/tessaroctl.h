@@ -66,7 +66,10 @@ private:
     bool loadModel(const ctlDevice& sensor, QJsonObject* file, int* status);
     // Writes each value, reads each back, commits on --commit.
     int writeRegisters(const ctlDevice& sensor, const QList<QPair<const struct ctlRegister*, int>>& values);
-    bool commitAndReset(tessaro* connection);
+    // "sens:commit;" then "sens:reset;", each acknowledged; else why not in *error.
+    bool commitAndReset(tessaro* connection, QString* error);
+    // Info and dump need the identity the scan read.
+    int identityMissing(const ctlDevice& sensor);
 
     int fail(int status, const QString& message);
     void message(const QString& text);
@@ -88,6 +91,7 @@ private:
     bool json = false;
     bool commit = false;
     bool yes = false;
+    bool force = false;
     QString devicePath;
     int count = 0;
 

@@ -42,7 +42,10 @@ enum class Bench {
     SensorAndBootloader,
     NotOpenable,
     SensorFailsAtFirstCommand,  // the read or write after the scan's exchanges fails
-    GainReadsBackWrong,
+    ReadsBackWrong,  // gain and the easy register thrauto read back 3
+    ValuesThatDoNotConvert,  // gain "abc", expo "99999999999", mirror and thrauto empty
+    IdentityNotRead,  // garbage to "app:id;"
+    ResetRefused,
     ControlsInReplies,  // a terminal escape and a line break in the id, an escape in the build
 };
 
@@ -102,8 +105,21 @@ private:
         case Bench::SensorFailsAtFirstCommand:
             sensor->injectFault(ScanExchanges + 1, sim::Fault::ReadFails);
             break;
-        case Bench::GainReadsBackWrong:
+        case Bench::ReadsBackWrong:
             sensor->setReply("sens:read:gain;", "sens:read:gain:3:ok;");
+            sensor->setReply("sens:read:thrauto;", "sens:read:thrauto:3:ok;");
+            break;
+        case Bench::ValuesThatDoNotConvert:
+            sensor->setRegister("sens", "gain", "abc");
+            sensor->setRegister("sens", "expo", "99999999999");
+            sensor->setRegister("sens", "mirror", "");
+            sensor->setRegister("sens", "thrauto", "");
+            break;
+        case Bench::IdentityNotRead:
+            sensor->setIdReply("app:garbage");
+            break;
+        case Bench::ResetRefused:
+            sensor->setReply("sens:reset;", "sens:reset:err;");
             break;
         case Bench::ControlsInReplies:
             sensor->setIdReply("app:id:TS\x1b[2J\nfake;");
@@ -196,6 +212,8 @@ private slots:
         QTest::addColumn<int>("commits");
         const Bench one = Bench::OneSensor, nothing = Bench::NoDevice, two = Bench::TwoSensors;
         const Bench fails = Bench::SensorFailsAtFirstCommand, closed = Bench::NotOpenable;
+        const Bench wrong = Bench::ReadsBackWrong, noValues = Bench::ValuesThatDoNotConvert;
+        const Bench noIdentity = Bench::IdentityNotRead, resetRefused = Bench::ResetRefused;
         const int ok = CtlExit::Ok, refused = CtlExit::RefusedInput, noDevice = CtlExit::NoDevice;
         const QStringList some{"*"};
         // Arguments split at ','.
@@ -213,34 +231,56 @@ private slots:
         row("info: two units", two, "info", CtlExit::MoreThanOneDevice, "choose one with --device");
         row("info: two units, --device", two, "info,--device,sim/1209:0001:00", ok, "device:      sim/1209:0001:00");
         row("info: device fails", fails, "info", CtlExit::DeviceError, "stopped answering");
+        row("info: identity not read", noIdentity, "info", CtlExit::DeviceError, "identity not read");
         row("info: terminal controls from the device", Bench::ControlsInReplies, "info", ok,
             "id:          TS\uFFFD[2J\uFFFDfake|build:       2026:\uFFFD[1mBOLD\uFFFD");
         row("get", one, "get,gain,sens:fps", ok, "sens:fps = 100 (Normal)");
         row("get: all", one, "get", ok, "sens:pwrsave = 0");
+        row("get: values that do not convert", noValues, "get,gain,expo,mirror", CtlExit::DeviceError,
+            "sens:gain = ?|sens:expo = ?|sens:mirror = ?");
         row("set", one, "set,gain=7,fps=Fast", ok, "sens:fps = 120 (Fast)", {"sens:write:gain:7;", "sens:write:fps:120;"});
         row("set --commit", one, "set,pen:hover=off,--commit", ok, "committed", {"pen:write:hover:0;"}, 1);
         row("set: out of range, nothing sent", one, "set,expo=500,gain=17", refused,
             "sens:gain: value \"17\" refused, accepted: 1..16");
         row("set: not a choice", one, "set,fps=90", refused, "accepted: 120 (Fast), 100 (Normal), 60 (Slow)");
         row("set: no value", one, "set,gain", refused, "\"gain\" is not NAME=VALUE");
-        row("set: reads back wrong", Bench::GainReadsBackWrong, "set,gain=4,--commit", CtlExit::VerificationFailed,
+        row("set: a register named twice, nothing sent", one, "set,sens:gain=6,gain=7", refused, "sens:gain is named twice");
+        row("set --commit: reset refused", resetRefused, "set,pen:hover=off,--commit", CtlExit::DeviceError,
+            "the sensor did not acknowledge sens:reset; (it answered \"sens:reset:err;\")", {"pen:write:hover:0;"}, 1);
+        row("set: reads back wrong", wrong, "set,gain=4,--commit", CtlExit::VerificationFailed,
             "reads back 3, not 4", {"sens:write:gain:4;"});
         row("set: device fails", fails, "set,gain=5", CtlExit::DeviceError, "writing sens:gain failed", {"sens:write:gain:5;"});
-        row("preset", one, "preset,Dim room", ok, "preset \"Dim room\" applied", some, 1);
+        row("preset, in any letter case", one, "preset,dim ROOM", ok, "sens:gain = 6|preset \"Dim room\" applied", some, 1);
+        row("preset: reads back wrong", wrong, "preset,Default", CtlExit::VerificationFailed,
+            "sens:thrauto reads back 3, not 20; nothing committed", some);
+        row("preset: reset refused", resetRefused, "preset,Default", CtlExit::DeviceError, "did not acknowledge sens:reset;", some, 1);
         row("preset: list", one, "preset", ok, "Bright room: ");
         row("preset: unknown", one, "preset,Disco", refused, "no preset \"Disco\"");
         row("easy", one, "easy", ok, "mode:     automatic");
         row("easy: position", one, "easy,0", ok, "position: 0", some, 1);
         row("easy: beyond the table", one, "easy,99", refused, "easy position 99 refused");
+        row("easy: reads back wrong", wrong, "easy,0", CtlExit::VerificationFailed, "sens:thrauto reads back 3, not 0", some);
+        row("easy: no value", noValues, "easy", CtlExit::DeviceError, "no value for sens:thrauto");
         row("monitor", one, "monitor,--count,3", ok, "calibration=idle");
         row("unknown command", one, "frobnicate", refused, "unknown command");
         row("unknown option", one, "list,--frob", refused, "Unknown option 'frob'.");
-        row("help", nothing, "--help", ok, "Exit status: 0 ok, 1 device error, 2 refused input, 3 no device,");
-        // A dump to load: '@' and the file's content, '+' standing for ','.
+        row("help", nothing, "--help", ok, "Exit status: 0 ok, 1 device error, 2 refused input, 3 no device,|"
+            "-d, --device|-y, --yes|-n, --count|-v, --verbose|--commit                  set/load: store in the sensor permanently");
+        // A dump to load: '@' and the file's content, '+' standing for ',', '%' for 1 MiB of spaces.
         row("load: not JSON", one, "load,@gain=4", refused, "not a register dump");
         row("load: out of range, nothing sent", one, R"(load,@{"registers":{"sens:gain":4+"sens:expo":5000}})", refused,
             "sens:expo: value 5000 refused, accepted: 10..1000");
         row("load: not a number", one, R"(load,@{"registers":{"sens:gain":"4"}})", refused, "value \"4\" refused");
+        row("load: short names, written as checked", one, R"(load,@{"registers":{"expo":300+"gain":6}})", ok,
+            "sens:expo = 300", {"sens:write:gain:6;", "sens:write:expo:300;"});
+        row("load: a register twice", one, R"(load,@{"registers":{"gain":6+"sens:gain":7}})", refused,
+            "sens:gain is in the dump twice");
+        row("load: no value", one, R"(load,@{"registers":{"sens:gain":null}})", refused, "sens:gain: no value in the dump");
+        row("load: another model", one, R"(load,@{"configfile":"tessaro_t9.json"+"registers":{"sens:gain":4}})", refused,
+            "is a dump of the model \"tessaro_t9.json\", this sensor's is tessaro_t1.json; --force loads it anyway");
+        row("load --force: another model", one, R"(load,@{"configfile":"tessaro_t9.json"+"registers":{"sens:gain":4}},--force)",
+            ok, "sens:gain = 4", {"sens:write:gain:4;"});
+        row("load: over 1 MiB, not read", one, R"(load,@{"registers":{"sens:gain":4}}%)", refused, "larger than 1 MiB");
         row("load: another model's register", one, R"(load,@{"registers":{"sens:laser":1}})", refused,
             "unknown register \"sens:laser\"");
         row("load: a key with terminal controls", one, "load,@{\"registers\":{\"sens:\\u001b[2J\\u202e\":1}}", refused,
@@ -255,6 +295,8 @@ private slots:
         row("get --json", one, "get,gain,--json", ok, R"("registers"|"sens:gain")");
         row("set --json", one, "set,gain=5,--json", ok, R"("registers"|"committed")", {"sens:write:gain:5;"});
         row("dump --json", one, "dump,--json", ok, R"("configfile"|"firmware"|"cal:keep")");
+        row("dump: values that do not convert", noValues, "dump", CtlExit::DeviceError, R"("sens:gain": null|"sens:mirror": null)");
+        row("dump: identity not read", noIdentity, "dump", CtlExit::DeviceError, "identity not read");
         row("preset --json", one, "preset,Default,--json", ok, R"("preset"|"writes"|"committed")", some, 1);
         row("easy --json", one, "easy,--json", ok, R"("mode"|"register"|"table"|"value"|"position")");
         row("monitor --json", one, "monitor,--count,1,--json", ok, R"("size"|"volts"|"point")");
@@ -274,7 +316,9 @@ private slots:
             sensor->setPenPresent(arguments.contains(QLatin1String("--json")));
         for (QString& argument : arguments) {
             if (argument.startsWith(QLatin1Char('@')))
-                argument = writeImage(argument.mid(1).replace(QLatin1Char('+'), QLatin1Char(',')).toUtf8(), "config.json");
+                argument = writeImage(argument.mid(1).replace(QLatin1Char('+'), QLatin1Char(','))
+                                          .replace(QLatin1Char('%'), QString(1 << 20, QLatin1Char(' '))).toUtf8(),
+                                      "config.json");
         }
 
         const Result result = run(arguments);
