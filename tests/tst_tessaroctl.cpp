@@ -17,6 +17,7 @@
 #include <QScopeGuard>
 
 #include <cerrno>
+#include <csignal>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -416,7 +417,7 @@ private slots:
         if (loader)
             QCOMPARE(loader->applicationVersion(), std::string("SW 2.5"));
         else
-            QVERIFY(result.out.endsWith(QLatin1String("sensor back at sim/1209:0001:00, firmware SW 2.5\n")));
+            QVERIFY(result.out.endsWith(QLatin1String("sensor back at sim/1209:0001:00, firmware SW 2.5\nUpdated succesfully!\n")));
     }
 
     // The log holds whole runs, with what a file name or the device said kept on its line;
@@ -476,45 +477,84 @@ private slots:
     }
 
     // The program itself over the simulated sensor: debug lines only with --verbose, the
-    // result on standard output, the status as exit code, a monitor ended by a signal.
+    // result on standard output, the status as exit code; a signal once a line has come out
+    // (a flash goes on through it and says so, a monitor stops); output that is lost.
     void program_data()
     {
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("arguments"); // IMAGE: a good image
+        QTest::addColumn<QString>("event");  // "SIG@line": a signal after that line; "full", "closed": standard output; "head": piped into head -n 6
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("err");  // empty: standard error stays empty
+        QTest::addColumn<QString>("err");  // empty: standard error stays empty; else each part between '|' is in it
+        QTest::addColumn<QString>("inLog");  // the update log holds it (empty: not checked)
+        const QString held = "the flash cannot be interrupted now; it goes on to its end";
+        const QString lost = "tessaroctl: could not write standard output";
 
-        QTest::newRow("list") << QStringList{"list"} << CtlExit::Ok << "sensor      sim/1209:0001:00" << "";
-        QTest::newRow("list --verbose") << QStringList{"list", "--verbose"} << CtlExit::Ok << "sensor"
-                                        << "Path:          sim/1209:0001:00";
-        QTest::newRow("set refused") << QStringList{"set", "gain=99"} << CtlExit::RefusedInput << ""
-                                     << "tessaroctl: sens:gain: value \"99\" refused, accepted: 1..16";
-        QTest::newRow("monitor until terminated") << QStringList{"monitor"} << CtlExit::Ok << "calibration=idle" << "";
+        QTest::newRow("list") << QStringList{"list"} << "" << CtlExit::Ok << "sensor      sim/1209:0001:00" << "" << "";
+        QTest::newRow("list --verbose") << QStringList{"list", "--verbose"} << "" << CtlExit::Ok << "sensor"
+                                        << "Path:          sim/1209:0001:00" << "";
+        QTest::newRow("set refused") << QStringList{"set", "gain=99"} << "" << CtlExit::RefusedInput << ""
+                                     << "tessaroctl: sens:gain: value \"99\" refused, accepted: 1..16" << "";
+        QTest::newRow("monitor until terminated") << QStringList{"monitor"} << "TERM@calibration" << CtlExit::Ok
+                                                  << "calibration=idle" << "" << "";
+        QTest::newRow("monitor until interrupted") << QStringList{"monitor"} << "INT@calibration" << CtlExit::Ok
+                                                   << "calibration=idle" << "" << "";
+        QTest::newRow("dump to a full disk") << QStringList{"dump"} << "full" << CtlExit::DeviceError << "" << lost << "";
+        QTest::newRow("info --json, output closed") << QStringList{"info", "--json"} << "closed" << CtlExit::DeviceError
+                                                    << "" << "standard output is closed" << "";
+        QTest::newRow("flash: hang-up while writing") << QStringList{"flash", "IMAGE", "--yes"} << "HUP@Start flashing"
+                                                      << CtlExit::Ok << "sensor back at" << "hang-up (SIGHUP): " + held
+                                                      << "): verified";
+        QTest::newRow("flash: terminated while writing") << QStringList{"flash", "IMAGE", "--yes"} << "TERM@Start flashing"
+                                                         << CtlExit::Ok << "sensor back at" << "SIGTERM: " + held
+                                                         << "SIGTERM: " + held;
+        QTest::newRow("flash | head: the reader leaves while erasing")
+            << QStringList{"flash", "IMAGE", "--yes"} << "head" << CtlExit::Ok << "Start flash erase"
+            << "standard output closed (SIGPIPE): " + held + "|" + lost + "|status 1" << "): verified";
     }
 
     void program()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(QString, event);
         QFETCH(int, status);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        QProcess program;
-        program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tessaroctl-sim"), arguments);
-        QVERIFY(program.waitForStarted());
-        if (arguments.constFirst() == QLatin1String("monitor")) {
-            QTRY_VERIFY(program.canReadLine());
-            program.terminate();
+        QFETCH(QString, inLog);
+        arguments.replaceInStrings(QStringLiteral("IMAGE"), writeImage(firmware(ImageSize, "SW 2.5")));
+        QString command = QCoreApplication::applicationDirPath() + QStringLiteral("/tessaroctl-sim");
+        // The program's own status is shown on standard error after a pipe.
+        const QString shell = event == QLatin1String("closed") ? QStringLiteral("exec \"$0\" \"$@\" >&-")
+            : event == QLatin1String("head") ? QStringLiteral("{ \"$0\" \"$@\"; echo \"status $?\" >&2; } | head -n 6")
+                                             : QString();
+        if (!shell.isEmpty()) {
+            arguments = QStringList{QStringLiteral("-c"), shell, command} + arguments;
+            command = QStringLiteral("/bin/sh");
         }
-        QVERIFY(program.waitForFinished(20000));
-        const QString output = QString::fromUtf8(program.readAllStandardOutput());
+        QProcess program;
+        if (event == QLatin1String("full"))
+            program.setStandardOutputFile(QStringLiteral("/dev/full"));
+        program.start(command, arguments);
+        QVERIFY(program.waitForStarted());
+        QString output;
+        const QString trigger = event.section(QLatin1Char('@'), 1);
+        if (!trigger.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromUtf8(program.readAll())).contains(trigger), 20000);
+            const QString action = event.section(QLatin1Char('@'), 0, 0);
+            QCOMPARE(::kill(static_cast<pid_t>(program.processId()),
+                            action == "HUP" ? SIGHUP : action == "INT" ? SIGINT : SIGTERM), 0);
+        }
+        QVERIFY(program.waitForFinished(60000));
+        output += QString::fromUtf8(program.readAllStandardOutput());
         const QString errors = QString::fromUtf8(program.readAllStandardError());
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), status);
         QVERIFY2(output.contains(out), qPrintable(output));
         if (err.isEmpty())
             QVERIFY2(errors.isEmpty(), qPrintable(errors));
-        else
-            QVERIFY2(errors.contains(err), qPrintable(errors));
+        for (const QString& part : err.split(QLatin1Char('|'), Qt::SkipEmptyParts))
+            QVERIFY2(errors.contains(part), qPrintable(errors));
+        QVERIFY2(inLog.isEmpty() || logged().contains(inLog.toUtf8()), logged().constData());
     }
 };
 
