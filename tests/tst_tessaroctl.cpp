@@ -486,7 +486,7 @@ private slots:
     void program_data()
     {
         QTest::addColumn<QStringList>("arguments"); // IMAGE: a good image
-        QTest::addColumn<QString>("event");  // "SIG@line": a signal after that line; "full", "closed": standard output; "head": piped into head -n 6
+        QTest::addColumn<QString>("event");  // "SIG@line": a signal after that line ("ctrlc": typed); "full", "closed": standard output; "head": piped into head -n 6
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("out");  // each part between '|' is in it
         QTest::addColumn<QString>("err");  // empty: standard error stays empty; else as out
@@ -506,6 +506,9 @@ private slots:
         QTest::newRow("dump to a full disk") << QStringList{"dump"} << "full" << CtlExit::DeviceError << "" << lost << "";
         QTest::newRow("info --json, output closed") << QStringList{"info", "--json"} << "closed" << CtlExit::DeviceError
                                                     << "" << "standard output is closed" << "";
+        // On a terminal (script(1) gives it one), Ctrl+C typed at the question.
+        QTest::newRow("flash: Ctrl+C at the question") << QStringList{"flash", "IMAGE"} << "ctrlc@[y/N]"
+                                                       << CtlExit::RefusedInput << "interrupted; nothing sent" << "" << "";
         QTest::newRow("flash: hang-up while writing") << QStringList{"flash", "IMAGE", "--yes"} << "HUP@Start flashing"
                                                       << CtlExit::Ok << "waiting 5 s for the bootloader to settle before erasing|sensor back at" << "hang-up (SIGHUP): " + held
                                                       << "): verified";
@@ -535,6 +538,14 @@ private slots:
             arguments = QStringList{QStringLiteral("-c"), shell, command} + arguments;
             command = QStringLiteral("/bin/sh");
         }
+        const bool typed = event.startsWith(QLatin1String("ctrlc"));
+        if (typed) {
+            if (!QFileInfo::exists(QStringLiteral("/usr/bin/script")))
+                QSKIP("needs script(1) for a terminal");
+            arguments = QStringList{QStringLiteral("-qec"), (QStringList{command} + arguments).join(QLatin1Char(' ')),
+                                    QStringLiteral("/dev/null")};
+            command = QStringLiteral("/usr/bin/script");
+        }
         QProcess program;
         if (event == QLatin1String("full"))
             program.setStandardOutputFile(QStringLiteral("/dev/full"));
@@ -545,8 +556,11 @@ private slots:
         if (!trigger.isEmpty()) {
             QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromUtf8(program.readAll())).contains(trigger), 20000);
             const QString action = event.section(QLatin1Char('@'), 0, 0);
-            QCOMPARE(::kill(static_cast<pid_t>(program.processId()),
-                            action == "HUP" ? SIGHUP : action == "INT" ? SIGINT : SIGTERM), 0);
+            if (typed)
+                program.write("\x03");
+            else
+                QCOMPARE(::kill(static_cast<pid_t>(program.processId()),
+                                action == "HUP" ? SIGHUP : action == "INT" ? SIGINT : SIGTERM), 0);
         }
         QVERIFY(program.waitForFinished(60000));
         output += QString::fromUtf8(program.readAllStandardOutput());
