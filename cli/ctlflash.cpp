@@ -1,6 +1,7 @@
 #include "ctlflash.h"
 
 #include "ctlexit.h"
+#include "ctlsignals.h"
 #include "tessaroctl.h"
 #include "device/tessaro.h"
 #include "device/updatelock.h"
@@ -28,6 +29,9 @@ bool isRefusal(const QString& line)
                                          QStringLiteral("no file selected!")};
     return refusals.contains(line) || line.startsWith(QLatin1String("Invalid flash geometry"));
 }
+
+// The bootloader's verdict, told only once the sensor is back with its new firmware.
+const char* const SuccessLine = "Updated succesfully!";
 
 QString passOf(const QString& line)
 {
@@ -72,6 +76,7 @@ bool ctlFlash::checkImage(int* status)
 int ctlFlash::exec()
 {
     const int status = flash();
+    QObject::disconnect(heldReports);
     recordRun();
     return status;
 }
@@ -102,6 +107,11 @@ bool ctlFlash::confirm(const ctlDevice& device, int* status)
     ctl->err << "Flash " << UntrustedText::shown(image, UntrustedText::LineCap) << " into "
              << UntrustedText::shown(what, UntrustedText::LineCap) << "? [y/N] ";
     ctl->err.flush();
+    if (!ctl->waitForInput()) {
+        ctl->err << '\n';
+        *status = ctl->fail(CtlExit::RefusedInput, QStringLiteral("interrupted; nothing sent"));
+        return false;
+    }
     const QString answer = ctl->in.readLine().trimmed().toLower();
     if (answer == QLatin1String("y") || answer == QLatin1String("yes"))
         return true;
@@ -146,6 +156,10 @@ bool ctlFlash::waitForNew(const QString& type, QSet<QString> before, ctlDevice* 
         if (fresh.size() > 1) {
             *status = failRun(CtlExit::MoreThanOneDevice,
                               QStringLiteral("more than one %1 appeared; not flashing any").arg(what));
+            return false;
+        }
+        if (ctl->stopRequested) {
+            *status = failRun(CtlExit::DeviceError, QStringLiteral("interrupted while waiting for the %1").arg(what));
             return false;
         }
         if (clock.elapsed() > ctl->returnTimeoutMs) {
@@ -249,12 +263,20 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice, bool sentHere)
     QObject::connect(loader.data(), &bootloader::status, ctl,
                      [this](const QString& line, bool) { showStatusLine(line); });
     QObject::connect(loader.data(), &bootloader::eraseflashStatus, ctl, [this](int percent) { showProgress(percent); });
+    QObject::connect(loader.data(), &bootloader::phaseChanged, ctl, [this](bootloader::Phase phase, int secondsLeft) {
+        showCountdown(phase, secondsLeft);
+    });
     if (!loader->getinfo())
         return failRun(CtlExit::DeviceError, QStringLiteral("the bootloader at %1 does not answer").arg(loaderDevice.path));
 
+    // The sequence cannot be stopped half way: from here to its end a signal is only reported.
+    ctl->uninterruptible = true;
+    ctlSignals::holdThroughHangUp();
+    heldReports = QObject::connect(ctl, &tessaroCtl::heldThrough, ctl, [this](const QString& text) { lines << text; });
     loader->updateFromFile(image);
     const bool verified = waitForSequence(loader.data());
     endProgressLine();
+    ctl->uninterruptible = false;
     record.ok = verified;
 
     QJsonObject result{{"image", image}, {"bootloader", loaderDevice.path}, {"lines", QJsonArray::fromStringList(lines)}};
@@ -281,6 +303,9 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice, bool sentHere)
 
     ctlDevice sensor;
     int status = CtlExit::Ok;
+    if (!ctl->json)
+        ctl->printLine(QStringLiteral("waiting up to %1 s for the sensor with the new firmware")
+                           .arg(ctl->returnTimeoutMs / 1000.0));
     if (!waitForNew(QLatin1String(TessaroLink::TypeSensor), sensorsBefore, &sensor, &status,
                     QStringLiteral("sensor with the new firmware")))
         return status;
@@ -293,6 +318,8 @@ int ctlFlash::runBootloader(ctlDevice loaderDevice, bool sentHere)
         ctl->printJson(result);
     else
         ctl->printLine(QStringLiteral("sensor back at %1, firmware %2").arg(sensor.path, sensor.identity.firmware));
+    if (!ctl->json)
+        ctl->printLine(QLatin1String(SuccessLine));
     return CtlExit::Ok;
 }
 
@@ -305,10 +332,34 @@ void ctlFlash::showStatusLine(const QString& line)
         pass = started;
         lastPlainStep = 0;
     }
-    if (ctl->json)
+    // A pass that ended well ends its bar at 100 %.
+    if (line == QLatin1String("Flash erased!") || line == QLatin1String("Flash written!"))
+        showProgress(100);
+    if (ctl->json || line == QLatin1String(SuccessLine))
         return;
     endProgressLine();
     ctl->printLine(line);
+}
+
+void ctlFlash::showCountdown(int phase, int secondsLeft)
+{
+    if (ctl->json || (phase != bootloader::Settling && phase != bootloader::Starting) || secondsLeft <= 0)
+        return;
+    const QString text = phase == bootloader::Settling
+        ? QStringLiteral("waiting %1 s for the bootloader to settle before erasing")
+        : QStringLiteral("waiting %1 s for the sensor to start its new firmware");
+    const bool first = phase != countdownShown;
+    countdownShown = phase;
+    if (first)
+        endProgressLine();  // a bar before it keeps its line
+    if (ctl->terminal) {
+        // Cleared to the end of the line: the count gets shorter.
+        ctl->out << '\r' << text.arg(secondsLeft) << "\x1b[K";
+        ctl->out.flush();
+        progressShown = true;
+    } else if (first) {
+        ctl->printLine(text.arg(secondsLeft));
+    }
 }
 
 void ctlFlash::showProgress(int percent)

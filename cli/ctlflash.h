@@ -3,6 +3,7 @@
 #include "ctldevicescan.h"
 #include "update/flashlog.h"
 
+#include <QObject>
 #include <QSet>
 #include <QSharedPointer>
 #include <QString>
@@ -51,6 +52,8 @@ private:
     void showStatusLine(const QString& line);
     void showProgress(int percent);
     void endProgressLine();
+    // The waits before erasing and after starting the application (bootloader::Phase).
+    void showCountdown(int phase, int secondsLeft);
 
     tessaroCtl* ctl;
     // One claim, carried from the sensor's connection to the bootloader's.
@@ -60,7 +63,10 @@ private:
     QString pass;
     int lastPlainStep = -1;
     bool progressShown = false;
+    int countdownShown = -1;
     // The unit and the outcome as far as the run got; written once a unit was involved.
     FlashLog::Run record;
     bool recordDue = false;
+    // Signals the run went on through go into its record.
+    QMetaObject::Connection heldReports;
 };

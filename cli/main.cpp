@@ -1,4 +1,5 @@
 // tessaroctl: the command-line face of TessaroUtility.
+#include "ctlsignals.h"
 #include "tessaroctl.h"
 #include "app/logformat.h"
 #include "device/untrustedtext.h"
@@ -7,7 +8,9 @@
 #include <QCoreApplication>
 #include <QFile>
 
-#include <csignal>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <cstdio>
 #include <unistd.h>
 
@@ -29,15 +32,16 @@ void handleMessage(QtMsgType type, const QMessageLogContext& context, const QStr
         std::abort();
 }
 
-void stopOnSignal(int)
-{
-    tessaroCtl::requestStop();
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
 {
+    // Checked before anything opens a file: without a standard output, the next descriptor
+    // opened (Qt's own, a device, the update log) would be number 1 and get the results.
+    if (::fcntl(STDOUT_FILENO, F_GETFD) < 0) {
+        std::fprintf(stderr, "tessaroctl: standard output is closed; nothing done\n");
+        return 1;
+    }
     installLogFormat();
     qInstallMessageHandler(handleMessage);
     QCoreApplication application(argc, argv);
@@ -46,8 +50,7 @@ int main(int argc, char* argv[])
     const QStringList arguments = QCoreApplication::arguments().mid(1);
     verbose = arguments.contains(QStringLiteral("--verbose")) || arguments.contains(QStringLiteral("-v"));
 
-    std::signal(SIGINT, stopOnSignal);
-    std::signal(SIGTERM, stopOnSignal);
+    ctlSignals signalPipe;
 
     // Data files (sensors/) beside the executable, as for the window program; file
     // arguments where the user is.
@@ -59,9 +62,22 @@ int main(int argc, char* argv[])
     input.open(stdin, QIODevice::ReadOnly);
     output.open(stdout, QIODevice::WriteOnly);
     errors.open(stderr, QIODevice::WriteOnly);
-    tessaroCtl ctl(&input, &output, &errors);
-    ctl.setCallerDir(callerDir);
-    ctl.setInteractive(::isatty(STDIN_FILENO) == 1);
-    ctl.setTerminal(::isatty(STDOUT_FILENO) == 1);
-    return ctl.run(arguments);
+    int status = 0;
+    bool reported = false;
+    {
+        tessaroCtl ctl(&input, &output, &errors);
+        QObject::connect(&signalPipe, &ctlSignals::received, &ctl, &tessaroCtl::interrupt);
+        ctl.setCallerDir(callerDir);
+        ctl.setInteractive(::isatty(STDIN_FILENO) == 1);
+        ctl.setTerminal(::isatty(STDOUT_FILENO) == 1);
+        status = ctl.run(arguments);
+        reported = ctl.outputFailed();
+    }
+    output.close();
+    // Some file systems report a failed write only when the file is closed.
+    if ((std::fflush(stdout) != 0 || ::close(STDOUT_FILENO) != 0) && !reported) {
+        std::fprintf(stderr, "tessaroctl: could not write standard output: %s\n", std::strerror(errno));
+        return status == 0 ? 1 : status;
+    }
+    return status;
 }

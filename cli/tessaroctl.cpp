@@ -13,10 +13,13 @@
 #include "sensor/tessaroregister.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QSocketNotifier>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QHash>
@@ -25,9 +28,9 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cmath>
+#include <csignal>
 #include <optional>
-
-std::atomic<bool> tessaroCtl::stopRequested{false};
 
 namespace {
 
@@ -116,25 +119,32 @@ QString terminalJson(const QJsonDocument& document, QJsonDocument::JsonFormat fo
     return result;
 }
 
-QString batteryLevel(double volts)
+// Percent, in the steps of the window's battery picture.
+int batteryLevel(double volts)
 {
     switch (BatteryPicture::forVoltage(volts)) {
     case BatteryPicture::Full:
-        return QStringLiteral("100%");
+        return 100;
     case BatteryPicture::ThreeQuarters:
-        return QStringLiteral("75%");
+        return 75;
     case BatteryPicture::Half:
-        return QStringLiteral("50%");
+        return 50;
     case BatteryPicture::Quarter:
-        return QStringLiteral("25%");
+        return 25;
     default:
-        return QStringLiteral("0%");
+        return 0;
     }
 }
 
-QJsonValue nullable(bool has, double value)
+// The pen's volts come from a count of about a hundred steps and its running time in whole
+// seconds: more digits than these would be the arithmetic's, not the device's.
+constexpr int VoltsDecimals = 2;
+constexpr int HoursDecimals = 4;
+
+QJsonValue nullable(bool has, double value, int decimals)
 {
-    return has ? QJsonValue(value) : QJsonValue(QJsonValue::Null);
+    const double scale = std::pow(10.0, decimals);
+    return has ? QJsonValue(std::round(value * scale) / scale) : QJsonValue(QJsonValue::Null);
 }
 
 QJsonObject pointJson(const tessaroPenPoint& point)
@@ -152,15 +162,14 @@ QJsonObject penJson(const std::optional<tessaroPenState>& state, const std::opti
     QJsonObject pen;
     const bool valid = state && state->valid;
     pen.insert("data", valid);
-    pen.insert("volts", nullable(valid && state->hasBattery, valid ? state->volts : 0.0));
+    pen.insert("volts", nullable(valid && state->hasBattery, valid ? state->volts : 0.0, VoltsDecimals));
     pen.insert("battery", valid && state->hasBattery ? QJsonValue(batteryLevel(state->volts)) : QJsonValue());
-    pen.insert("runningHours", nullable(valid && state->hasRunning, valid ? state->runningHours : 0.0));
-    if (identity) {
-        pen.insert("id", identity->id);
-        pen.insert("pairing", identity->pairing);
-        pen.insert("ready", identity->ready);
-        pen.insert("version", identity->versionText());
-    }
+    pen.insert("runningHours", nullable(valid && state->hasRunning, valid ? state->runningHours : 0.0, HoursDecimals));
+    // The same keys whether the pen's identity was read or not.
+    pen.insert("id", identity ? QJsonValue(identity->id) : QJsonValue());
+    pen.insert("pairing", identity ? QJsonValue(identity->pairing) : QJsonValue());
+    pen.insert("ready", identity ? QJsonValue(identity->ready) : QJsonValue());
+    pen.insert("version", identity ? QJsonValue(identity->versionText()) : QJsonValue());
     return pen;
 }
 
@@ -177,7 +186,8 @@ QString penText(const std::optional<tessaroPenState>& state)
     if (!state || !state->valid)
         return QStringLiteral("battery=- running=-");
     const QString battery = state->hasBattery
-        ? QString::number(state->volts, 'f', 2) + QStringLiteral("V(") + batteryLevel(state->volts) + QLatin1Char(')')
+        ? QString::number(state->volts, 'f', VoltsDecimals) + QStringLiteral("V(")
+            + QString::number(batteryLevel(state->volts)) + QStringLiteral("%)")
         : QStringLiteral("-");
     const QString running =
         state->hasRunning ? QString::number(state->runningHours, 'f', 2) + QLatin1Char('h') : QStringLiteral("-");
@@ -284,7 +294,61 @@ QString tessaroCtl::usage()
 
 int tessaroCtl::run(const QStringList& arguments)
 {
+    const int status = runCommand(arguments);
+    if (!outputFailed())
+        return status;
+    message(QStringLiteral("could not write standard output: %1").arg(out.device()->errorString()));
+    return status == CtlExit::Ok ? CtlExit::DeviceError : status;
+}
+
+bool tessaroCtl::outputFailed() const
+{
+    // Everything was flushed as it was written; the stream and the file keep the failure.
+    const auto* file = qobject_cast<QFileDevice*>(out.device());
+    return out.status() != QTextStream::Ok || (file && file->error() != QFileDevice::NoError);
+}
+
+namespace {
+
+QString signalText(int signalNumber)
+{
+    switch (signalNumber) {
+    case SIGHUP:
+        return QStringLiteral("hang-up (SIGHUP)");
+    case SIGPIPE:
+        return QStringLiteral("standard output closed (SIGPIPE)");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    default:
+        return QStringLiteral("interrupt (SIGINT)");
+    }
+}
+
+} // namespace
+
+void tessaroCtl::interrupt(int signalNumber)
+{
+    // A hang-up or a closed output arrives here only once a flash has begun.
+    if (uninterruptible || (signalNumber != SIGINT && signalNumber != SIGTERM)) {
+        // A closed output or a gone terminal repeats itself; once is enough to say.
+        if (signalNumber != SIGINT && signalNumber != SIGTERM && signalsHeld.contains(signalNumber))
+            return;
+        signalsHeld.insert(signalNumber);
+        const QString text = signalText(signalNumber)
+            + QStringLiteral(": the flash cannot be interrupted now; it goes on to its end");
+        message(text);
+        emit heldThrough(text);
+        return;
+    }
+    stopRequested = true;
+    emit stopping();
+}
+
+int tessaroCtl::runCommand(const QStringList& arguments)
+{
     QCommandLineParser parser;
+    // Even a command line that is refused answers in JSON when asked to.
+    json = arguments.contains(QStringLiteral("--json"));
     const QCommandLineOption jsonOption(QStringLiteral("json"));
     const QCommandLineOption verboseOption(QStringList{QStringLiteral("v"), QStringLiteral("verbose")});
     const QCommandLineOption deviceOption({QStringLiteral("d"), QStringLiteral("device")}, QString(),
@@ -370,6 +434,11 @@ void tessaroCtl::message(const QString& text)
 
 void tessaroCtl::printJson(const QJsonObject& object)
 {
+    if (jsonLines) {
+        out << terminalJson(QJsonDocument(object), QJsonDocument::Compact) << '\n';
+        out.flush();
+        return;
+    }
     out << terminalJson(QJsonDocument(object), QJsonDocument::Indented);
     out.flush();
 }
@@ -387,9 +456,27 @@ QString tessaroCtl::resolvePath(const QString& path) const
 
 void tessaroCtl::waitMs(int ms)
 {
+    if (stopRequested)
+        return;
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    connect(this, &tessaroCtl::stopping, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+bool tessaroCtl::waitForInput()
+{
+    // A file (a terminal, a pipe) is watched so that a signal can end the wait; a line
+    // already buffered, or an in-memory device, needs no waiting.
+    const auto* file = qobject_cast<QFile*>(in.device());
+    if (!stopRequested && file && file->handle() >= 0 && !in.device()->canReadLine()) {
+        QEventLoop loop;
+        QSocketNotifier readable(file->handle(), QSocketNotifier::Read);
+        connect(&readable, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+        connect(this, &tessaroCtl::stopping, &loop, &QEventLoop::quit);
+        loop.exec();
+    }
+    return !stopRequested;
 }
 
 // --- devices -------------------------------------------------------------------------
@@ -397,6 +484,12 @@ void tessaroCtl::waitMs(int ms)
 bool tessaroCtl::selectDevice(const QStringList& types, ctlDevice* chosen, int* status)
 {
     QVector<ctlDevice> devices = ctlDeviceScan::scan(ctlDeviceScan::ReadIdentity | ctlDeviceScan::KeepOpen);
+    // A signal that came during the scan has not been seen yet.
+    QCoreApplication::processEvents();
+    if (stopRequested) {
+        *status = fail(CtlExit::RefusedInput, QStringLiteral("interrupted; nothing sent"));
+        return false;
+    }
     QVector<ctlDevice> candidates;
     QStringList refused;
     for (const ctlDevice& device : qAsConst(devices)) {
@@ -900,6 +993,7 @@ int tessaroCtl::easy(const QStringList& positions)
 
 int tessaroCtl::monitor()
 {
+    jsonLines = true;
     ctlDevice sensor;
     int status = CtlExit::Ok;
     if (!selectSensor(&sensor, &status))
@@ -911,7 +1005,7 @@ int tessaroCtl::monitor()
     QEventLoop loop;
     QTimer timer;
     int ticks = 0;
-    stopRequested = false;
+    connect(this, &tessaroCtl::stopping, &loop, &QEventLoop::quit);
     connect(&timer, &QTimer::timeout, &loop, [&] {
         if (stopRequested) {
             loop.quit();
@@ -924,13 +1018,12 @@ int tessaroCtl::monitor()
             return;
         }
         if (json) {
-            QJsonObject line{{"point", pointJson(readings.point)},
-                             {"pen", penJson(readings.pen, readings.identity)},
-                             {"calibration", calibrationJson(readings.calibration)}};
-            if (readings.corners)
-                line.insert("corners", cornersJson(readings.cornersX, readings.cornersY));
-            out << terminalJson(QJsonDocument(line), QJsonDocument::Compact) << '\n';
-            out.flush();
+            printJson({{"time", QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs)},
+                       {"point", pointJson(readings.point)},
+                       {"pen", penJson(readings.pen, readings.identity)},
+                       {"calibration", calibrationJson(readings.calibration)},
+                       {"corners", readings.corners ? QJsonValue(cornersJson(readings.cornersX, readings.cornersY))
+                                                    : QJsonValue()}});
         } else {
             QString line = QStringLiteral("x=%1 y=%2 size=%3 number=%4 %5 calibration=%6")
                                .arg(readings.point.x).arg(readings.point.y).arg(readings.point.size)
@@ -944,8 +1037,8 @@ int tessaroCtl::monitor()
             loop.quit();
     });
     timer.start(pollPeriodMs);
-    loop.exec();
-    stopRequested = false;
+    if (!stopRequested)
+        loop.exec();
     return status;
 }
 

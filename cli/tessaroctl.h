@@ -4,11 +4,10 @@
 
 #include <QJsonObject>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
-
-#include <atomic>
 
 class QIODevice;
 class ctlRegisterMap;
@@ -39,10 +38,21 @@ public:
     void setReturnTimeoutMs(int ms) { returnTimeoutMs = ms; }
     void setPollPeriodMs(int ms) { pollPeriodMs = ms; }
 
-    // Ends a running monitor at its next tick (SIGINT).
-    static void requestStop() { stopRequested = true; }
-
     static QString usage();
+
+    // Output that was lost: a write or flush of out failed (full disk, closed pipe).
+    bool outputFailed() const;
+
+public slots:
+    // SIGINT or SIGTERM: stops a wait (prompt, device selection, a wait for a device,
+    // monitor); while a unit is being flashed it is reported and the run goes on, as are
+    // SIGHUP and SIGPIPE then.
+    void interrupt(int signalNumber);
+
+signals:
+    void stopping();
+    // A signal the flashing run went on through, in the words told to the user.
+    void heldThrough(const QString& text);
 
 private:
     friend class ctlFlash;
@@ -77,6 +87,9 @@ private:
     void printLine(const QString& line);
     QString resolvePath(const QString& path) const;
     void waitMs(int ms);
+    // Waits until in has a line to read; false when interrupted meanwhile.
+    bool waitForInput();
+    int runCommand(const QStringList& arguments);
 
     QTextStream in;
     QTextStream out;
@@ -89,11 +102,16 @@ private:
     int pollPeriodMs = 100;
 
     bool json = false;
+    // monitor: one compact JSON object per line, errors included.
+    bool jsonLines = false;
     bool commit = false;
     bool yes = false;
     bool force = false;
     QString devicePath;
     int count = 0;
 
-    static std::atomic<bool> stopRequested;
+    bool stopRequested = false;
+    // A unit is being erased, written or verified: signals no longer stop anything.
+    bool uninterruptible = false;
+    QSet<int> signalsHeld;
 };

@@ -18,6 +18,7 @@
 #include <QScopeGuard>
 
 #include <cerrno>
+#include <csignal>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -264,6 +265,7 @@ private slots:
         row("monitor", one, "monitor,--count,3", ok, "calibration=idle");
         row("unknown command", one, "frobnicate", refused, "unknown command");
         row("unknown option", one, "list,--frob", refused, "Unknown option 'frob'.");
+        row("unknown option --json", one, "list,--json,--frob", refused, "\"error\": \"Unknown option 'frob'.");
         row("help", nothing, "--help", ok, "Exit status: 0 ok, 1 device error, 2 refused input, 3 no device,|"
             "-d, --device|-y, --yes|-n, --count|-v, --verbose|--commit                  set/load: store in the sensor permanently");
         // A dump to load: '@' and the file's content, '+' standing for ',', '%' for 1 MiB of spaces.
@@ -299,7 +301,10 @@ private slots:
         row("dump: identity not read", noIdentity, "dump", CtlExit::DeviceError, "identity not read");
         row("preset --json", one, "preset,Default,--json", ok, R"("preset"|"writes"|"committed")", some, 1);
         row("easy --json", one, "easy,--json", ok, R"("mode"|"register"|"table"|"value"|"position")");
-        row("monitor --json", one, "monitor,--count,1,--json", ok, R"("size"|"volts"|"point")");
+        // One compact object per line, with a time stamp, the same keys each tick, numbers as the device gives them.
+        row("monitor --json", one, "monitor,--count,1,--json", ok, "\"corners\":null|\"battery\":100,|\"size\"|\"volts\":3.07}|\"time\":\"20");
+        row("monitor --json: device fails", fails, "monitor,--count,1,--json", CtlExit::DeviceError,
+            "{\"error\":\"the sensor at sim/1209:0001:00 stopped answering\",\"status\":1}");
         row("refused --json", one, "get,bogus,--json", refused, R"("error"|"status")");
     }
 
@@ -421,7 +426,7 @@ private slots:
         const Bench one = Bench::OneSensor, inBootloader = Bench::Bootloader;
         const int ok = CtlExit::Ok, refused = CtlExit::RefusedInput, fails = CtlExit::DeviceError;
         const int readFails = int(sim::Fault::ReadFails), writeFails = int(sim::Fault::WriteFails);
-        QTest::newRow("plain lines") << one << yes << false << "" << 0 << 0 << ok << "write 50%";
+        QTest::newRow("plain lines") << one << yes << false << "" << 0 << 0 << ok << "write 100%";
         QTest::newRow("terminal bar") << one << yes << true << "" << 0 << 0 << ok << "\rverify [##############################] 100%";
         QTest::newRow("not a terminal, no --yes") << one << no << false << "" << 0 << 0 << refused << "";
         QTest::newRow("asked, answered no") << one << no << true << "" << 0 << 0 << refused << "";
@@ -512,7 +517,7 @@ private slots:
         if (loader)
             QCOMPARE(loader->applicationVersion(), std::string("SW 2.5"));
         else
-            QVERIFY(result.out.endsWith(QLatin1String("sensor back at sim/1209:0001:00, firmware SW 2.5\n")));
+            QVERIFY(result.out.endsWith(QLatin1String("sensor back at sim/1209:0001:00, firmware SW 2.5\nUpdated succesfully!\n")));
     }
 
     // The log holds whole runs, with what a file name or the device said kept on its line;
@@ -572,45 +577,99 @@ private slots:
     }
 
     // The program itself over the simulated sensor: debug lines only with --verbose, the
-    // result on standard output, the status as exit code, a monitor ended by a signal.
+    // result on standard output, the status as exit code; a signal once a line has come out
+    // (a flash goes on through it and says so, a monitor stops); output that is lost.
     void program_data()
     {
-        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QStringList>("arguments"); // IMAGE: a good image
+        QTest::addColumn<QString>("event");  // "SIG@line": a signal after that line ("ctrlc": typed); "full", "closed": standard output; "head": piped into head -n 6
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("out");
-        QTest::addColumn<QString>("err");  // empty: standard error stays empty
+        QTest::addColumn<QString>("out");  // each part between '|' is in it
+        QTest::addColumn<QString>("err");  // empty: standard error stays empty; else as out
+        QTest::addColumn<QString>("inLog");  // the update log holds it (empty: not checked)
+        const QString held = "the flash cannot be interrupted now; it goes on to its end";
+        const QString lost = "tessaroctl: could not write standard output";
 
-        QTest::newRow("list") << QStringList{"list"} << CtlExit::Ok << "sensor      sim/1209:0001:00" << "";
-        QTest::newRow("list --verbose") << QStringList{"list", "--verbose"} << CtlExit::Ok << "sensor"
-                                        << "Path:          sim/1209:0001:00";
-        QTest::newRow("set refused") << QStringList{"set", "gain=99"} << CtlExit::RefusedInput << ""
-                                     << "tessaroctl: sens:gain: value \"99\" refused, accepted: 1..16";
-        QTest::newRow("monitor until terminated") << QStringList{"monitor"} << CtlExit::Ok << "calibration=idle" << "";
+        QTest::newRow("list") << QStringList{"list"} << "" << CtlExit::Ok << "sensor      sim/1209:0001:00" << "" << "";
+        QTest::newRow("list --verbose") << QStringList{"list", "--verbose"} << "" << CtlExit::Ok << "sensor"
+                                        << "Path:          sim/1209:0001:00" << "";
+        QTest::newRow("set refused") << QStringList{"set", "gain=99"} << "" << CtlExit::RefusedInput << ""
+                                     << "tessaroctl: sens:gain: value \"99\" refused, accepted: 1..16" << "";
+        QTest::newRow("monitor until terminated") << QStringList{"monitor"} << "TERM@calibration" << CtlExit::Ok
+                                                  << "calibration=idle" << "" << "";
+        QTest::newRow("monitor until interrupted") << QStringList{"monitor"} << "INT@calibration" << CtlExit::Ok
+                                                   << "calibration=idle" << "" << "";
+        QTest::newRow("dump to a full disk") << QStringList{"dump"} << "full" << CtlExit::DeviceError << "" << lost << "";
+        QTest::newRow("info --json, output closed") << QStringList{"info", "--json"} << "closed" << CtlExit::DeviceError
+                                                    << "" << "standard output is closed" << "";
+        // On a terminal (script(1) gives it one), Ctrl+C typed at the question.
+        QTest::newRow("flash: Ctrl+C at the question") << QStringList{"flash", "IMAGE"} << "ctrlc@[y/N]"
+                                                       << CtlExit::RefusedInput << "interrupted; nothing sent" << "" << "";
+        QTest::newRow("flash: hang-up while writing") << QStringList{"flash", "IMAGE", "--yes"} << "HUP@Start flashing"
+                                                      << CtlExit::Ok << "waiting 5 s for the bootloader to settle before erasing|sensor back at" << "hang-up (SIGHUP): " + held
+                                                      << "): verified";
+        QTest::newRow("flash: terminated while writing") << QStringList{"flash", "IMAGE", "--yes"} << "TERM@Start flashing"
+                                                         << CtlExit::Ok << "sensor back at" << "SIGTERM: " + held
+                                                         << "SIGTERM: " + held;
+        QTest::newRow("flash | head: the reader leaves while erasing")
+            << QStringList{"flash", "IMAGE", "--yes"} << "head" << CtlExit::Ok << "Start flash erase"
+            << "standard output closed (SIGPIPE): " + held + "|" + lost + "|status 1" << "): verified";
     }
 
     void program()
     {
         QFETCH(QStringList, arguments);
+        QFETCH(QString, event);
         QFETCH(int, status);
         QFETCH(QString, out);
         QFETCH(QString, err);
-        QProcess program;
-        program.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tessaroctl-sim"), arguments);
-        QVERIFY(program.waitForStarted());
-        if (arguments.constFirst() == QLatin1String("monitor")) {
-            QTRY_VERIFY(program.canReadLine());
-            program.terminate();
+        QFETCH(QString, inLog);
+        arguments.replaceInStrings(QStringLiteral("IMAGE"), writeImage(firmware(ImageSize, "SW 2.5")));
+        QString command = QCoreApplication::applicationDirPath() + QStringLiteral("/tessaroctl-sim");
+        // The program's own status is shown on standard error after a pipe.
+        const QString shell = event == QLatin1String("closed") ? QStringLiteral("exec \"$0\" \"$@\" >&-")
+            : event == QLatin1String("head") ? QStringLiteral("{ \"$0\" \"$@\"; echo \"status $?\" >&2; } | head -n 6")
+                                             : QString();
+        if (!shell.isEmpty()) {
+            arguments = QStringList{QStringLiteral("-c"), shell, command} + arguments;
+            command = QStringLiteral("/bin/sh");
         }
-        QVERIFY(program.waitForFinished(20000));
-        const QString output = QString::fromUtf8(program.readAllStandardOutput());
+        const bool typed = event.startsWith(QLatin1String("ctrlc"));
+        if (typed) {
+            if (!QFileInfo::exists(QStringLiteral("/usr/bin/script")))
+                QSKIP("needs script(1) for a terminal");
+            arguments = QStringList{QStringLiteral("-qec"), (QStringList{command} + arguments).join(QLatin1Char(' ')),
+                                    QStringLiteral("/dev/null")};
+            command = QStringLiteral("/usr/bin/script");
+        }
+        QProcess program;
+        if (event == QLatin1String("full"))
+            program.setStandardOutputFile(QStringLiteral("/dev/full"));
+        program.start(command, arguments);
+        QVERIFY(program.waitForStarted());
+        QString output;
+        const QString trigger = event.section(QLatin1Char('@'), 1);
+        if (!trigger.isEmpty()) {
+            QTRY_VERIFY_WITH_TIMEOUT((output += QString::fromUtf8(program.readAll())).contains(trigger), 20000);
+            const QString action = event.section(QLatin1Char('@'), 0, 0);
+            if (typed)
+                program.write("\x03");
+            else
+                QCOMPARE(::kill(static_cast<pid_t>(program.processId()),
+                                action == "HUP" ? SIGHUP : action == "INT" ? SIGINT : SIGTERM), 0);
+        }
+        QVERIFY(program.waitForFinished(60000));
+        output += QString::fromUtf8(program.readAllStandardOutput());
         const QString errors = QString::fromUtf8(program.readAllStandardError());
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), status);
-        QVERIFY2(output.contains(out), qPrintable(output));
+        for (const QString& part : out.split(QLatin1Char('|')))
+            QVERIFY2(output.contains(part), qPrintable(output));
         if (err.isEmpty())
             QVERIFY2(errors.isEmpty(), qPrintable(errors));
-        else
-            QVERIFY2(errors.contains(err), qPrintable(errors));
+        for (const QString& part : err.split(QLatin1Char('|'), Qt::SkipEmptyParts))
+            QVERIFY2(errors.contains(part), qPrintable(errors));
+        QVERIFY2(inLog.isEmpty() || logged().contains(inLog.toUtf8()), logged().constData());
     }
 };
 
