@@ -236,6 +236,7 @@ int ctlFlash::restartPresentFirmware(bootloader* loader, const QSet<QString>& se
                        QStringLiteral("sensor with its old firmware")))
         return ctl->fail(CtlExit::DeviceError,
                          QStringLiteral("the unit did not start its old firmware; it waits in its bootloader"));
+    record.firmwareAfter = sensor.identity.firmware;
     const QString text = QStringLiteral("the unit is back on its old firmware %1 at %2; nothing was flashed")
                              .arg(sensor.identity.firmware, sensor.path);
     ctl->message(text);
