@@ -15,9 +15,10 @@ class QFileSystemWatcher;
 // watching it is enough. A scan is due:
 // - while nothing proves the bus is the kernel's (no listed path is a node in the folder,
 //   or the folder cannot be watched): every tick, as before. The in-process simulator is
-//   such a bus;
-// - for a few ticks after the folder or the catalogue changed (a node may be listed a
-//   moment after it appears);
+//   such a bus. A folder that refuses the watch is tried once and said once;
+// - for a few ticks after the folder, the catalogue or the catalogue's folder changed (a
+//   node may be listed a moment after it appears; an editor saves the catalogue by
+//   renaming a new file over it, which ends the watch on the old one);
 // - every tick while the last scan listed a catalogue device: it is open, or it is retried
 //   as the catalogue's rules say;
 // - after safetyScanMs() without a scan, in case a change went unseen.
@@ -42,6 +43,7 @@ private:
     void changed();
     bool listsNodeInFolder(const hid_device_info* list) const;
     void startWatching();
+    void watchCatalogue();
 
     QString m_catalogue;
     QString m_folder = QStringLiteral("/dev");
@@ -49,5 +51,7 @@ private:
     QElapsedTimer m_sinceScan;
     int m_safetyMs = SafetyScanMs;
     int m_ticksToScan = 0;
+    bool m_folderRefused = false;
+    bool m_catalogueRefused = false;
     bool m_catalogueDeviceListed = false;
 };

@@ -5,6 +5,8 @@
 #include "device/hidrawwatch.h"
 
 #include <QFile>
+#include <QRegularExpression>
+#include <QSaveFile>
 #include <QTemporaryDir>
 
 namespace {
@@ -13,12 +15,14 @@ enum class Event {
     None,
     NodeCreated,     // a new node appears in the folder
     CatalogueEdited, // the catalogue file is written
+    CatalogueReplacedThenEdited, // saved as editors do (a new file renamed over it), then written
+    CatalogueRemadeThenEdited,   // removed, made anew, then written
     SafetyInterval,  // the safety interval passes without a scan
     ScansAfterChange // a node appears, then the ticks after it scan
 };
 
 // What the bus lists as the device's path.
-enum class Listed { Node, SimulatorPath, FileElsewhere, MissingNode };
+enum class Listed { Node, SimulatorPath, FileElsewhere, MissingNode, NodeOfUnwatchableFolder };
 
 bool touch(const QString& path, const QByteArray& content = {})
 {
@@ -49,6 +53,9 @@ private slots:
         QTest::newRow("kernel nodes, nothing changed: no scan") << Listed::Node << false << Event::None << false;
         QTest::newRow("a node appears: scan") << Listed::Node << false << Event::NodeCreated << true;
         QTest::newRow("the catalogue is edited: scan") << Listed::Node << false << Event::CatalogueEdited << true;
+        QTest::newRow("the catalogue is edited after a save by rename: scan") << Listed::Node << false << Event::CatalogueReplacedThenEdited << true;
+        QTest::newRow("the catalogue is edited after it was made anew: scan") << Listed::Node << false << Event::CatalogueRemadeThenEdited << true;
+        QTest::newRow("a folder that cannot be watched: said once, scan every tick") << Listed::NodeOfUnwatchableFolder << false << Event::None << true;
         QTest::newRow("a catalogue device is listed: scan every tick") << Listed::Node << true << Event::None << true;
         QTest::newRow("the safety interval passes: scan") << Listed::Node << false << Event::SafetyInterval << true;
         QTest::newRow("quiet again after the ticks that follow a change") << Listed::Node << false << Event::ScansAfterChange << false;
@@ -67,19 +74,40 @@ private slots:
         QVERIFY(touch(dev.filePath(QStringLiteral("hidraw0"))));
         QVERIFY(touch(catalogue, "{}"));
         const QString paths[] = {dev.filePath(QStringLiteral("hidraw0")), QStringLiteral("sim/1209:0001:00"),
-                                 catalogue, dev.filePath(QStringLiteral("hidraw9"))};
+                                 catalogue, dev.filePath(QStringLiteral("hidraw9")), dev.filePath(QStringLiteral("hidraw0"))};
         const QByteArray node = paths[int(listed)].toLocal8Bit();
         hid_device_info device{};
         device.path = const_cast<char*>(node.constData());
 
         HidrawWatch watch(catalogue);
         watch.setFolder(dev.path());
+        if (listed == Listed::NodeOfUnwatchableFolder) {
+            // The same folder named through a file: refused to root too, as /dev is when
+            // unreadable or when the watches are used up. A second refusal would fail the run.
+            watch.setFolder(dev.filePath(QStringLiteral("hidraw0/..")));
+            QTest::ignoreMessage(QtCriticalMsg, QRegularExpression(QStringLiteral("^inotify_add_watch\\(.*\\) failed")));
+        }
+        // As the program's scan does, the catalogue is read at every scan: that must not
+        // count as a change.
+        const auto scan = [&](bool catalogueDeviceListed) {
+            QFile file(catalogue);
+            const bool read = file.open(QIODevice::ReadOnly) && !file.readAll().isEmpty();
+            watch.scanned(&device, catalogueDeviceListed);
+            return read;
+        };
+        // The ticks that follow a change scan; then the watch is quiet again.
+        const auto settled = [&] {
+            for (int i = 0; i < HidrawWatch::TicksAfterChange; ++i)
+                scan(false);
+            QTest::qWait(50);
+            return !watch.scanDue();
+        };
         QVERIFY(watch.scanDue());  // nothing scanned yet
-        watch.scanned(&device, catalogueDevice);
+        QVERIFY(scan(catalogueDevice));
         // The scans that follow the start of the watch, for a node made meanwhile.
         for (int i = 0; i < HidrawWatch::TicksAfterChange; ++i) {
             QVERIFY(watch.scanDue());
-            watch.scanned(&device, catalogueDevice);
+            QVERIFY(scan(catalogueDevice));
         }
 
         switch (event) {
@@ -91,16 +119,27 @@ private slots:
         case Event::CatalogueEdited:
             QVERIFY(touch(catalogue, "{\"devlist\": []}"));
             break;
+        case Event::CatalogueReplacedThenEdited:
+        case Event::CatalogueRemadeThenEdited: {
+            if (event == Event::CatalogueRemadeThenEdited) {
+                QVERIFY(QFile::remove(catalogue));
+                QTRY_VERIFY(watch.scanDue());
+                QVERIFY(settled());
+            }
+            QSaveFile save(catalogue);
+            QVERIFY(save.open(QIODevice::WriteOnly) && save.write("{\"devlist\": []}") > 0 && save.commit());
+            QTRY_VERIFY(watch.scanDue());
+            QVERIFY(settled());
+            QVERIFY(touch(catalogue, "{}"));
+            break;
+        }
         case Event::SafetyInterval:
             watch.setSafetyScanMs(30);
             break;
         case Event::ScansAfterChange:
             QVERIFY(touch(dev.filePath(QStringLiteral("hidraw1"))));
             QTRY_VERIFY(watch.scanDue());
-            for (int i = 0; i < HidrawWatch::TicksAfterChange; ++i) {
-                QVERIFY(watch.scanDue());
-                watch.scanned(&device, false);
-            }
+            QVERIFY(settled());
             break;
         }
         if (due) {
