@@ -174,7 +174,7 @@ private slots:
         // A failed run from the page's own button reports there, not in the dialog.
         nextFiles << writeImage(QStringLiteral("big.0002.bin"), 32768 - 4096 + 1);
         flashing->updateButton->click();
-        QCOMPARE(listed(flashing->statusList).constLast(), QStringLiteral("Abort"));
+        QCOMPARE(listed(flashing->statusList).constLast(), view_update::shownLine(QStringLiteral("Abort")));
         QCOMPARE(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:cancelled]"));
 
         // A verified run from the page's own button: once the sensor is back, the dialog
@@ -208,7 +208,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:failed]"),
                                   FlowTimeoutMs);
         QPointer<view_update> flashing = choices.value(0);
-        const QStringList runLines = listed(flashing->statusList).mid(FlashingLines::geometry().size());
+        // The log keeps the sequence's own lines; the list shows each in the user's language.
+        const QStringList runLines = flashing->lastRunLines();
+        const QStringList listedRun = listed(flashing->statusList).mid(FlashingLines::geometry().size());
+        QCOMPARE(listedRun.size(), runLines.size());
+        for (int i = 0; i < runLines.size(); ++i)
+            QCOMPARE(listedRun.at(i), view_update::shownLine(runLines.at(i)));
         QVERIFY(logged().contains(image + QStringLiteral(" (%1 bytes): failed | unit TS-000123 | hardware HW 1.1"
                                                          " | firmware SW 2.4 -> not back").arg(imageSize)));
         QVERIFY(logged().endsWith(runLines.join(QStringLiteral("\n   "))));
@@ -218,7 +223,7 @@ private slots:
         QTRY_VERIFY(flashing.isNull());
         auto* report = window->findChild<QListWidget*>();
         QVERIFY(report && report->isVisible());
-        QCOMPARE(listed(report), runLines);
+        QCOMPARE(listed(report), listedRun);
 
         // The next sensor to connect was not updated, and the dialog does not say so.
         sim::SimBus::instance().plug(sensor);

@@ -42,8 +42,13 @@ public:
     void setSettleTimeMs(int ms);
     void setReplyTimeoutMs(int ms);
 
-    // The file filter offered for the connected device, "Binary files (*.xxxx.bin)".
+    // The file filter offered for the connected device: its translated name and
+    // "(*.xxxx.bin)".
     QString imageFilter() const;
+
+    // A status line of the sequence as the list shows it, in the user's language; the
+    // run's lines (lastRunLines) keep the original.
+    static QString shownLine(const QString& line);
 
     // The status lines of the last run started here (empty before any), for showing after
     // this page has gone.
