@@ -16,7 +16,7 @@ class QPushButton;
 class QVBoxLayout;
 class tessaro;
 
-// The page for a sensor in its resident HID bootloader: the "Update" button that asks for
+// The page for a sensor in its resident HID bootloader: the update button that asks for
 // an image file and starts the sequence, a translated line saying where the run stands
 // (which of its three passes, the seconds left of a wait, done or failed), the progress of
 // the running pass in a bar, and the flash geometry and every status line of the sequence
