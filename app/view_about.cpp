@@ -1,6 +1,7 @@
 #include "view_about.h"
 
 #include "serviceidentity.h"
+#include "translatedtext.h"
 
 #include <QFont>
 #include <QKeyEvent>
@@ -26,14 +27,16 @@ QFont scaledFont(QFont font, qreal factor)
 view_about::view_about(QWidget* parent)
     : QWidget(parent)
 {
-    setWindowTitle(QStringLiteral("About"));
+    setWindowTitle(tr("[about:title]"));
     setAttribute(Qt::WA_DeleteOnClose);
 
     auto* layout = new QVBoxLayout(this);
     auto* title = new QLabel(tr("[title]"), this);
     title->setFont(scaledFont(title->font(), TitleScale));
     layout->addWidget(title);
-    layout->addWidget(new QLabel(tr("[about]") + QStringLiteral("\r\nVersion: ") + QLatin1String(ToolVersion), this));
+    layout->addWidget(new QLabel(tr("[about]") + QStringLiteral("\r\n")
+                                    + fillTranslation(tr("[about:version]"), {QLatin1String(ToolVersion)}),
+                                this));
     statusLabel = new QLabel(this);
     // Filled later with one of the two texts: room for the longer one.
     int widest = 0;
@@ -45,7 +48,7 @@ view_about::view_about(QWidget* parent)
     statusLabel->setMinimumWidth(widest);
     layout->addWidget(statusLabel);
     layout->addStretch(1);
-    auto* close = new QPushButton(QStringLiteral("close"), this);
+    auto* close = new QPushButton(tr("[about:close]"), this);
     layout->addWidget(close);
     connect(close, &QPushButton::clicked, this, &QObject::deleteLater);
 

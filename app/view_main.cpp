@@ -261,7 +261,8 @@ void viewMain::showFlashReport(const QString& phase, const QStringList& lines)
     flashReportPhase->setText(phase);
     flashReportPhase->setVisible(!phase.isEmpty());
     flashReportList->clear();
-    flashReportList->addItems(lines);
+    for (const QString& line : lines)
+        flashReportList->addItem(view_update::shownLine(line));
     flashReportList->scrollToBottom();
     flashReportPending = true;
     showFlashReportWithPage();

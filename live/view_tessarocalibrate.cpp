@@ -164,7 +164,7 @@ void view_tessarocalibrate::LivePoint(QString text)
     const QStringList fields = text.split(QLatin1Char(':'));
     xLabel->setText(QStringLiteral("X: ") + UntrustedText::shown(fields.value(2)));
     yLabel->setText(QStringLiteral("Y: ") + UntrustedText::shown(fields.value(3)));
-    sizeLabel->setText(QStringLiteral("Size: ") + UntrustedText::shown(fields.value(4)));
+    sizeLabel->setText(tr("[cal:size]") + QLatin1Char(' ') + UntrustedText::shown(fields.value(4)));
 }
 
 void view_tessarocalibrate::showEvent(QShowEvent* event)

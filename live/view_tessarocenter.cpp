@@ -118,7 +118,7 @@ view_tessarocenter::view_tessarocenter(tessaro* connection, QWidget* parent)
     valuesLayout->addWidget(xValueLabel);
     valuesLayout->addWidget(largeLabel(QStringLiteral("Y:")));
     valuesLayout->addWidget(yValueLabel);
-    valuesLayout->addWidget(largeLabel(QStringLiteral("Size:")));
+    valuesLayout->addWidget(largeLabel(tr("[center:size]")));
     valuesLayout->addWidget(sizeValueLabel);
     valuesLayout->addStretch(FillStretch);
 

@@ -3,6 +3,9 @@
 #include "tessaroregister.h"
 #include "device/tessaro.h"
 
+#include <QDate>
+#include <QLocale>
+
 namespace {
 
 constexpr int BuildFields = 3;
@@ -38,4 +41,10 @@ bool tessaroIdentity::read(tessaro* connection)
         return false;
     parseVersion(colonFields(reply));
     return true;
+}
+
+QString tessaroIdentity::buildDate() const
+{
+    const QDate date = QDate::fromString(build, QStringLiteral("yyyy:MM:dd"));
+    return date.isValid() ? QLocale().toString(date, QLocale::ShortFormat) : build;
 }

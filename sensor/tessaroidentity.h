@@ -20,6 +20,9 @@ struct tessaroIdentity {
     static std::optional<QString> parseId(const QStringList& fields);
     // Fills hardware, firmware and build from a version reply that has them.
     bool parseVersion(const QStringList& fields);
+    // The build as the user reads it: a date sent as "yyyy:MM:dd" in the default locale's
+    // short date format, anything else as sent.
+    QString buildDate() const;
 
     // "app:id;" then "app:version;", filling what each reply gives. false when an exchange
     // could not be made (debug line "Tessaro not connected, ABORT!" or "Error reading

@@ -400,7 +400,7 @@ bool view_tessaro::readIdentity()
         centerWindow->hardwareVersion = identity.hardware;
         hwLabel->setText(UntrustedText::shown(identity.hardware));
         swLabel->setText(UntrustedText::shown(identity.firmware));
-        swBuildLabel->setText(UntrustedText::shown(identity.build));
+        swBuildLabel->setText(UntrustedText::shown(identity.buildDate()));
     }
 
     sensorSw = swLabel->text();

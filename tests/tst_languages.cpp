@@ -1,8 +1,17 @@
 // The shipped language files: a text for every key the program and every shipped parameter
 // file show, and menu mnemonics that do not clash.
 #include "app/tessarotranslator.h"
+#include "app/view_about.h"
+#include "live/view_tessarocalibrate.h"
+#include "live/view_tessarocenter.h"
 #include "sensor/parameterfile.h"
+#include "sensor/tessaroidentity.h"
 #include "testmain.h"
+
+#include <QAbstractButton>
+#include <QLabel>
+
+#include <functional>
 
 namespace {
 
@@ -84,7 +93,21 @@ QSet<QString> parameterTexts()
     return texts;
 }
 
+// Every text a screen shows: its title, labels and buttons.
+QStringList shownTexts(QWidget* screen)
+{
+    QStringList texts{screen->windowTitle()};
+    for (const QLabel* label : screen->findChildren<QLabel*>())
+        texts << label->text();
+    for (const QAbstractButton* button : screen->findChildren<QAbstractButton*>())
+        texts << button->text();
+    return texts;
+}
+
 } // namespace
+
+using Screen = std::function<QStringList()>;
+Q_DECLARE_METATYPE(Screen)
 
 class tst_languages : public QObject
 {
@@ -154,6 +177,72 @@ private slots:
                 taken.insert(letter, key);
             }
         }
+    }
+
+    void noEnglish_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<Screen>("screen");
+        QTest::addColumn<QStringList>("english");  // texts that must not be shown
+        const QList<std::tuple<const char*, Screen, QStringList>> screens{
+            {"about",
+             [] {
+                 view_about about;
+                 return shownTexts(&about);
+             },
+             {"About", "Version:", "close"}},
+            {"centering",
+             [] {
+                 view_tessarocenter center(nullptr);
+                 return shownTexts(&center);
+             },
+             {"Size"}},
+            {"calibration",
+             [] {
+                 view_tessarocalibrate calibrate(nullptr);
+                 calibrate.LivePoint(QStringLiteral("sens:point:512:384:big:1"));
+                 return shownTexts(&calibrate);
+             },
+             {"Size"}},
+            {"build date",
+             [] {
+                 tessaroIdentity identity;
+                 identity.build = QStringLiteral("2026:11:20");
+                 return QStringList{identity.buildDate()};
+             },
+             {"2026:11:20"}},
+        };
+        for (const char* code : {"nl", "de"})
+            for (const auto& [name, screen, english] : screens)
+                QTest::addRow("%s %s", code, name) << code << screen << english;
+    }
+
+    // The screens in Dutch and German show none of their former English texts.
+    void noEnglish()
+    {
+        QFETCH(QString, code);
+        QFETCH(Screen, screen);
+        QFETCH(QStringList, english);
+        tessaroTranslator translator;
+        translator.getAvaibleLanguages();
+        translator.loadLanguage(code);
+        QVERIFY(QCoreApplication::installTranslator(&translator));
+        QLocale::setDefault(QLocale(code));
+        const QStringList texts = screen();
+        QCoreApplication::removeTranslator(&translator);
+        QLocale::setDefault(QLocale::c());
+        QVERIFY(!texts.join(QString()).isEmpty());
+        for (const QString& text : texts)
+            for (const QString& word : english)
+                QVERIFY2(!text.contains(word), qPrintable(text));
+    }
+
+    // A build that is no date is shown as sent.
+    void buildNotADate()
+    {
+        tessaroIdentity identity;
+        identity.build = QStringLiteral("nightly:7");
+        QCOMPARE(identity.buildDate(), identity.build);
     }
 };
 

@@ -227,7 +227,7 @@ private slots:
         statuses.clear();
         nextFiles << writeImage(QStringLiteral("big.0002.bin"), 32768 - 4096 + 1);
         flashing->updateButton->click();
-        QCOMPARE(listed(flashing->statusList).constLast(), QStringLiteral("Abort"));
+        QCOMPARE(listed(flashing->statusList).constLast(), view_update::shownLine(QStringLiteral("Abort")));
         QVERIFY(statuses.isEmpty());
 
         // A verified run from the page's own button: once the sensor is back, the dialog
@@ -279,7 +279,12 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:failed]"),
                                   FlowTimeoutMs);
         QPointer<view_update> flashing = choices.value(0);
-        const QStringList runLines = listed(flashing->statusList).mid(FlashingLines::geometry().size());
+        // The log keeps the sequence's own lines; the list shows each in the user's language.
+        const QStringList runLines = flashing->lastRunLines();
+        const QStringList listedRun = listed(flashing->statusList).mid(FlashingLines::geometry().size());
+        QCOMPARE(listedRun.size(), runLines.size());
+        for (int i = 0; i < runLines.size(); ++i)
+            QCOMPARE(listedRun.at(i), view_update::shownLine(runLines.at(i)));
         QVERIFY(logged().contains(image + QStringLiteral(" (%1 bytes): failed | unit TS-000123 | hardware HW 1.1"
                                                          " | firmware SW 2.4 -> not back").arg(imageSize)));
         QVERIFY(logged().endsWith(runLines.join(QStringLiteral("\n   "))));
@@ -295,7 +300,7 @@ private slots:
         sim::SimBus::instance().plug(unit);
         QTRY_COMPARE(choices.size(), 2);
         QVERIFY(report->isVisible());
-        QCOMPARE(listed(report), runLines);
+        QCOMPARE(listed(report), listedRun);
         QCOMPARE(report->parentWidget()->findChild<QLabel*>()->text(), summary);
         report->parentWidget()->findChild<QPushButton*>()->click();  // the report's only button: dismiss
         QVERIFY(!report->isVisible());

@@ -16,7 +16,7 @@ private slots:
         QPointer<view_about> about = new view_about;
         about->show();
         const auto labels = about->findChildren<QLabel*>();
-        QCOMPARE(labels.at(1)->text(), QStringLiteral("[about]\r\nVersion: UTIL 2.2"));
+        QCOMPARE(labels.at(1)->text(), QStringLiteral("[about]\r\n[about:version] (UTIL 2.2)"));
         QVERIFY(labels.at(0)->fontInfo().pixelSize() > labels.at(1)->fontInfo().pixelSize());
         const QSize shown = about->size();
         QVERIFY(shown.width() >= 300 && shown.height() >= 150);

@@ -120,7 +120,8 @@ private slots:
         QTest::addColumn<QString>("versionReply");
         QTest::addColumn<QStringList>("shown");  // id, hardware, firmware, build
         QTest::newRow("full") << "app:id:TS-7;" << "app:version:HW 1.1:SW 2.4:2026:11:20;"
-                              << QStringList{"TS-7", "HW 1.1", "SW 2.4", "2026:11:20"};
+                              << QStringList{"TS-7", "HW 1.1", "SW 2.4",
+                                             QLocale().toString(QDate(2026, 11, 20), QLocale::ShortFormat)};
         QTest::newRow("five parts") << "app:id;" << "app:version:HW 1.1:SW 2.4:b;" << QStringList{"", "", "", ""};
         QTest::newRow("six parts") << "app:id;" << "app:version:HW 1.1:SW 2.4:a:b;" << QStringList{"", "HW 1.1", "SW 2.4", "a:b"};
         QTest::newRow("eight parts") << "app:id;" << "app:version:HW 1.1:SW 2.4:a:b:c:d;"

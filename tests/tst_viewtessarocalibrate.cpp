@@ -82,9 +82,9 @@ private slots:
         for (QLabel* label : {screen->xLabel, screen->yLabel, screen->sizeLabel})
             QVERIFY(QFontInfo(label->font()).pixelSize() > 2 * buttonPixels);
         // A short text leaves the missing values empty behind their captions.
-        const QList<QPair<QString, QString>> points{{"sens:point:512:384:big:1", "X: 512|Y: 384|Size: big"},
-                                                    {"sens:point:7", "X: 7|Y: |Size: "},
-                                                    {"", "X: |Y: |Size: "}};
+        const QList<QPair<QString, QString>> points{{"sens:point:512:384:big:1", "X: 512|Y: 384|[cal:size] big"},
+                                                    {"sens:point:7", "X: 7|Y: |[cal:size] "},
+                                                    {"", "X: |Y: |[cal:size] "}};
         for (const auto& point : points) {
             screen->LivePoint(point.first);
             QCOMPARE(QStringList({screen->xLabel->text(), screen->yLabel->text(), screen->sizeLabel->text()}).join('|'),

@@ -1,6 +1,7 @@
 // The flashing view against the simulated bootloader: file dialog and filter, the status
 // list, phase line and bar during a run, the Update button, and the failures the user sees.
 #include "app/appsettings.h"
+#include "app/tessarotranslator.h"
 #include "device/tessaro.h"
 #include "sim/simbootloader.h"
 #include "flashinglines.h"
@@ -58,6 +59,15 @@ private:
         const auto image = sim::makeFirmwareImage(static_cast<std::size_t>(size), "SW 2.5", 4);
         fixture->writeFile(name, QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size())));
         return fixture->dir() + QLatin1Char('/') + name;
+    }
+
+    // The status lines as the list shows them.
+    static QStringList shown(const QStringList& lines)
+    {
+        QStringList shownLines;
+        for (const QString& line : lines)
+            shownLines << view_update::shownLine(line);
+        return shownLines;
     }
 
     QStringList lines() const
@@ -130,8 +140,8 @@ private slots:
         plugLoader(productId, 0);
         QCOMPARE(view->loader->settleTimeMs(), 5000);
         view->updateButton->click();
-        QCOMPARE(fileRequests.value(0).mid(0, 4), QStringList({"Open binary image", startsThere ? fixture->dir() : QDir::homePath(),
-                                                          QString::asprintf("Binary files (*.%04x.bin)", productId), "disabled"}));
+        QCOMPARE(fileRequests.value(0).mid(0, 4), QStringList({"[flash:open]", startsThere ? fixture->dir() : QDir::homePath(),
+                                                          QString::asprintf("[flash:filter] (*.%04x.bin)", productId), "disabled"}));
         // The list's lines can be replaced all at once.
         view->status(QStringLiteral("two"), true);
         QCOMPARE(lines(), QStringList({QStringLiteral("two")}));
@@ -155,7 +165,7 @@ private slots:
         view->updateButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(!view->loader->isBusy(), SequenceTimeoutMs);
         const QString shownName = QString(nextFileName).replace('\n', QChar(0xfffd)).replace(QChar(0x202e), QChar(0xfffd));
-        QCOMPARE(lines(), FlashingLines::geometry() + FlashingLines::success(shownName));
+        QCOMPARE(lines(), shown(FlashingLines::geometry() + FlashingLines::success(shownName)));
         // The last line is in sight.
         QScrollBar* scroll = view->statusList->verticalScrollBar();
         QVERIFY(scroll->maximum() > 0 && scroll->value() == scroll->maximum());
@@ -165,6 +175,38 @@ private slots:
         QCOMPARE(phases, QStringList({"[flash:phase:settle] (1)!", "[flash:phase:erase] (1, 3)!",
                                       "[flash:phase:write] (2, 3)!", "[flash:phase:verify] (3, 3)!",
                                       "[flash:phase:start] (1)!", "[flash:phase:done]"}));
+    }
+
+    void speaksLanguage_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::newRow("nl") << "nl";
+        QTest::newRow("de") << "de";
+    }
+
+    // Button, file dialog and every line of a run in the user's language, none of the
+    // English; the run keeps the sequence's own lines for the log.
+    void speaksLanguage()
+    {
+        QFETCH(QString, code);
+        tessaroTranslator translator;
+        QVERIFY(QDir::setCurrent(QStringLiteral(TESSARO_SOURCE_DIR "/data")));
+        translator.getAvaibleLanguages();
+        translator.loadLanguage(code);
+        QVERIFY(QDir::setCurrent(fixture->dir()));
+        QVERIFY(QCoreApplication::installTranslator(&translator));
+        plugLoader();
+        nextFileName = writeImage(QStringLiteral("a.0002.bin"), 512);
+        view->updateButton->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!view->loader->isBusy(), SequenceTimeoutMs);
+        QCOMPARE(view->lastRunLines(), FlashingLines::success(nextFileName));
+        const QStringList shownTexts = QStringList{view->updateButton->text(), fileRequests.value(0).value(0),
+                                                   fileRequests.value(0).value(2)} + lines();
+        QCOMPARE(shownTexts.size(), 3 + FlashingLines::geometry().size() + FlashingLines::success(QString()).size());
+        for (const QString& text : shownTexts)
+            for (const char* english : {"Update", "Open binary image", "Binary files", "Opening", "Flash readed!",
+                                        "Updated succesfully!", "Flash erased!", "page count", "Start"})
+                QVERIFY2(!text.contains(QLatin1String(english)), qPrintable(text));
     }
 
     void refusedBeforeAnythingIsSent_data()
@@ -186,7 +228,7 @@ private slots:
                                           : writeImage(QStringLiteral("big.0002.bin"), imageSize);
         QSignalSpy ended(view.data(), &view_update::updateEnded);
         view->updateButton->click();
-        QCOMPARE(lines().mid(4), runLines);
+        QCOMPARE(lines().mid(4), shown(runLines));
         QCOMPARE(view->phaseLabel->text(), QStringLiteral("[flash:phase:notstarted] [flash:phase:notstarted:next]"));
         QVERIFY(view->updateButton->isEnabled());
         QTest::qWait(2 * SettleMs);
@@ -240,7 +282,8 @@ private slots:
         // Lines of several attempts accumulate.
         nextFileName.clear();
         view->updateButton->click();
-        QCOMPARE(lines().constLast(), QString(view->loader->linkOk ? "no file selected!" : "Bootloader not connected"));
+        QCOMPARE(lines().constLast(),
+                 view_update::shownLine(QString(view->loader->linkOk ? "no file selected!" : "Bootloader not connected")));
         QVERIFY(view->restartButton->isHidden());
         QCOMPARE(fileRequests.value(1).value(1), view->loader->linkOk ? fixture->dir() : QString());
     }
@@ -251,7 +294,7 @@ private slots:
         loader->injectFault(1, sim::Fault::WriteFails);
         view = new view_update(nullptr, connection = SimFixture::openConnection());
         view->updateButton->click();
-        QCOMPARE(lines(), QStringList({"Could not write to bootloader", "Bootloader not connected"}));
+        QCOMPARE(lines(), shown({"Could not write to bootloader", "Bootloader not connected"}));
         QVERIFY(fileRequests.isEmpty() && view->updateButton->isEnabled() && view->restartButton->isHidden());
     }
 
@@ -263,7 +306,7 @@ private slots:
         bool finished = false;
         connect(watched.data(), &bootloader::updateFinished, this, [&finished](bool ok) { finished = ok; });
         view->updateButton->click();
-        QTRY_VERIFY_WITH_TIMEOUT(lines().contains(QStringLiteral("Start flashing")), SequenceTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(lines().contains(view_update::shownLine(QStringLiteral("Start flashing"))), SequenceTimeoutMs);
         delete view;
         QVERIFY(watched);
         QTRY_VERIFY_WITH_TIMEOUT(finished, SequenceTimeoutMs);

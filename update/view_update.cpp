@@ -16,14 +16,15 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QVBoxLayout>
 
 namespace {
 // The page's texts are looked up under this context, whatever the class is called.
 const char* const TextContext = "VAVUvazud";
-const char* const ImageFilterFormat = "Binary files (*.%04x.bin)";
-const char* const ImageCaption = "Open binary image";
+// The pattern stays as it is; only the name before it is the user's language.
+const char* const ImagePatternFormat = " (*.%04x.bin)";
 // The bar stops one short of 100, so the read pass's final 100 leaves it where it was.
 constexpr int ProgressMaximum = 99;
 // The bar's value is the pass's percent, whatever its maximum.
@@ -71,7 +72,7 @@ view_update::view_update(QWidget* parent, tessaro* connection)
     containerLayout->setContentsMargins(LayoutMargin, LayoutMargin, LayoutMargin, LayoutMargin);
 
     buttonLayout = new QHBoxLayout;
-    updateButton = new QPushButton(QCoreApplication::translate(TextContext, "Update"), container);
+    updateButton = new QPushButton(QCoreApplication::translate(TextContext, "[flash:update]"), container);
     buttonLayout->addWidget(updateButton);
     restartButton = new QPushButton(QCoreApplication::translate(TextContext, "[flash:restart]"), container);
     restartButton->hide();
@@ -132,16 +133,63 @@ void view_update::setReplyTimeoutMs(int ms)
 
 QString view_update::imageFilter() const
 {
-    return QString::asprintf(ImageFilterFormat, loader->productId);
+    return QCoreApplication::translate(TextContext, "[flash:filter]") + QString::asprintf(ImagePatternFormat, loader->productId);
+}
+
+QString view_update::shownLine(const QString& line)
+{
+    // The sequence's own lines, kept as they are for the log and support; each with at
+    // most one value, which the translation places at %1.
+    struct Known {
+        const char* pattern;
+        const char* key;
+    };
+    static const Known known[] = {
+        {R"(^Opening(.*)$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:opening]")},
+        {R"(^Start flash erase$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:erasestart]")},
+        {R"(^Flash erased!$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:erased]")},
+        {R"(^Start flashing$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:writestart]")},
+        {R"(^Flash written!$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:written]")},
+        {R"(^Start Reading$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:verifystart]")},
+        {R"(^Flash readed!$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:verified]")},
+        {R"(^Updated succesfully!$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:updated]")},
+        {R"(^no file selected!$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:nofile]")},
+        {R"(^Could not open file$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:noopen]")},
+        {R"(^Abort$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:abort]")},
+        {R"(^Update already running$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:busy]")},
+        {R"(^Bootloader not connected$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:notconnected]")},
+        {R"(^Could not read from bootloader$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:noread]")},
+        {R"(^Could not write to bootloader$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:nowrite]")},
+        {R"(^Flash not equal @ (\w+)$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:notequal]")},
+        {R"(^Flash erase error @ page (\d+)$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:eraseerror]")},
+        {R"(^Flash write error @ page (\d+)$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:writeerror]")},
+        {R"(^Flash read error @ page (\d+)$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:readerror]")},
+        {R"(^flash size: (\d+) bytes$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:flashsize]")},
+        {R"(^page size: (\d+) bytes$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:pagesize]")},
+        {R"(^page count: (\d+)$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:pagecount]")},
+        {R"(^bootloader size: (\d+) bytes$)", QT_TRANSLATE_NOOP("VAVUvazud", "[flash:line:bootsize]")},
+    };
+    for (const Known& entry : known) {
+        const QRegularExpression pattern(QLatin1String(entry.pattern));
+        const QRegularExpressionMatch match = pattern.match(line);
+        if (match.hasMatch()) {
+            const QString text = QCoreApplication::translate(TextContext, entry.key);
+            return pattern.captureCount() > 0 ? fillTranslation(text, {match.captured(1)}) : text;
+        }
+    }
+    // A line this page does not know (a refusal that names its reason) is shown as it is.
+    return line;
 }
 
 void view_update::status(QString line, bool clear)
 {
     if (runActive)
         runLines << line;
+    // The original line for support; the list speaks the user's language.
+    qDebug().noquote() << line;
     if (clear)
         statusList->clear();
-    statusList->addItem(line);
+    statusList->addItem(shownLine(line));
     statusList->scrollToBottom();
 }
 
@@ -151,7 +199,7 @@ void view_update::Update()
         const QString line = QStringLiteral("Bootloader not connected");
         beginRun(QString());
         runLines << line;
-        statusList->addItem(line);
+        statusList->addItem(shownLine(line));
         showPhase(bootloader::NotStarted, 0);
         runActive = false;
         emit updateEnded(false, false);
@@ -169,7 +217,7 @@ void view_update::Update()
 
     QPointer<view_update> self(this);
     const QPointer<tessaro> connection = device;
-    const QString fileName = chooseImageFile(this, QLatin1String(ImageCaption), imageFolder(), imageFilter());
+    const QString fileName = chooseImageFile(this, QCoreApplication::translate(TextContext, "[flash:open]"), imageFolder(), imageFilter());
     if (!self) {
         // Gone meanwhile: nothing was started, so polling must not stay stopped.
         if (connection)

@@ -16,7 +16,7 @@ class QPushButton;
 class QVBoxLayout;
 class tessaro;
 
-// The page for a sensor in its resident HID bootloader: the "Update" button that asks for
+// The page for a sensor in its resident HID bootloader: the update button that asks for
 // an image file and starts the sequence, a translated line saying where the run stands
 // (which of its three passes, the seconds left of a wait, done, or where and why it
 // failed, what that left on the unit and what to do next), a warning not to unplug while
@@ -45,8 +45,13 @@ public:
     void setSettleTimeMs(int ms);
     void setReplyTimeoutMs(int ms);
 
-    // The file filter offered for the connected device, "Binary files (*.xxxx.bin)".
+    // The file filter offered for the connected device: its translated name and
+    // "(*.xxxx.bin)".
     QString imageFilter() const;
+
+    // A status line of the sequence as the list shows it, in the user's language; the
+    // run's lines (lastRunLines) keep the original.
+    static QString shownLine(const QString& line);
 
     // The status lines of the last run started here (empty before any), for showing after
     // this page has gone.
