@@ -3,6 +3,7 @@
 #include <QColor>
 #include <QPainter>
 #include <QPen>
+#include <QPolygonF>
 
 #include <utility>
 
@@ -29,9 +30,9 @@ void PenTrailItem::setPoints(const QVector<QPointF>& points)
     QVector<QPointF> kept = points.mid(qMax(0, points.size() - MaxPoints));
     if (kept == m_points)
         return;
-    QRectF bounds;
-    for (const QPointF& point : qAsConst(kept))
-        bounds |= QRectF(point, point);
+    // Every point's, not a union of empty rectangles: that keeps only the last point, and
+    // the trail drawn outside it is never erased.
+    const QRectF bounds = QPolygonF(kept).boundingRect();
     // Room for the marker and the pens around the outermost points.
     const qreal grow = MarkerRadius + OutlineWidth + TrailWidth;
     prepareGeometryChange();

@@ -9,8 +9,10 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsPolygonItem>
 #include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QLabel>
 #include <QPainter>
+#include <QScreen>
 #include <QSignalSpy>
 
 #include <climits>
@@ -190,6 +192,29 @@ private slots:
         view->updatePoints(QStringLiteral("sens:point"));
         view->updateCalPoints({100, 900, 900, 101}, {100, 100, 700, 700});
         QCOMPARE(drawing(), QStringList({"frame", "area 49,49 361,49 361,283 49,283"}));
+    }
+
+    // On the screen, after a long trail and a new calibration, exactly what a fresh drawing
+    // of the same state shows: no old trail left, the frame and the area whole.
+    void screenShowsOnlyWhatIsThere()
+    {
+        view->show();
+        QVERIFY(QTest::qWaitForWindowExposed(view.get()));
+        const auto shown = [this] {
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            const QRect area(view->areaView->mapTo(view.get(), QPoint()), view->areaView->size());
+            return view->screen()->grabWindow(view->winId()).toImage().copy(area).convertToFormat(QImage::Format_RGB32);
+        };
+        const auto fresh = [this] { return view->areaView->grab().toImage().convertToFormat(QImage::Format_RGB32); };
+        for (const QList<int>& x : {QList<int>{100, 900, 900, 100}, QList<int>{1, 1023, 1023, 1}}) {
+            view->updateCalPoints(x, {100, 100, 700, 700});
+            for (int i = 0; i < 40; ++i) {
+                view->updatePoints(QStringLiteral("sens:point:%1:%2:3:1").arg(1 + i * 97 % 1023).arg(1 + i * 61 % 767));
+                shown();
+            }
+            QTRY_COMPARE(shown(), fresh());
+        }
     }
 
     // Every segment is drawn, the oldest too, and nothing off the trail.
