@@ -19,7 +19,7 @@ ctlSignals::ctlSignals(QObject* parent)
     if (::pipe2(pipeEnds, O_CLOEXEC | O_NONBLOCK) != 0)
         return;
     notifier = new QSocketNotifier(pipeEnds[0], QSocketNotifier::Read, this);
-    connect(notifier, &QSocketNotifier::activated, this, &ctlSignals::readPipe);
+    connect(notifier, &QSocketNotifier::activated, this, &ctlSignals::drain);
     install(SIGINT);
     install(SIGTERM);
 }
@@ -62,7 +62,7 @@ void ctlSignals::handle(int signalNumber)
     errno = saved;
 }
 
-void ctlSignals::readPipe()
+void ctlSignals::drain()
 {
     unsigned char number = 0;
     while (::read(pipeEnds[0], &number, 1) == 1)

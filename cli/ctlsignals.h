@@ -17,6 +17,9 @@ public:
     // From now on a hang-up or a closed output only reports (received) instead of ending
     // the program: once a unit is being flashed, the run must end whatever happens.
     static void holdThroughHangUp();
+    // Hands on the signals still waiting in the pipe: the program may reach its end before
+    // the event loop has looked at them (a closed output noticed by the last write).
+    void drain();
 
 signals:
     void received(int signalNumber);
@@ -24,7 +27,6 @@ signals:
 private:
     static void handle(int signalNumber);
     static void install(int signalNumber);
-    void readPipe();
 
     QSocketNotifier* notifier = nullptr;
 };

@@ -71,6 +71,7 @@ int main(int argc, char* argv[])
         ctl.setInteractive(::isatty(STDIN_FILENO) == 1);
         ctl.setTerminal(::isatty(STDOUT_FILENO) == 1);
         status = ctl.run(arguments);
+        signalPipe.drain();
         reported = ctl.outputFailed();
     }
     output.close();
