@@ -12,7 +12,6 @@
 
 #include <QFile>
 #include <QPointer>
-#include <QTemporaryDir>
 
 #include <algorithm>
 #include <optional>
@@ -47,11 +46,6 @@ QList<int> expectedProgress(quint32 appSize, quint32 pageSize, qint64 imageSize)
     return values;
 }
 
-QByteArray toBytes(const std::vector<std::uint8_t>& v)
-{
-    return QByteArray(reinterpret_cast<const char*>(v.data()), static_cast<int>(v.size()));
-}
-
 bool allBytes(const std::vector<std::uint8_t>& v, std::uint8_t value)
 {
     return std::all_of(v.begin(), v.end(), [value](std::uint8_t b) { return b == value; });
@@ -65,7 +59,6 @@ class tst_bootloader : public QObject
 
 private:
     std::optional<SimFixture> fixture;
-    std::optional<QTemporaryDir> images;
     QPointer<tessaro> connection;
     std::shared_ptr<SimBootloader> loader;
     QSharedPointer<bootloader> boot;
@@ -126,13 +119,6 @@ private:
         return b;
     }
 
-    QString writeImage(const QString& name, const std::vector<std::uint8_t>& content)
-    {
-        QFile f(images->filePath(name));
-        const QByteArray bytes = toBytes(content);
-        return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(bytes) == bytes.size() ? f.fileName() : QString();
-    }
-
     void waitForEnd()
     {
         QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, SequenceTimeoutMs);
@@ -170,7 +156,6 @@ private slots:
     void init()
     {
         fixture.emplace();
-        images.emplace();
         fixture->writeCatalogue({SimFixture::sensorEntry({QStringLiteral("SW 2.4"), QStringLiteral("SW 2.5")}),
                                  SimFixture::entry(QStringLiteral("bootloader"), sim::BootloaderProductId)});
         forgetReports();
@@ -195,7 +180,6 @@ private slots:
             connection->disconnectDevice();
         delete connection;
         loader.reset();
-        images.reset();
         fixture.reset();
     }
 
@@ -216,7 +200,7 @@ private slots:
         boot = makeBootloader();
         QCOMPARE(boot->productId, 0x0002u);
         const auto image = sim::makeFirmwareImage(std::size_t(size), "SW 2.5", 3);
-        const QString path = writeImage(QStringLiteral("firmware.0002.bin"), image);
+        const QString path = fixture->writeImage(QStringLiteral("firmware.0002.bin"), image);
 
         boot->updateFromFile(path);
         QVERIFY(boot->isBusy());
@@ -225,7 +209,7 @@ private slots:
         boot->updateFromFile(path);
         QVERIFY(!boot->getinfo());
         // Replaced during the wait before erasing: what was checked is what is written.
-        writeImage(QStringLiteral("firmware.0002.bin"), sim::makeFirmwareImage(std::size_t(AppSize), "SW 9.9", 5));
+        fixture->writeImage(QStringLiteral("firmware.0002.bin"), sim::makeFirmwareImage(std::size_t(AppSize), "SW 9.9", 5));
         // Polling stops at once, before anything is sent.
         QCOMPARE(timer, QList<bool>({false}));
         QVERIFY(!connection->hotplugTimer->isActive());
@@ -242,7 +226,7 @@ private slots:
         // written, every block read back, the start. A request: command, 24-bit big-endian
         // address, the data (the last block padded with 0x00), zeros after it.
         const int blocks = (size + 31) / 32;
-        const QByteArray padded = toBytes(image) + QByteArray(blocks * 32 - size, '\0');
+        const QByteArray padded = QByteArray(reinterpret_cast<const char*>(image.data()), size) + QByteArray(blocks * 32 - size, '\0');
         QList<quint32> expected{quint32(SimBootloader::GetInfo) << 24}, sent;  // command << 24 | address
         for (quint32 a = 0; a < AppSize; a += PageSize)
             expected << (quint32(SimBootloader::ErasePage) << 24 | a);
@@ -347,13 +331,13 @@ private slots:
         if (setup != QLatin1String("noinfo") && !absent)
             QVERIFY(boot->getinfo());
         lines.clear();
-        QString path = writeImage(QStringLiteral("image.bin"), sim::makeFirmwareImage(std::size_t(size), "SW 2.5"));
+        QString path = fixture->writeImage(QStringLiteral("image.bin"), sim::makeFirmwareImage(std::size_t(size), "SW 2.5"));
         if (setup == QLatin1String("nofile"))
             path.clear();
         else if (setup == QLatin1String("missing"))
             path += QStringLiteral(".missing");
         else if (setup == QLatin1String("directory"))
-            path = images->path();
+            path = fixture->dir();
         else if (setup == QLatin1String("fifo"))  // opening a pipe with no writer would block for good
             QVERIFY(QFile::remove(path) && ::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
         else if (setup == QLatin1String("permission"))
@@ -389,7 +373,7 @@ private slots:
         unsigned char reply[BootloaderLink::ReplySize];
         QCOMPARE(hid_read_timeout(theirs, reply, sizeof reply, ReplyLimitMs), int(sizeof reply));
         const auto image = sim::makeFirmwareImage(2048, "SW 2.5", 6);
-        const QString path = writeImage(QStringLiteral("a.bin"), image);
+        const QString path = fixture->writeImage(QStringLiteral("a.bin"), image);
         boot->updateFromFile(path);
         QVERIFY(boot->isBusy());
 
@@ -460,7 +444,7 @@ private slots:
         QFETCH(QStringList, ending);
         QFETCH(bool, linkDown);
         boot = makeBootloader(at > 0);
-        const QString path = writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(256, "SW 2.5"));
+        const QString path = fixture->writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(256, "SW 2.5"));
         if (fault == Refusal)
             loader->injectRefusal(at);
         else if (fault == Corruption)
@@ -512,7 +496,7 @@ private slots:
         loader->setReadCorruption(std::nullopt);
         // An image long enough to hold its version, so the sensor comes back.
         const auto image = sim::makeFirmwareImage(1024, "SW 2.5", 2);
-        flashToTheEnd(writeImage(QStringLiteral("b.bin"), image), image);
+        flashToTheEnd(fixture->writeImage(QStringLiteral("b.bin"), image), image);
     }
 
     // The view holding the only other reference goes while the sequence runs (the main
@@ -526,7 +510,7 @@ private slots:
             connect(owner, &QObject::destroyed, [held] { held->reset(); });
         }
         QPointer<bootloader> b = watched;
-        const QString path = writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(4096, "SW 2.5", 4));
+        const QString path = fixture->writeImage(QStringLiteral("a.bin"), sim::makeFirmwareImage(4096, "SW 2.5", 4));
         b->updateFromFile(path);
         // Gone during the wait before erasing, so certainly while the sequence runs.
         delete owner;

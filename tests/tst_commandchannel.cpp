@@ -32,18 +32,11 @@ private slots:
     void init()
     {
         fixture.emplace();
-        fixture->writeCatalogue({SimFixture::sensorEntry()});
-        sensor = fixture->plugSensor();
-        device = SimFixture::openConnection();
+        device = fixture->connectSensor(sensor);
         QVERIFY(device);
     }
 
-    void cleanup()
-    {
-        SimFixture::closeConnection(device);
-        sensor.reset();
-        fixture.reset();
-    }
+    void cleanup() { fixture.reset(); }
 
     void reportFraming_data()
     {

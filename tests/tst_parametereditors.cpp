@@ -137,9 +137,7 @@ private slots:
     void init()
     {
         fixture.emplace();
-        fixture->writeCatalogue({SimFixture::sensorEntry()});
-        sensor = fixture->plugSensor();
-        device = SimFixture::openConnection();
+        device = fixture->connectSensor(sensor);
         QVERIFY(device);
         window = new QWidget;
         new QVBoxLayout(window);
@@ -148,8 +146,6 @@ private slots:
     void cleanup()
     {
         delete window;
-        SimFixture::closeConnection(device);
-        sensor.reset();
         fixture.reset();
     }
 

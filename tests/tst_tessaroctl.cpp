@@ -190,9 +190,7 @@ private slots:
     {
         fixture.emplace();
         fixture->useShippedCatalogue();
-        QFile model(QStringLiteral(TESSARO_SOURCE_DIR "/data/sensors/tessaro_t1.json"));
-        QVERIFY(model.open(QIODevice::ReadOnly));
-        fixture->writeFile(QStringLiteral("sensors/tessaro_t1.json"), model.readAll());
+        QVERIFY(fixture->useShippedModel());
         QFile::remove(FlashLog::filePath());
     }
 

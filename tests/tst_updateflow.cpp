@@ -7,6 +7,7 @@
 #include "sensor/view_tessaro.h"
 #include "sim/simbootloader.h"
 #include "flashinglines.h"
+#include "findbytext.h"
 #include "simfixture.h"
 #include "serviceaddress.h"
 #include "testmain.h"
@@ -22,7 +23,6 @@
 #include <QPushButton>
 #include <QStackedWidget>
 
-#include <algorithm>
 #include <optional>
 
 using sim::SimBootloader;
@@ -87,9 +87,7 @@ private:
     // An image with the version text where the firmware keeps it.
     QString writeImage(const QString& name, int size)
     {
-        const auto image = sim::makeFirmwareImage(static_cast<std::size_t>(size), "SW 2.5");
-        fixture->writeFile(name, QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size())));
-        return fixture->dir() + QLatin1Char('/') + name;
+        return fixture->writeImage(name, sim::makeFirmwareImage(static_cast<std::size_t>(size), "SW 2.5"));
     }
 
     static QStringList listed(const QListWidget* list)
@@ -129,7 +127,7 @@ private slots:
     {
         fixture.emplace();
         fixture->useShippedCatalogue();
-        QVERIFY(QFile::copy(TESSARO_SOURCE_DIR "/data/sensors/tessaro_t1.json", fixture->dir() + "/sensors/tessaro_t1.json"));
+        QVERIFY(fixture->useShippedModel());
         service->resetReplies();
         sensorSw.clear();
         choices.clear();
@@ -153,9 +151,8 @@ private slots:
     {
         service->setVerdicts(false);
         startWithSensor();
-        const auto actions = window->findChildren<QAction*>();
-        QAction* updateEntry = *std::find_if(actions.cbegin(), actions.cend(),
-                                             [](QAction* action) { return action->text() == "[menu:file:update]"; });
+        QAction* updateEntry = findByText<QAction>(window.get(), QStringLiteral("[menu:file:update]"));
+        QVERIFY(updateEntry);
         // Opened from the menu, the dialog learns that newer firmware exists.
         updateEntry->trigger();
         QTRY_COMPARE(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:new]"));

@@ -66,9 +66,7 @@ private slots:
     void init()
     {
         fixture.emplace();
-        fixture->writeCatalogue({SimFixture::sensorEntry()});
-        sensor = fixture->plugSensor();
-        connection = SimFixture::openConnection();
+        connection = fixture->connectSensor(sensor);
         QVERIFY(connection);
         service->resetReplies();
         service->clearRequests();
@@ -86,8 +84,6 @@ private slots:
     void cleanup()
     {
         dialog.reset();
-        SimFixture::closeConnection(connection);
-        sensor.reset();
         fixture.reset();
         // Nothing is left open towards the service.
         QTRY_COMPARE(service->openConnections(), 0);

@@ -5,6 +5,7 @@
 #include "device/tessaro.h"
 #include "sim/simbootloader.h"
 #include "sim/standinservice.h"
+#include "findbytext.h"
 #include "simfixture.h"
 #include "serviceaddress.h"
 #include "testmain.h"
@@ -39,16 +40,6 @@ private:
         info.productId = LegacyProductId;
         info.path = "sim/legacy";
         return info;
-    }
-
-    static QAction* updateAction(viewMain& window)
-    {
-        const auto actions = window.findChildren<QAction*>();
-        for (QAction* action : actions) {
-            if (action->text() == QLatin1String("[menu:file:update]"))
-                return action;
-        }
-        return nullptr;
     }
 
 private slots:
@@ -102,7 +93,7 @@ private slots:
         auto* page = qobject_cast<view_legacy*>(window.findChild<QStackedWidget*>()->currentWidget());
         QVERIFY(page);
         QPointer<view_legacy> watch = page;
-        QVERIFY(updateAction(window)->isEnabled());
+        QVERIFY(findByText<QAction>(&window, QStringLiteral("[menu:file:update]"))->isEnabled());
         view_dialogupdate* dialog = window.updateDialog();
         QVERIFY(!dialog->isVisible());
 
@@ -138,7 +129,7 @@ private slots:
         // Unplugged: the page goes, the update entry is disabled.
         sim::SimBus::instance().unplug(device.get());
         QTRY_VERIFY(watch.isNull());
-        QVERIFY(!updateAction(window)->isEnabled());
+        QVERIFY(!findByText<QAction>(&window, QStringLiteral("[menu:file:update]"))->isEnabled());
         dialog->close();
     }
 };

@@ -15,6 +15,7 @@
 #include "update/flashlog.h"
 #include "update/view_dialogupdate.h"
 #include "update/view_update.h"
+#include "findbytext.h"
 #include "simfixture.h"
 #include "serviceaddress.h"
 #include "testmain.h"
@@ -38,7 +39,6 @@
 #include <QTabWidget>
 #include <QTextDocument>
 
-#include <algorithm>
 #include <memory>
 #include <optional>
 
@@ -62,13 +62,6 @@ private:
     bool restartStarts = true;
     UrlRecorder browser;
 
-    static QAction* findAction(QWidget* window, const QString& text)
-    {
-        const auto actions = window->findChildren<QAction*>();
-        const auto it = std::find_if(actions.begin(), actions.end(), [&](QAction* a) { return a->text() == text; });
-        return it == actions.end() ? nullptr : *it;
-    }
-
     static QWidget* currentPage(viewMain& window) { return window.findChild<QStackedWidget*>()->currentWidget(); }
 
     static bool showsConnectPrompt(viewMain& window)
@@ -81,14 +74,6 @@ private:
     static QSize firstSize()
     {
         return viewMain::defaultSize().boundedTo(QGuiApplication::primaryScreen()->availableGeometry().size());
-    }
-
-    // The shipped parameter file, so that the sensor view builds its editors and reads the identity.
-    void useShippedModel()
-    {
-        QFile model(QStringLiteral(TESSARO_SOURCE_DIR "/data/sensors/tessaro_t1.json"));
-        QVERIFY(model.open(QIODevice::ReadOnly));
-        fixture->writeFile(QStringLiteral("sensors/tessaro.json"), model.readAll());
     }
 
 private slots:
@@ -223,10 +208,10 @@ private slots:
         QFETCH(QString, state);
         QFETCH(bool, page);
         QFETCH(bool, update);
-        useShippedModel();
+        QVERIFY(fixture->useShippedModel(QStringLiteral("tessaro.json")));
         viewMain window;
         auto* line = window.statusBar()->findChild<QLabel*>();
-        QAction* updateEntry = findAction(&window, QStringLiteral("[menu:file:update]"));
+        QAction* updateEntry = findByText<QAction>(&window, QStringLiteral("[menu:file:update]"));
         sim::DeviceInfo info = sim::SimSensor::defaultInfo();
         const bool elsewhere = device == QLatin1String("elsewhere");
         info.productId = device == QLatin1String("bootloader") || elsewhere ? 0x0002 : device == QLatin1String("update") ? 0x0003 : 1;
@@ -286,7 +271,7 @@ private slots:
             anyVersion.insert("default", true);
             fixture->writeCatalogue({anyVersion});
         }
-        useShippedModel();
+        QVERIFY(fixture->useShippedModel(QStringLiteral("tessaro.json")));
         auto sensor = fixture->plugSensor();
         const std::string text = reply.arg(markup + QStringLiteral("\n\x1b[2J")).toStdString();
         if (command == QLatin1String("app:id;"))
@@ -319,7 +304,7 @@ private slots:
     // device's connection, which would send sensor commands to a bootloader.
     void viewOnItsWayOutSendsNothingToTheNextDevice()
     {
-        useShippedModel();
+        QVERIFY(fixture->useShippedModel(QStringLiteral("tessaro.json")));
         auto sensor = fixture->plugSensor();
         viewMain window;
         window.device->SetHotPlugTimerState(false);
@@ -444,15 +429,13 @@ private slots:
         window.show();
         auto* view = qobject_cast<view_update*>(currentPage(window));
         view->setSettleTimeMs(100);
-        const auto image = sim::makeFirmwareImage(512, "SW 2.5");
-        fixture->writeFile(QStringLiteral("image.bin"),
-                           QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size())));
+        fixture->writeImage(QStringLiteral("image.bin"), sim::makeFirmwareImage(512, "SW 2.5"));
         const QSharedPointer<bootloader> sequence = view->loader;
         sequence->updateFromFile(QStringLiteral("image.bin"));
         QVERIFY(sequence->isBusy());
 
         QList<QAction*> entries = window.findChild<QActionGroup*>()->actions();
-        entries << findAction(&window, QStringLiteral("[menu:file:exit]"));
+        entries << findByText<QAction>(&window, QStringLiteral("[menu:file:exit]"));
         for (QAction* entry : qAsConst(entries)) {
             QVERIFY(!entry->isEnabled());
             entry->trigger();
@@ -477,7 +460,7 @@ private slots:
     {
         viewMain window;
         window.show();
-        QAction* about = findAction(&window, QStringLiteral("[menu:info:about]"));
+        QAction* about = findByText<QAction>(&window, QStringLiteral("[menu:info:about]"));
         view_dialogupdate* dialog = window.updateDialog();
         for (int round = 0; round < 2; ++round) {
             window.updateFirmware();
@@ -496,7 +479,7 @@ private slots:
             QVERIFY(!dialog->isVisible());
             QTRY_VERIFY(aboutWindow.isNull());
         }
-        QTimer::singleShot(0, findAction(&window, QStringLiteral("[menu:file:exit]")), &QAction::trigger);
+        QTimer::singleShot(0, findByText<QAction>(&window, QStringLiteral("[menu:file:exit]")), &QAction::trigger);
         // Only if Exit left the program running.
         QTimer stillRunning;
         connect(&stillRunning, &QTimer::timeout, [] { QCoreApplication::exit(1); });
@@ -516,7 +499,7 @@ private slots:
         const QString data = QString::fromLatin1(QByteArray("ID>>?;HW 1.1;SW 2.4;UTIL 2.2").toBase64());
         viewMain window;
         for (const QString page : {"help", "support", "web", "registration"}) {
-            findAction(&window, "[menu:info:" + page + "]")->trigger();
+            findByText<QAction>(&window, "[menu:info:" + page + "]")->trigger();
             QCOMPARE(browser.urls.size(), 1);
             QCOMPARE(browser.urls.takeFirst().toString(QUrl::FullyEncoded),
                      "http://127.0.0.1:9/utility/" + page + ".php?data=" + data);
@@ -524,14 +507,14 @@ private slots:
         // The update log: none yet, which the status bar says; then the file itself.
         QFile log(FlashLog::filePath());
         log.remove();
-        QAction* showLog = findAction(&window, QStringLiteral("[menu:info:updatelog]"));
+        QAction* showLog = findByText<QAction>(&window, QStringLiteral("[menu:info:updatelog]"));
         showLog->trigger();
         QVERIFY(browser.urls.isEmpty());
         QVERIFY(window.statusBar()->currentMessage().startsWith(QStringLiteral("[menu:info:updatelog:none]")));
         QVERIFY(QDir().mkpath(QFileInfo(log).path()) && log.open(QIODevice::WriteOnly));
         showLog->trigger();
         QCOMPARE(browser.urls, QList<QUrl>({QUrl::fromLocalFile(FlashLog::filePath())}));
-        QAction* about = findAction(&window, QStringLiteral("[menu:info:about]"));
+        QAction* about = findByText<QAction>(&window, QStringLiteral("[menu:info:about]"));
         about->trigger();
         about->trigger();
         int shown = 0;

@@ -54,9 +54,7 @@ private slots:
     void init()
     {
         fixture.emplace();
-        fixture->writeCatalogue({SimFixture::sensorEntry()});
-        sensor = fixture->plugSensor();
-        device = SimFixture::openConnection();
+        device = fixture->connectSensor(sensor);
         QVERIFY(device);
         // Built in the build folder, where the pictures lie, as the program is.
         QDir::setCurrent(QString::fromLatin1(QT_TESTCASE_BUILDDIR));
@@ -70,8 +68,6 @@ private slots:
     void cleanup()
     {
         delete screen;
-        SimFixture::closeConnection(device);
-        sensor.reset();
         fixture.reset();
     }
 

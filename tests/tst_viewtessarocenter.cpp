@@ -3,6 +3,7 @@
 #include "live/tessaropushbutton.h"
 #include "live/view_tessarocalibrate.h"
 #include "live/view_tessarocenter.h"
+#include "findbytext.h"
 #include "simfixture.h"
 #include "testmain.h"
 
@@ -10,7 +11,6 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include <algorithm>
 #include <climits>
 #include <memory>
 #include <optional>
@@ -25,13 +25,6 @@ QImage image(const QString& file)
 QImage iconImage(const QPushButton* button)
 {
     return button->icon().pixmap(160, 120).toImage().convertToFormat(QImage::Format_ARGB32);
-}
-
-QPushButton* buttonWithText(QWidget* window, const QString& text)
-{
-    const auto buttons = window->findChildren<QPushButton*>();
-    const auto found = std::find_if(buttons.begin(), buttons.end(), [&text](auto* button) { return button->text() == text; });
-    return found == buttons.end() ? nullptr : *found;
 }
 
 } // namespace
@@ -78,9 +71,7 @@ private slots:
     void init()
     {
         fixture.emplace();
-        fixture->writeCatalogue({SimFixture::sensorEntry()});
-        sensor = fixture->plugSensor();
-        device = SimFixture::openConnection();
+        device = fixture->connectSensor(sensor);
         QVERIFY(device);
         // The pictures lie below rc/ of the build folder, the program's current directory.
         QDir::setCurrent(QString::fromLatin1(QT_TESTCASE_BUILDDIR));
@@ -100,8 +91,6 @@ private slots:
         startButton.reset();
         calibrate.reset();
         screen.reset();
-        SimFixture::closeConnection(device);
-        sensor.reset();
         fixture.reset();
     }
 
@@ -215,7 +204,7 @@ private slots:
         }
         screen->show();
         QVERIFY(QTest::qWaitForWindowExposed(screen.get()));
-        QTest::mouseClick(buttonWithText(screen.get(), QStringLiteral("[center:stop]")), Qt::LeftButton);
+        QTest::mouseClick(findByText<QPushButton>(screen.get(), QStringLiteral("[center:stop]")), Qt::LeftButton);
         QVERIFY(!screen->isVisible());
         QVERIFY(!calibrate->isVisible());
         QVERIFY(sent().isEmpty());
@@ -247,7 +236,7 @@ private slots:
         QList<bool> visibleAtStart;
         connect(startButton.get(), &QPushButton::clicked, this, [&sentAtShow, this] { sentAtShow << sent(); });
         connect(screen.get(), &view_tessarocenter::startCal, this, [&visibleAtStart, this] { visibleAtStart << screen->isVisible(); });
-        QTest::mouseClick(buttonWithText(screen.get(), QStringLiteral("[center:startcal]")), Qt::LeftButton);
+        QTest::mouseClick(findByText<QPushButton>(screen.get(), QStringLiteral("[center:startcal]")), Qt::LeftButton);
         const QStringList start = connected ? QStringList({"cal:start;"}) : QStringList();
         QCOMPARE(sentAtShow, QList<QStringList>({start}));
         QCOMPARE(sensor->exchangeCount(), exchanges + (connected ? 1 : 0));

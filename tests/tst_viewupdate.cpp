@@ -56,9 +56,7 @@ private:
 
     QString writeImage(const QString& name, int size)
     {
-        const auto image = sim::makeFirmwareImage(static_cast<std::size_t>(size), "SW 2.5", 4);
-        fixture->writeFile(name, QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size())));
-        return fixture->dir() + QLatin1Char('/') + name;
+        return fixture->writeImage(name, sim::makeFirmwareImage(static_cast<std::size_t>(size), "SW 2.5", 4));
     }
 
     // The status lines as the list shows them.

@@ -7,6 +7,8 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 
+#include <cstring>
+
 namespace {
 const char* const ShippedCatalogue = "sensors/supported.json";
 }
@@ -20,6 +22,7 @@ SimFixture::SimFixture()
 
 SimFixture::~SimFixture()
 {
+    closeConnection(m_connection);
     sim::SimBus::instance().reset();
     QDir::setCurrent(m_previousDir);
 }
@@ -71,6 +74,15 @@ void SimFixture::useShippedCatalogue()
         writeFile(QString::fromLatin1(ShippedCatalogue), shipped.readAll());
 }
 
+bool SimFixture::useShippedModel(const QString& name)
+{
+    QFile model(QStringLiteral(TESSARO_SOURCE_DIR "/data/sensors/tessaro_t1.json"));
+    if (!model.open(QIODevice::ReadOnly))
+        return false;
+    writeFile(QStringLiteral("sensors/") + name, model.readAll());
+    return true;
+}
+
 std::shared_ptr<sim::SimSensor> SimFixture::plugSensor(sim::DeviceInfo info)
 {
     auto sensor = std::make_shared<sim::SimSensor>(std::move(info));
@@ -106,4 +118,27 @@ void SimFixture::closeConnection(tessaro* connection)
         return;
     connection->disconnectDevice();
     delete connection;
+}
+
+tessaro* SimFixture::connectSensor(std::shared_ptr<sim::SimSensor>& sensor)
+{
+    writeCatalogue({sensorEntry()});
+    sensor = plugSensor();
+    m_connection = openConnection();
+    return m_connection;
+}
+
+QString SimFixture::writeImage(const QString& name, const std::vector<std::uint8_t>& image)
+{
+    writeFile(name, QByteArray(reinterpret_cast<const char*>(image.data()), static_cast<int>(image.size())));
+    return m_dir.filePath(name);
+}
+
+QString SimFixture::reply(tessaro* connection, const QByteArray& command)
+{
+    unsigned char reply[TessaroLink::ReportBufferSize];
+    std::memset(reply, 0xAA, sizeof reply);
+    if (!connection->sendCommand(command.constData(), reply))
+        return QStringLiteral("(failed)");
+    return QString::fromLocal8Bit(reinterpret_cast<const char*>(reply));
 }

@@ -4,6 +4,7 @@
 #include "sim/simsensor.h"
 
 #include <QByteArray>
+#include <QPointer>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
@@ -40,8 +41,15 @@ public:
 
     // The catalogue shipped in data/, copied into the working folder.
     void useShippedCatalogue();
+    // The shipped parameter file of the sensor, copied into sensors/ as `name`.
+    bool useShippedModel(const QString& name = QStringLiteral("tessaro_t1.json"));
 
     std::shared_ptr<sim::SimSensor> plugSensor(sim::DeviceInfo info = sim::SimSensor::defaultInfo());
+    // The sensor listed in the catalogue, plugged into `sensor`, and a connection opened to
+    // it as openConnection() does; this fixture closes that connection when it goes.
+    tessaro* connectSensor(std::shared_ptr<sim::SimSensor>& sensor);
+    // A firmware image written below the working folder; returns its full path.
+    QString writeImage(const QString& name, const std::vector<std::uint8_t>& image);
 
     // A connection opened to the plugged sensor, with its polling stopped so that tests
     // decide when ticks happen, and the sensor's log cleared. Null when nothing opened.
@@ -51,8 +59,11 @@ public:
 
     // Commands the device received, as Qt strings for QCOMPARE.
     static QStringList commands(const sim::SimDevice& device);
+    // The text of the reply to a command, or "(failed)" when the exchange failed.
+    static QString reply(tessaro* connection, const QByteArray& command);
 
 private:
     QTemporaryDir m_dir;
     QString m_previousDir;
+    QPointer<tessaro> m_connection;
 };
