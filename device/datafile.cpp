@@ -46,8 +46,18 @@ QByteArray read(const QString& path, bool* ok)
         qDebug().noquote() << "data file refused (not a regular file of at most" << MaxBytes << "bytes):" << path;
         return QByteArray();
     }
-    // The size may have grown since: read no more than one byte past the limit.
-    QByteArray content = file.read(MaxBytes + 1);
+    // In pieces, as far as the file goes: a read of MaxBytes + 1 at once would allocate a
+    // whole MiB at every search tick. The size may have grown since: stop past the limit.
+    QByteArray content;
+    content.reserve(static_cast<int>(status.st_size));
+    char piece[16 * 1024];
+    qint64 got = 0;
+    while (content.size() <= MaxBytes && (got = file.read(piece, sizeof piece)) > 0)
+        content.append(piece, static_cast<int>(got));
+    if (got < 0) {
+        qDebug().noquote() << "data file could not be read:" << path;
+        return QByteArray();
+    }
     if (content.size() > MaxBytes) {
         qDebug().noquote() << "data file refused (larger than" << MaxBytes << "bytes):" << path;
         return QByteArray();
