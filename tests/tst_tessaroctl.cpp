@@ -637,7 +637,9 @@ private slots:
         if (typed) {
             if (!QFileInfo::exists(QStringLiteral("/usr/bin/script")))
                 QSKIP("needs script(1) for a terminal");
-            arguments = QStringList{QStringLiteral("-qec"), (QStringList{command} + arguments).join(QLatin1Char(' ')),
+            // exec: a shell left waiting (dash, when $SHELL is unset) dies of the typed Ctrl+C itself.
+            arguments = QStringList{QStringLiteral("-qec"),
+                                    (QStringList{QStringLiteral("exec"), command} + arguments).join(QLatin1Char(' ')),
                                     QStringLiteral("/dev/null")};
             command = QStringLiteral("/usr/bin/script");
         }
