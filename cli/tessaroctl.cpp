@@ -1,5 +1,6 @@
 #include "tessaroctl.h"
 
+#include "ctlcompletionwords.h"
 #include "ctlexit.h"
 #include "ctlflash.h"
 #include "ctlregistermap.h"
@@ -411,6 +412,14 @@ int tessaroCtl::runCommand(const QStringList& arguments)
         return monitor();
     if (command == QLatin1String("flash") && words.size() == 1)
         return flash(words);
+    // For the bash completion, not in the usage: one word a line.
+    const std::optional<QStringList> offered =
+        command == QLatin1String("complete") ? ctlCompletionWords::wordsFor(words) : std::nullopt;
+    if (offered) {
+        for (const QString& word : *offered)
+            printLine(word);
+        return CtlExit::Ok;
+    }
     return fail(CtlExit::RefusedInput,
                 QStringLiteral("unknown command or wrong arguments: %1 (tessaroctl --help)")
                     .arg((QStringList(command) + words).join(QLatin1Char(' '))));

@@ -72,6 +72,9 @@ public:
     // The identities of every device on the bus that a "bootloader" entry of the catalogue
     // accepts, in enumeration order.
     QStringList bootloadersPresent() const;
+    // The entries ("devlist") of the catalogue of supported devices; ok false when it
+    // could not be read or is not JSON.
+    static QJsonArray readCatalogue(bool* ok);
 
     // Sends a NUL-terminated command of at most 64 bytes; reply must hold 65 bytes.
     bool sendCommand(const char* command, unsigned char* reply);
@@ -129,7 +132,6 @@ private:
     void forgetUnpluggedDevices(hid_device_info* list);
     void failLink();
     bool openPath(const char* path);
-    static QJsonArray readCatalogue(bool* ok);
     void noteOutcome(const tessaroDeviceState& outcome);
     // Ends the search of one tick: its debug lines are written if the bus looks different
     // from the last search's, and busState() becomes what it found.
