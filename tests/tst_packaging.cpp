@@ -120,40 +120,59 @@ private slots:
 
     // Register names come from a parameter file and device paths from the system: the
     // completion compares them as text. Expanded, these would run a command or match files.
+    // Without hostile names, the real tessaroctl lists the shipped model's words, no sensor
+    // attached; bash hands over what bash-completion then puts back together at ':'.
     void completionNeverExpandsWhatItOffers_data()
     {
-        QTest::addColumn<QString>("line");    // the words typed, the last one being completed
-        QTest::addColumn<QString>("offered"); // one per line
-        QTest::newRow("get") << "tessaroctl get " << "sens:gain\nsens:gamma";
-        QTest::newRow("get, a prefix") << "tessaroctl get sens:gam" << "sens:gamma";
-        QTest::newRow("set") << "tessaroctl set sens:ga" << "sens:gain=\nsens:gamma=";
-        QTest::newRow("device") << "tessaroctl --device " << "/dev/hidraw3";
+        QTest::addColumn<QString>("line");    // what was typed; Tab at its end
+        QTest::addColumn<bool>("hostile");    // tessaroctl stubbed with hostile names and paths
+        QTest::addColumn<QString>("offered"); // one per line, as bash inserts it in place of its word
+        QTest::newRow("get") << "tessaroctl get " << true << "sens:gain\nsens:gamma";
+        QTest::newRow("get, a prefix") << "tessaroctl get sens:gam" << true << "gamma";
+        QTest::newRow("set") << "tessaroctl set sens:ga" << true << "gain=\ngamma=";
+        QTest::newRow("device") << "tessaroctl --device " << true << "/dev/hidraw3\nsim/1209:0001:00";
+        QTest::newRow("device, past a colon") << "tessaroctl -d sim/1209:0" << true << "0001:00";
+        QTest::newRow("set, no sensor") << "tessaroctl set sens:g" << false << "gain=";
+        QTest::newRow("set, after the module") << "tessaroctl set pen:" << false << "mode=\nhover=\nsleep=";
+        QTest::newRow("choices") << "tessaroctl set sens:filter=" << false << "Light\nOff\nStrong";
+        QTest::newRow("a choice, short name") << "tessaroctl set gain=4 fps=F" << false << "Fast";
+        QTest::newRow("presets") << "tessaroctl preset " << false << "Default\nBright\\ room\nDim\\ room";
+        QTest::newRow("a preset in quotes") << "tessaroctl preset \"Di" << false << "Dim room";
     }
 
     void completionNeverExpandsWhatItOffers()
     {
         QFETCH(QString, line);
-        // bash-completion's helpers as far as this completion needs them.
+        QFETCH(bool, hostile);
         const QString script = QString::fromLatin1(R"sh(
-            _init_completion() { words=("${COMP_WORDS[@]}"); cword=$COMP_CWORD; cur=${words[cword]}; prev=${words[cword-1]}; }
-            tessaroctl() { if [[ $1 == list ]]; then printf '%s\n' "$DEVICES"; else printf '%s\n' "$NAMES"; fi; }
+            source /usr/share/bash-completion/bash_completion
+            [[ $NAMES ]] && tessaroctl() { if [[ $1 == list ]]; then printf '%s\n' "$DEVICES"; else printf '%s\n' "$NAMES"; fi; }
             source "$1"
-            COMP_WORDS=("${@:2}"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+            COMP_LINE=$2; COMP_POINT=${#2}; COMP_WORDS=("${@:3}"); COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
             _tessaroctl
             printf '%s\n' "${COMPREPLY[@]}")sh");
+        // Split at spaces, and at ':' and '=' as bash's COMP_WORDBREAKS has it.
+        static const QRegularExpression piece(QStringLiteral("[:=]|[^:=]+|^$"));
+        QStringList words;
+        for (const QString& word : line.split(QLatin1Char(' '))) {
+            for (auto it = piece.globalMatch(word); it.hasNext();)
+                words << it.next().captured();
+        }
         QTemporaryDir folder;
         QVERIFY(QFile(folder.filePath(QStringLiteral("sens:gaglob"))).open(QIODevice::WriteOnly));
         QProcess bash;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("NAMES"), QString::fromLatin1(R"json({"registers": {
-            "sens:gain": 6, "sens:gamma": 1, "sens:ga$(touch${IFS}planted)": 0, "sens:ga`touch${IFS}planted`": 0,
-            "sens:ga*": 0}})json").replace(QLatin1String(", "), QLatin1String(",\n")));
-        environment.insert(QStringLiteral("DEVICES"), QStringLiteral("\"path\": \"/dev/hidraw3\"\n\"path\": \"$(touch${IFS}planted)\""));
+        environment.insert(QStringLiteral("PATH"), QCoreApplication::applicationDirPath() + QLatin1Char(':')
+                                                       + environment.value(QStringLiteral("PATH")));
+        environment.insert(QStringLiteral("NAMES"), hostile ? QStringLiteral(
+            "sens:gain\nsens:gamma\nsens:ga$(touch${IFS}planted)\nsens:ga`touch${IFS}planted`\nsens:ga*") : QString());
+        environment.insert(QStringLiteral("DEVICES"), QStringLiteral("\"path\": \"/dev/hidraw3\"\n"
+                                                                     "\"path\": \"sim/1209:0001:00\"\n\"path\": \"$(touch${IFS}planted)\""));
         bash.setProcessEnvironment(environment);
         bash.setWorkingDirectory(folder.path());
         bash.start(QStringLiteral("bash"), QStringList{"--norc", "--noprofile", "-c", script, "bash",
-                                                       SourceDir + QStringLiteral("data/completion/tessaroctl")}
-                                               + line.split(QLatin1Char(' ')));
+                                                       SourceDir + QStringLiteral("data/completion/tessaroctl"), line}
+                                               + words);
         QVERIFY(bash.waitForFinished(10000));
         QCOMPARE(bash.readAllStandardError(), QByteArray());
         QTEST(QString::fromUtf8(bash.readAllStandardOutput()).trimmed(), "offered");
