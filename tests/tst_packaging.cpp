@@ -178,6 +178,26 @@ private slots:
         QTEST(QString::fromUtf8(bash.readAllStandardOutput()).trimmed(), "offered");
         QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("planted"))));
     }
+
+    void helpManualAndCompletionNameTheSameOptions()
+    {
+        static const QRegularExpression option(QStringLiteral("(?:^|[\\s,\"])(--?[a-z]+)"));
+        const auto options = [](const QString& text) {
+            QSet<QString> found;
+            for (auto it = option.globalMatch(text); it.hasNext();)
+                found.insert(it.next().captured(1));
+            return found;
+        };
+        QProcess ctl;
+        ctl.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tessaroctl"), {QStringLiteral("--help")});
+        QVERIFY(ctl.waitForFinished(10000));
+        const QSet<QString> listed = options(QString::fromUtf8(ctl.readAllStandardOutput()).section("Options:", 1).section("\n\n", 0, 0));
+        QVERIFY(listed.contains(QStringLiteral("-y")) && listed.contains(QStringLiteral("--verbose")));
+        const QString manual = QString::fromUtf8(readAll(SourceDir + QStringLiteral("data/man/tessaroctl.1"))).replace("\\-", "-");
+        QCOMPARE(options(manual.section(".SH OPTIONS", 1).section(".SH", 0, 0)), listed);
+        const QString completion = QString::fromUtf8(readAll(SourceDir + QStringLiteral("data/completion/tessaroctl")));
+        QCOMPARE(options(completion.section("local options=", 1).section('\n', 0, 0)), listed);
+    }
 };
 
 TESSARO_TEST_MAIN(tst_packaging)
