@@ -112,7 +112,7 @@ std::optional<int> ctlRegisterMap::parseValue(const ctlRegister& reg, const QStr
         value = decimal(text);
         if (!value && reg.type == QLatin1String("enum")) {
             for (auto it = reg.choices.cbegin(); it != reg.choices.cend(); ++it) {
-                if (it.key().compare(text.trimmed(), Qt::CaseInsensitive) == 0)
+                if (ParameterFile::matchesTyped(it.key(), text))
                     value = it.value();
             }
         }

@@ -56,6 +56,11 @@ bool hasNames(const QJsonObject& row)
     return isName(text(row.value(QLatin1String("module")))) && isName(text(row.value(QLatin1String("regname"))));
 }
 
+bool matchesTyped(const QString& inFile, const QString& typed)
+{
+    return inFile.compare(typed.trimmed(), Qt::CaseInsensitive) == 0;
+}
+
 QString rowName(const QJsonObject& row)
 {
     QString name = text(row.value(QLatin1String("module"))) + QLatin1Char(':') + text(row.value(QLatin1String("regname")));

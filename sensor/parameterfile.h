@@ -25,6 +25,9 @@ QJsonArray array(const QJsonObject& object, const char* key);
 bool isName(const QString& text);
 // Whether a row's "module" and "regname" are both names.
 bool hasNames(const QJsonObject& row);
+// Whether what the user typed names a preset or a choice of the file: in any letter case,
+// spaces around it ignored. Presets and choices are matched alike.
+bool matchesTyped(const QString& inFile, const QString& typed);
 // "module:regname" of a row, with characters outside printable ASCII shown as '?', for
 // a message about a refused row.
 QString rowName(const QJsonObject& row);

@@ -23,7 +23,7 @@ QJsonObject TessaroPreset::find(const QJsonObject& file, const QString& name, bo
     const QJsonArray all = presets(file);
     for (const QJsonValue& value : all) {
         const QJsonObject preset = value.toObject();
-        if (ParameterFile::text(preset.value(QLatin1String("name"))).compare(name, Qt::CaseInsensitive) == 0) {
+        if (ParameterFile::matchesTyped(ParameterFile::text(preset.value(QLatin1String("name"))), name)) {
             *found = true;
             return preset;
         }

@@ -16,8 +16,8 @@ namespace TessaroPreset {
 QByteArray writeCommand(const QString& module, const QString& regname, const QByteArray& value);
 
 QJsonArray presets(const QJsonObject& file);
-// The first preset of that name in any letter case (as enum choices are matched); an
-// empty object when there is none.
+// The first preset the typed name matches (ParameterFile::matchesTyped, as enum choices
+// are matched); an empty object when there is none.
 QJsonObject find(const QJsonObject& file, const QString& name, bool* found);
 
 // Every write of the preset; false before any write when a row is not a single register

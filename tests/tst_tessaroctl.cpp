@@ -237,7 +237,7 @@ private slots:
         row("get: all", one, "get", ok, "sens:pwrsave = 0");
         row("get: values that do not convert", noValues, "get,gain,expo,mirror", CtlExit::DeviceError,
             "sens:gain = ?|sens:expo = ?|sens:mirror = ?");
-        row("set", one, "set,gain=7,fps=Fast", ok, "sens:fps = 120 (Fast)", {"sens:write:gain:7;", "sens:write:fps:120;"});
+        row("set", one, "set,gain=7,fps=fAST", ok, "sens:fps = 120 (Fast)", {"sens:write:gain:7;", "sens:write:fps:120;"});
         row("set --commit", one, "set,pen:hover=off,--commit", ok, "committed", {"pen:write:hover:0;"}, 1);
         row("set: out of range, nothing sent", one, "set,expo=500,gain=17", refused,
             "sens:gain: value \"17\" refused, accepted: 1..16");
@@ -249,7 +249,7 @@ private slots:
         row("set: reads back wrong", wrong, "set,gain=4,--commit", CtlExit::VerificationFailed,
             "reads back 3, not 4", {"sens:write:gain:4;"});
         row("set: device fails", fails, "set,gain=5", CtlExit::DeviceError, "writing sens:gain failed", {"sens:write:gain:5;"});
-        row("preset, in any letter case", one, "preset,dim ROOM", ok, "sens:gain = 6|preset \"Dim room\" applied", some, 1);
+        row("preset, as a choice: any letter case, spaces around", one, "preset, dim ROOM ", ok, "sens:gain = 6|preset \"Dim room\" applied", some, 1);
         row("preset: reads back wrong", wrong, "preset,Default", CtlExit::VerificationFailed,
             "sens:thrauto reads back 3, not 20; nothing committed", some);
         row("preset: reset refused", resetRefused, "preset,Default", CtlExit::DeviceError, "did not acknowledge sens:reset;", some, 1);
