@@ -120,8 +120,7 @@ private slots:
 
     // Register names come from a parameter file and device paths from the system: the
     // completion compares them as text. Expanded, these would run a command or match files.
-    // Without hostile names, the real tessaroctl lists the shipped model's words, no sensor
-    // attached; bash hands over what bash-completion then puts back together at ':'.
+    // Else the real tessaroctl lists the shipped model's words, with no sensor attached.
     void completionNeverExpandsWhatItOffers_data()
     {
         QTest::addColumn<QString>("line");    // what was typed; Tab at its end
@@ -156,8 +155,7 @@ private slots:
         QVERIFY(QFile(folder.filePath(QStringLiteral("sens:gaglob"))).open(QIODevice::WriteOnly));
         QProcess bash;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("PATH"), QCoreApplication::applicationDirPath() + QLatin1Char(':')
-                                                       + environment.value(QStringLiteral("PATH")));
+        environment.insert(QStringLiteral("PATH"), QCoreApplication::applicationDirPath() + ":" + environment.value("PATH"));
         environment.insert(QStringLiteral("NAMES"), hostile ? QStringLiteral(
             "sens:gain\nsens:gamma\nsens:ga$(touch${IFS}planted)\nsens:ga`touch${IFS}planted`\nsens:ga*") : QString());
         environment.insert(QStringLiteral("DEVICES"), QStringLiteral("\"path\": \"/dev/hidraw3\"\n"
