@@ -75,11 +75,14 @@ ScreenTour::ScreenTour(viewMain* window, StandInService* service, const QString&
 
     m_previousChooser = view_update::chooseImageFile;
     view_update::chooseImageFile = [this](QWidget*, const QString&, const QString&, const QString&) { return m_image; };
+    m_previousConfirm = AskUser::confirm;
+    AskUser::confirm = [](QWidget*, const QString&, const QString&) { return true; };
 }
 
 ScreenTour::~ScreenTour()
 {
     view_update::chooseImageFile = m_previousChooser;
+    AskUser::confirm = m_previousConfirm;
 }
 
 bool ScreenTour::run()

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/askuser.h"
 #include "update/view_update.h"
 
 #include <QObject>
@@ -62,6 +63,7 @@ private:
     std::shared_ptr<sim::SimSensor> m_sensor;
     QString m_error;
     decltype(view_update::chooseImageFile) m_previousChooser;
+    decltype(AskUser::confirm) m_previousConfirm;
     int m_saved = 0;
     // The flashing view's progress: passes begun, and whether the picture is taken.
     int m_flashPass = 0;
