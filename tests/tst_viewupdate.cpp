@@ -306,6 +306,7 @@ private slots:
         QCOMPARE(lines().mid(4), shown(runLines));
         QCOMPARE(view->phaseLabel->text(), QStringLiteral("[flash:phase:notstarted] [flash:phase:notstarted:next]"));
         QVERIFY(view->updateButton->isEnabled());
+        QVERIFY(view->overallBar->isHidden());
         QTest::qWait(2 * SettleMs);
         QCOMPARE(loader->exchangeCount(), 1);
 

@@ -303,7 +303,10 @@ void view_update::startRun(const QString& imagePath)
     updateButton->setEnabled(false);
     beginRun(imagePath);
     const qint64 erasePages = loader->pageSize == 0 ? 0 : (qint64{loader->flashSize} - loader->bootloaderSize) / loader->pageSize;
-    beginOverall(FlashProgress::update(loader->settleTimeMs(), erasePages, runImageSize));
+    if (imagePath.isEmpty())
+        endOverall();
+    else
+        beginOverall(FlashProgress::update(loader->settleTimeMs(), erasePages, runImageSize));
     loader->updateFromFile(imagePath);
     // A refused request has already ended (updateFinished came before this line).
     updateButton->setEnabled(!loader->isBusy());
@@ -314,8 +317,7 @@ void view_update::startPresentFirmware()
     restartButton->hide();
     updateButton->setEnabled(false);
     // Only a flashing run has a whole to show.
-    overall.reset();
-    overallBar->hide();
+    endOverall();
     loader->runApplication();
     updateButton->setEnabled(!loader->isBusy());
 }
@@ -343,6 +345,8 @@ void view_update::showPhase(bootloader::Phase phase, int secondsLeft)
         progressBar->setValue(0);
     if (phase == bootloader::Done)
         progressBar->setValue(ProgressMaximum);
+    if (phase == bootloader::NotStarted)
+        endOverall();  // refused before anything began: there is no whole
     if (overall) {
         overall->phaseChanged(phase, secondsLeft, overallClock.elapsed());
         showOverall();
@@ -419,6 +423,12 @@ void view_update::beginOverall(const FlashProgress& plan)
     overallClock.start();
     showOverall();
     overallBar->show();
+}
+
+void view_update::endOverall()
+{
+    overall.reset();
+    overallBar->hide();
 }
 
 void view_update::showOverall()

@@ -108,6 +108,7 @@ private:
     void showPhaseText(const QString& text);
     void beginOverall(const FlashProgress& plan);
     void showOverall();
+    void endOverall();
     QString failureSummary() const;
     bool unitStillOnTheBus() const;
 
