@@ -8,6 +8,7 @@
 #include "view_about.h"
 #include "device/tessaro.h"
 #include "device/untrustedtext.h"
+#include "sensor/settingstransfer.h"
 #include "sensor/view_tessaro.h"
 #include "update/flashlog.h"
 #include "update/bootloader.h"
@@ -153,6 +154,8 @@ void viewMain::buildMenus()
     fileMenu->addSeparator();
     updateAction = fileMenu->addAction(tr("[menu:file:update]"));
     updateAction->setEnabled(false);
+    saveSettingsAction = fileMenu->addAction(tr("[menu:file:savesettings]"));
+    loadSettingsAction = fileMenu->addAction(tr("[menu:file:loadsettings]"));
     fileMenu->addSeparator();
     exitAction = fileMenu->addAction(tr("[menu:file:exit]"));
     exitAction->setShortcut(QKeySequence::Quit);
@@ -173,6 +176,19 @@ void viewMain::buildMenus()
 
     connect(exitAction, &QAction::triggered, this, &viewMain::exitProgram);
     connect(updateAction, &QAction::triggered, this, &viewMain::updateFirmware);
+    connect(saveSettingsAction, &QAction::triggered, this, [this] { SettingsTransfer::save(this, device); });
+    connect(loadSettingsAction, &QAction::triggered, this, [this] {
+        // The editors show what the sensor holds now.
+        if (SettingsTransfer::load(this, device) && sensorView)
+            emit sensorView->updateAdv();
+    });
+    enableSettingsActions(false);
+}
+
+void viewMain::enableSettingsActions(bool sensorShown)
+{
+    saveSettingsAction->setEnabled(sensorShown);
+    loadSettingsAction->setEnabled(sensorShown);
 }
 
 void viewMain::buildLanguageEntries(QMenu* languageMenu)
@@ -301,6 +317,7 @@ void viewMain::connected()
             viewStack->setCurrentWidget(view);
             device->noteSensorIdentity(view->idLabel->text(), view->hwLabel->text(), view->swLabel->text());
             sensorShown(view->idLabel->text(), view->hwLabel->text(), view->swLabel->text());
+            enableSettingsActions(true);
         }
         emit dialogUpdate->tessaroStage();
     } else if (type == QLatin1String(TessaroLink::TypeUpdate)) {
@@ -317,6 +334,7 @@ void viewMain::connected()
         sensorLastShown.reset();
         auto* view = new view_update(connectPage, device);
         flashingView = view;
+        view->setUnit(flashingUnit.unitId, flashingUnit.firmwareBefore);
         watchFlashing(view->loader.data());
         showDeviceView(view);
         connect(dialogUpdate.get(), &view_dialogupdate::updateFile, view, &view_update::flashFile);
@@ -330,6 +348,7 @@ void viewMain::connected()
 void viewMain::disconnected()
 {
     updateAction->setEnabled(false);
+    enableSettingsActions(false);
     viewStack->setCurrentWidget(connectPage);
     if (!deviceViewPresent)
         return;

@@ -85,6 +85,7 @@ protected:
 private:
     void buildMenus();
     void buildLanguageEntries(QMenu* languageMenu);
+    void enableSettingsActions(bool sensorShown);
     void restoreGeometryFromSettings();
     void saveGeometryToSettings();
     void watchFlashing(bootloader* loader);
@@ -136,6 +137,9 @@ private:
     QActionGroup* languageGroup = nullptr;
     QAction* updateAction = nullptr;
     QAction* exitAction = nullptr;
+    // File → save and load the sensor's settings: only while a sensor is shown.
+    QAction* saveSettingsAction = nullptr;
+    QAction* loadSettingsAction = nullptr;
     // The sequence of the last flashing view; it may run on after that view has gone.
     QPointer<bootloader> flashLoader;
     bool deviceViewPresent = false;

@@ -3,12 +3,13 @@
 #include "ctlcompletionwords.h"
 #include "ctlexit.h"
 #include "ctlflash.h"
-#include "ctlregistermap.h"
+#include "sensor/registermap.h"
 #include "device/tessaro.h"
 #include "device/untrustedtext.h"
 #include "live/batterypicture.h"
 #include "live/tessaropoll.h"
 #include "sensor/parameterfile.h"
+#include "sensor/sensorsettings.h"
 #include "sensor/tessaroeasytable.h"
 #include "sensor/tessaropreset.h"
 #include "sensor/tessaroregister.h"
@@ -35,12 +36,9 @@
 
 namespace {
 
-using RegisterValues = QList<QPair<const ctlRegister*, int>>;
+using RegisterValues = QList<QPair<const SensorRegister*, int>>;
 
 const char* const ProgramName = "tessaroctl";
-
-// A dump is a few kilobytes: a larger file is no dump and is not read into memory.
-constexpr qint64 MaxLoadBytes = 1024 * 1024;
 
 // A read reply carries its value in field 3 of more than 4 fields.
 constexpr int ValueField = 3;
@@ -76,25 +74,13 @@ std::optional<int> number(const std::optional<QString>& text)
 
 bool readValue(tessaro* connection, const QString& module, const QString& regname, std::optional<int>* value)
 {
-    std::optional<QString> field;
-    if (!readField(connection, module, regname, &field))
-        return false;
-    *value = number(field);
-    return true;
+    return SensorSettings::readValue(connection, module, regname, value);
 }
 
 // Read back what a preset wrote as the file gives it: the same text or the same number.
 bool sameValue(const std::optional<QString>& read, const QString& written)
 {
     return read && (*read == written || (number(read) && number(read) == number(written)));
-}
-
-// The sensor acknowledges a command by repeating it with ":ok": "sens:commit:ok;".
-bool acknowledged(const unsigned char* reply, const QString& command)
-{
-    QByteArray expected = command.toLatin1();
-    expected.chop(1);
-    return replyText(reply) == expected + ":ok;";
 }
 
 // The scan read both identity replies, each with its fields.
@@ -208,9 +194,9 @@ QString cornersText(const QList<int>& x, const QList<int>& y)
     return corners.join(QLatin1Char(' '));
 }
 
-QString valueText(const ctlRegister& reg, int value)
+QString valueText(const SensorRegister& reg, int value)
 {
-    const QString choice = ctlRegisterMap::choiceText(reg, value);
+    const QString choice = RegisterMap::choiceText(reg, value);
     return choice.isEmpty() ? QString::number(value) : QStringLiteral("%1 (%2)").arg(value).arg(choice);
 }
 
@@ -568,23 +554,13 @@ int tessaroCtl::identityMissing(const ctlDevice& sensor)
 
 bool tessaroCtl::commitAndReset(tessaro* connection, QString* error)
 {
-    // Storing takes the sensor longer than a register exchange: the window's wait for it.
-    connection->setCommandTimeoutMs(TessaroLink::ExecTimeoutMs);
-    const auto restore = qScopeGuard([connection] { connection->setCommandTimeoutMs(TessaroLink::CommandTimeoutMs); });
-    const QStringList commands = TessaroPreset::commitAndReset();
-    for (const QString& command : commands) {
-        unsigned char reply[TessaroLink::ReportBufferSize] = {};
-        if (!TessaroRegister::exchange(connection, command.toLatin1(), reply)) {
-            *error = QStringLiteral("%1 failed: the sensor left").arg(command);
-            return false;
-        }
-        if (!acknowledged(reply, command)) {
-            *error = QStringLiteral("the sensor did not acknowledge %1 (it answered \"%2\")")
-                         .arg(command, QString::fromLocal8Bit(replyText(reply)));
-            return false;
-        }
-    }
-    return true;
+    QString command;
+    std::optional<QString> answer;
+    if (SensorSettings::commitAndReset(connection, &command, &answer))
+        return true;
+    *error = answer ? QStringLiteral("the sensor did not acknowledge %1 (it answered \"%2\")").arg(command, *answer)
+                    : QStringLiteral("%1 failed: the sensor left").arg(command);
+    return false;
 }
 
 // --- commands ------------------------------------------------------------------------
@@ -687,23 +663,23 @@ int tessaroCtl::get(const QStringList& names)
     QJsonObject file;
     if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
         return status;
-    const ctlRegisterMap map(file);
-    QVector<const ctlRegister*> wanted;
+    const RegisterMap map(file);
+    QVector<const SensorRegister*> wanted;
     for (const QString& name : names) {
         QString error;
-        const ctlRegister* reg = map.find(name, &error);
+        const SensorRegister* reg = map.find(name, &error);
         if (!reg)
             return fail(CtlExit::RefusedInput, error);
         wanted << reg;
     }
     if (names.isEmpty()) {
-        for (const ctlRegister& reg : map.all())
+        for (const SensorRegister& reg : map.all())
             wanted << &reg;
     }
 
     QJsonObject values;
     bool missing = false;
-    for (const ctlRegister* reg : qAsConst(wanted)) {
+    for (const SensorRegister* reg : qAsConst(wanted)) {
         std::optional<int> value;
         if (!readValue(sensor.connection.data(), reg->module, reg->regname, &value))
             return fail(CtlExit::DeviceError, QStringLiteral("reading %1 failed").arg(reg->fullName()));
@@ -729,23 +705,23 @@ int tessaroCtl::set(const QStringList& assignments)
     QJsonObject file;
     if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
         return status;
-    const ctlRegisterMap map(file);
+    const RegisterMap map(file);
     RegisterValues values;
-    QSet<const ctlRegister*> named;
+    QSet<const SensorRegister*> named;
     // Everything is checked before the first write.
     for (const QString& assignment : assignments) {
         const int equals = assignment.indexOf(QLatin1Char('='));
         if (equals <= 0)
             return fail(CtlExit::RefusedInput, QStringLiteral("\"%1\" is not NAME=VALUE").arg(assignment));
         QString error;
-        const ctlRegister* reg = map.find(assignment.left(equals), &error);
+        const SensorRegister* reg = map.find(assignment.left(equals), &error);
         if (!reg)
             return fail(CtlExit::RefusedInput, error);
         // Which of two values would stay is not for the order of writes to decide.
         if (named.contains(reg))
             return fail(CtlExit::RefusedInput, QStringLiteral("%1 is named twice; nothing sent").arg(reg->fullName()));
         named.insert(reg);
-        const std::optional<int> value = ctlRegisterMap::parseValue(*reg, assignment.mid(equals + 1), &error);
+        const std::optional<int> value = RegisterMap::parseValue(*reg, assignment.mid(equals + 1), &error);
         if (!value)
             return fail(CtlExit::RefusedInput, error);
         values << qMakePair(reg, *value);
@@ -756,25 +732,25 @@ int tessaroCtl::set(const QStringList& assignments)
 int tessaroCtl::writeRegisters(const ctlDevice& sensor, const RegisterValues& values)
 {
     tessaro* connection = sensor.connection.data();
-    for (const auto& entry : values) {
-        if (!TessaroRegister::write(connection, entry.first->module, entry.first->regname, entry.second))
-            return fail(CtlExit::DeviceError, QStringLiteral("writing %1 failed").arg(entry.first->fullName()));
-    }
+    const SensorSettings::WriteOutcome outcome = SensorSettings::writeAndReadBack(connection, values);
+    if (outcome.kind == SensorSettings::WriteOutcome::WriteFailed)
+        return fail(CtlExit::DeviceError, QStringLiteral("writing %1 failed").arg(values.at(outcome.index).first->fullName()));
     // What the sensor holds now, not what was sent, is what counts.
     QJsonObject written;
-    for (const auto& entry : values) {
-        std::optional<int> value;
-        if (!readValue(connection, entry.first->module, entry.first->regname, &value))
-            return fail(CtlExit::DeviceError, QStringLiteral("reading %1 back failed").arg(entry.first->fullName()));
-        if (value != entry.second)
-            return fail(CtlExit::VerificationFailed,
-                        QStringLiteral("%1 reads back %2, not %3; nothing committed")
-                            .arg(entry.first->fullName(), value ? QString::number(*value) : QStringLiteral("no value"))
-                            .arg(entry.second));
+    for (int i = 0; i < outcome.index; ++i) {
+        const auto& entry = values.at(i);
         written.insert(entry.first->fullName(), entry.second);
         if (!json)
             printLine(QStringLiteral("%1 = %2").arg(entry.first->fullName(), valueText(*entry.first, entry.second)));
     }
+    if (outcome.kind == SensorSettings::WriteOutcome::ReadFailed)
+        return fail(CtlExit::DeviceError, QStringLiteral("reading %1 back failed").arg(values.at(outcome.index).first->fullName()));
+    if (outcome.kind == SensorSettings::WriteOutcome::Mismatch)
+        return fail(CtlExit::VerificationFailed,
+                    QStringLiteral("%1 reads back %2, not %3; nothing committed")
+                        .arg(values.at(outcome.index).first->fullName(),
+                             outcome.readBack ? QString::number(*outcome.readBack) : QStringLiteral("no value"))
+                        .arg(values.at(outcome.index).second));
     QString error;
     if (commit && !commitAndReset(connection, &error))
         return fail(CtlExit::DeviceError, error);
@@ -794,22 +770,13 @@ int tessaroCtl::dump()
         return status;
     if (!identityRead(sensor.identity))
         return identityMissing(sensor);
-    const ctlRegisterMap map(file);
+    const RegisterMap map(file);
     QJsonObject values;
-    bool missing = false;
-    for (const ctlRegister& reg : map.all()) {
-        std::optional<int> value;
-        if (!readValue(sensor.connection.data(), reg.module, reg.regname, &value))
-            return fail(CtlExit::DeviceError, QStringLiteral("reading %1 failed").arg(reg.fullName()));
-        missing = missing || !value;
-        values.insert(reg.fullName(), value ? QJsonValue(*value) : QJsonValue());
-    }
-    printJson({{"configfile", sensor.configFile},
-               {"id", sensor.identity.id.value_or(QString())},
-               {"hardware", sensor.identity.hardware},
-               {"firmware", sensor.identity.firmware},
-               {"registers", values}});
-    if (missing) {
+    QString failed;
+    if (!SensorSettings::readAll(sensor.connection.data(), map, &values, &failed))
+        return fail(CtlExit::DeviceError, QStringLiteral("reading %1 failed").arg(failed));
+    printJson(SensorSettings::document(sensor.configFile, sensor.identity, values));
+    if (!SensorSettings::complete(values)) {
         message(QStringLiteral("the sensor gave no value for some registers; load refuses this dump"));
         return CtlExit::DeviceError;
     }
@@ -819,15 +786,13 @@ int tessaroCtl::dump()
 int tessaroCtl::load(const QStringList& files)
 {
     const QString path = resolvePath(files.constFirst());
-    QFile input(path);
-    if (!QFileInfo(path).isFile() || !input.open(QIODevice::ReadOnly))
+    QJsonObject document;
+    const SensorSettings::Problem unread = SensorSettings::readFile(path, &document);
+    if (unread.kind == SensorSettings::Problem::Unreadable)
         return fail(CtlExit::RefusedInput, QStringLiteral("cannot read %1").arg(path));
-    if (input.size() > MaxLoadBytes)
+    if (unread.kind == SensorSettings::Problem::TooLarge)
         return fail(CtlExit::RefusedInput, QStringLiteral("%1 is larger than 1 MiB, not a register dump of tessaroctl").arg(path));
-    // A file grown since is cut here and then is no valid JSON.
-    const QJsonDocument document = QJsonDocument::fromJson(input.read(MaxLoadBytes));
-    const QJsonValue registers = document.object().value(QLatin1String("registers"));
-    if (!registers.isObject())
+    if (unread.kind != SensorSettings::Problem::None)
         return fail(CtlExit::RefusedInput, QStringLiteral("%1 is not a register dump of tessaroctl").arg(path));
 
     ctlDevice sensor;
@@ -835,39 +800,26 @@ int tessaroCtl::load(const QStringList& files)
     QJsonObject file;
     if (!selectSensor(&sensor, &status) || !loadModel(sensor, &file, &status))
         return status;
-    const QJsonValue model = document.object().value(QLatin1String("configfile"));
-    if (!model.isUndefined() && model != QJsonValue(sensor.configFile) && !force)
+    const RegisterMap map(file);
+    RegisterValues values;
+    const SensorSettings::Problem problem = SensorSettings::check(document, map, sensor.configFile, force, &values);
+    switch (problem.kind) {
+    case SensorSettings::Problem::None:
+        return writeRegisters(sensor, values);
+    case SensorSettings::Problem::OtherModel:
         return fail(CtlExit::RefusedInput, QStringLiteral("%1 is a dump of the model %2, this sensor's is %3; "
                                                           "--force loads it anyway")
-                                               .arg(path, jsonText(model), sensor.configFile));
-    const ctlRegisterMap map(file);
-    const QJsonObject dumped = registers.toObject();
-    QHash<const ctlRegister*, int> checked;
-    for (auto it = dumped.constBegin(); it != dumped.constEnd(); ++it) {
-        QString error;
-        const ctlRegister* reg = map.find(it.key(), &error);
-        if (!reg)
-            return fail(CtlExit::RefusedInput, error);
-        if (it.value().isNull())
-            return fail(CtlExit::RefusedInput, QStringLiteral("%1: no value in the dump (the sensor gave none)")
-                                                   .arg(reg->fullName()));
-        const double number = it.value().toDouble();
-        if (!it.value().isDouble() || number != static_cast<double>(static_cast<int>(number))
-            || !ctlRegisterMap::accepts(*reg, static_cast<int>(number)))
-            return fail(CtlExit::RefusedInput, QStringLiteral("%1: value %2 refused, accepted: %3")
-                                                   .arg(reg->fullName(), jsonText(it.value()),
-                                                        ctlRegisterMap::allowed(*reg)));
-        if (checked.contains(reg))
-            return fail(CtlExit::RefusedInput, QStringLiteral("%1 is in the dump twice").arg(reg->fullName()));
-        checked.insert(reg, static_cast<int>(number));
+                                               .arg(path, jsonText(problem.value), sensor.configFile));
+    case SensorSettings::Problem::NoValue:
+        return fail(CtlExit::RefusedInput, QStringLiteral("%1: no value in the dump (the sensor gave none)").arg(problem.name));
+    case SensorSettings::Problem::Refused:
+        return fail(CtlExit::RefusedInput, QStringLiteral("%1: value %2 refused, accepted: %3")
+                                               .arg(problem.name, jsonText(problem.value), problem.detail));
+    case SensorSettings::Problem::Twice:
+        return fail(CtlExit::RefusedInput, QStringLiteral("%1 is in the dump twice").arg(problem.name));
+    default:
+        return fail(CtlExit::RefusedInput, problem.detail);
     }
-    // What was checked, in the order of the parameter file as the window shows them.
-    RegisterValues values;
-    for (const ctlRegister& reg : map.all()) {
-        if (checked.contains(&reg))
-            values << qMakePair(&reg, checked.value(&reg));
-    }
-    return writeRegisters(sensor, values);
 }
 
 int tessaroCtl::preset(const QStringList& names)

@@ -10,7 +10,7 @@
 #include <QTextStream>
 
 class QIODevice;
-class ctlRegisterMap;
+class RegisterMap;
 
 // tessaroctl: the sensor work of the window program from a terminal. run() takes the
 // arguments after the program name and returns the exit status (CtlExit). Results go to
@@ -75,7 +75,7 @@ private:
     // The parameter file of the chosen sensor; null document reported as RefusedInput.
     bool loadModel(const ctlDevice& sensor, QJsonObject* file, int* status);
     // Writes each value, reads each back, commits on --commit.
-    int writeRegisters(const ctlDevice& sensor, const QList<QPair<const struct ctlRegister*, int>>& values);
+    int writeRegisters(const ctlDevice& sensor, const QList<QPair<const struct SensorRegister*, int>>& values);
     // "sens:commit;" then "sens:reset;", each acknowledged; else why not in *error.
     bool commitAndReset(tessaro* connection, QString* error);
     // Info and dump need the identity the scan read.

@@ -123,6 +123,11 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Besides the libraries: Qt's own translations, so that the file dialog speaks the
 # program's language.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qttranslations5-l10n")
+# After installing and removing: udev reads its rules again and applies them to the hidraw
+# nodes already there, so a sensor plugged in meanwhile need not be plugged in again.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    "${CMAKE_SOURCE_DIR}/data/deb/postinst;${CMAKE_SOURCE_DIR}/data/deb/postrm")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # Debian's policy for every folder and file of a package, whatever the builder's umask.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

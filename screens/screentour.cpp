@@ -13,6 +13,12 @@
 #include "update/view_dialogupdate.h"
 #include "update/view_update.h"
 
+#include <QAction>
+#include <QFileInfo>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTemporaryDir>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -75,11 +81,65 @@ ScreenTour::ScreenTour(viewMain* window, StandInService* service, const QString&
 
     m_previousChooser = view_update::chooseImageFile;
     view_update::chooseImageFile = [this](QWidget*, const QString&, const QString&, const QString&) { return m_image; };
+    m_previousConfirm = AskUser::confirm;
+    m_previousTell = AskUser::tell;
+    m_previousOpen = AskUser::openFile;
+    m_previousSave = AskUser::saveFile;
+    AskUser::confirm = [this](QWidget* parent, const QString& title, const QString& question) {
+        return picture(parent, title, question, true);
+    };
+    AskUser::tell = [this](QWidget* parent, const QString& title, const QString& text) { picture(parent, title, text, false); };
+    AskUser::openFile = [this](QWidget*, const QString&, const QString&, const QString&) { return m_settingsFile; };
+    AskUser::saveFile = AskUser::openFile;
 }
 
 ScreenTour::~ScreenTour()
 {
     view_update::chooseImageFile = m_previousChooser;
+    AskUser::confirm = m_previousConfirm;
+    AskUser::tell = m_previousTell;
+    AskUser::openFile = m_previousOpen;
+    AskUser::saveFile = m_previousSave;
+}
+
+bool ScreenTour::picture(QWidget* parent, const QString& title, const QString& text, bool question)
+{
+    QMessageBox box(question ? QMessageBox::Question : QMessageBox::Information, title, text,
+                    question ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.show();
+    settle();
+    save(&box, question ? QStringLiteral("question") : QStringLiteral("note"));
+    return true;
+}
+
+bool ScreenTour::showSettingsFiles()
+{
+    QMenu* fileMenu = m_window->menuBar()->actions().value(0) ? m_window->menuBar()->actions().constFirst()->menu() : nullptr;
+    if (!fileMenu)
+        return fail(QStringLiteral("file menu"));
+    fileMenu->popup(m_window->mapToGlobal(QPoint(0, m_window->menuBar()->height())));
+    settle();
+    const bool menuSaved = save(fileMenu, QStringLiteral("file-menu"));
+    fileMenu->hide();
+    if (!menuSaved)
+        return false;
+    QTemporaryDir folder;
+    m_settingsFile = folder.filePath(QStringLiteral("settings.json"));
+    // Saved, then loaded back: the load's question and its note are the pictures.
+    const QStringList keys = {QStringLiteral("[menu:file:savesettings]"), QStringLiteral("[menu:file:loadsettings]")};
+    for (const QString& key : keys) {
+        const QString entry = QCoreApplication::translate("viewMain", qPrintable(key));
+        QAction* action = nullptr;
+        for (QAction* candidate : fileMenu->actions()) {
+            if (candidate->text() == entry)
+                action = candidate;
+        }
+        if (!action || !action->isEnabled())
+            return fail(key);
+        action->trigger();
+    }
+    return QFileInfo::exists(m_settingsFile) || fail(QStringLiteral("settings file"));
 }
 
 bool ScreenTour::run()
@@ -87,7 +147,7 @@ bool ScreenTour::run()
     QDir().mkpath(m_folder);
     // Newer firmware is on offer: the information tab and the dialog say so.
     m_service->setVerdicts(false);
-    return showConnectPage() && showSensorTabs() && showCalibration() && showCentering() && showUpdateDialog()
+    return showConnectPage() && showSensorTabs() && showSettingsFiles() && showCalibration() && showCentering() && showUpdateDialog()
         && showFlashing();
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/askuser.h"
 #include "update/view_update.h"
 
 #include <QObject>
@@ -21,8 +22,9 @@ class SimSensor;
 
 // Walks the real main window through every screen a technician sees, against the
 // simulated sensor and the stand-in web service, and saves each as a PNG: the connect
-// page, the four tabs with the live view and its pen trail, calibration, centering, the
-// update dialog, flashing and the finished update. The sensor's clock is frozen and every
+// page, the four tabs with the live view and its pen trail, the File menu with saving and
+// loading the sensor's settings, calibration, centering, the update dialog, the question
+// before flashing, flashing and the finished update. The sensor's clock is frozen and every
 // poll tick is driven from here, so that two runs show the same pictures.
 class ScreenTour : public QObject
 {
@@ -43,6 +45,9 @@ private:
     bool showCentering();
     bool showUpdateDialog();
     bool showFlashing();
+    bool showSettingsFiles();
+    // The question or note a dialog would show, as a picture; the answer is yes.
+    bool picture(QWidget* parent, const QString& title, const QString& text, bool question);
 
     bool waitFor(const std::function<bool()>& done, int timeoutMs);
     void settle();
@@ -62,6 +67,12 @@ private:
     std::shared_ptr<sim::SimSensor> m_sensor;
     QString m_error;
     decltype(view_update::chooseImageFile) m_previousChooser;
+    decltype(AskUser::confirm) m_previousConfirm;
+    decltype(AskUser::tell) m_previousTell;
+    decltype(AskUser::openFile) m_previousOpen;
+    decltype(AskUser::saveFile) m_previousSave;
+    // Where the settings step saves the sensor's settings and loads them from.
+    QString m_settingsFile;
     int m_saved = 0;
     // The flashing view's progress: passes begun, and whether the picture is taken.
     int m_flashPass = 0;

@@ -8,9 +8,11 @@
 #include "view_tessaroparameter_bool.h"
 #include "view_tessaroparameter_enum.h"
 #include "view_tessaroparameter_int.h"
+#include "app/askuser.h"
 #include "app/plainlabel.h"
 #include "app/serviceidentity.h"
 #include "app/servicerequest.h"
+#include "app/translatedtext.h"
 #include "device/tessaro.h"
 #include "device/untrustedtext.h"
 #include "live/tessaropoll.h"
@@ -19,6 +21,7 @@
 #include "live/view_tessarocenter.h"
 #include "live/view_tessarolive.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDebug>
@@ -26,6 +29,7 @@
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QGraphicsView>
+#include <QGuiApplication>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -222,7 +226,30 @@ QWidget* view_tessaro::buildSensorGroup()
         grid->addWidget(rows.at(row).second, row, 1);
     }
     grid->addWidget(statusLabel, rows.size(), 0, 1, 2);
+    copyButton = new QPushButton(tr("[info:copy]"));
+    grid->addWidget(copyButton, 0, 2, Qt::AlignRight | Qt::AlignTop);
+    grid->setColumnStretch(1, 1);
+    connect(copyButton, &QPushButton::clicked, this, &view_tessaro::copyIdentity);
     return group;
+}
+
+QString view_tessaro::identityText() const
+{
+    // One "caption value" line each, as a support request or a service report quotes them.
+    const QList<QPair<const char*, QLabel*>> rows = {{"[info:sensor:id]", idLabel},
+                                                     {"[info:sensor:hw]", hwLabel},
+                                                     {"[info:sensor:sw]", swLabel},
+                                                     {"[info:pen:id]", penIdLabel},
+                                                     {"[info:pen:swver]", penSwLabel}};
+    QStringList lines;
+    for (const auto& row : rows)
+        lines << tr(row.first) + QLatin1Char(' ') + row.second->text();
+    return lines.join(QLatin1Char('\n'));
+}
+
+void view_tessaro::copyIdentity()
+{
+    QGuiApplication::clipboard()->setText(identityText());
 }
 
 QWidget* view_tessaro::buildPenGroup()
@@ -492,6 +519,12 @@ void view_tessaro::simpleChangedIndex(int index)
 
 void view_tessaro::simpleUpdateSensor()
 {
+    // A preset overwrites several settings and stores them: the user names it once more.
+    const QString question = fillTranslation(tr("[simple:save:confirm]"),
+                                             {UntrustedText::shown(presetCombo->currentText()), UntrustedText::shown(idLabel->text())});
+    const QPointer<view_tessaro> self(this);
+    if (!AskUser::confirm(this, tr("[simple:preset]"), question) || !self)
+        return;
     if (!TessaroPreset::writeAll(connection, presetCombo->currentData().toJsonObject()))
         return;
     commitAndReset();

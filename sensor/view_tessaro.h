@@ -48,6 +48,8 @@ public:
     void updateEasy();
     // Reads "app:id;" and "app:version;" into the information tab; false when the link failed.
     bool readIdentity();
+    // The sensor's id, hardware and firmware and the pen's id and firmware, a line each.
+    QString identityText() const;
 
     tessaro* connection = nullptr;
     QString checkData;
@@ -79,6 +81,8 @@ public:
     QLabel* swLabel = nullptr;
     QLabel* swBuildLabel = nullptr;
     QLabel* statusLabel = nullptr;
+    // Puts identityText() on the clipboard.
+    QPushButton* copyButton = nullptr;
 
     QLabel* penIdLabel = nullptr;
     QLabel* penSwLabel = nullptr;
@@ -113,6 +117,7 @@ public slots:
     void simpleUpdateSensor();
     void easyUpdateSensor(int val);
     void updateFirmware();
+    void copyIdentity();
 
 private:
     void buildSimpleTab();

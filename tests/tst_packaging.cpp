@@ -102,20 +102,67 @@ private slots:
     {
         QXmlStreamReader xml(readAll(SourceDir + QStringLiteral("data/desktop/" TESSARO_APP_ID ".metainfo.xml")));
         QMap<QString, QStringList> elements;
-        const QStringList named = {"id", "launchable", "binary", "modalias"};
+        const QStringList named = {"id", "launchable", "binary", "modalias", "image"};
+        QStringList summaryLanguages;
+        QStringList releases;
         while (!xml.atEnd()) {
-            if (xml.readNext() == QXmlStreamReader::StartElement && named.contains(xml.name().toString()))
-                elements[xml.name().toString()] << xml.readElementText();
+            if (xml.readNext() != QXmlStreamReader::StartElement)
+                continue;
+            const QString name = xml.name().toString();
+            if (name == QLatin1String("summary"))
+                summaryLanguages << xml.attributes().value(QLatin1String("xml:lang")).toString();
+            else if (name == QLatin1String("release"))
+                releases << xml.attributes().value(QLatin1String("version")).toString();
+            else if (named.contains(name))
+                elements[name] << xml.readElementText();
         }
         QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
         QCOMPARE(elements.value(QStringLiteral("id")), QStringList{TESSARO_APP_ID});
         QCOMPARE(elements.value(QStringLiteral("launchable")), QStringList{TESSARO_APP_ID ".desktop"});
         QCOMPARE(elements.value(QStringLiteral("binary")), QStringList{TESSARO_LAUNCHER_NAME});
+        QCOMPARE(summaryLanguages, (QStringList{QString(), "nl", "de"}));
+        // The newest release entry is the version the package is built as.
+        const QString project = QString::fromUtf8(readAll(SourceDir + QStringLiteral("CMakeLists.txt")));
+        QVERIFY(!releases.isEmpty());
+        QVERIFY2(project.contains(QLatin1String("project(TessaroUtility VERSION ") + releases.constFirst() + QLatin1Char(' ')),
+                 qPrintable(releases.constFirst()));
+        QCOMPARE(elements.value(QStringLiteral("image")).size(), 1);
         const QStringList modaliases = elements.value(QStringLiteral("modalias"));
         for (const QString& pair : cataloguePairs()) {
             const QString alias = QStringLiteral("usb:v%1p%2d*").arg(pair.left(4).toUpper(), pair.mid(5).toUpper());
             QVERIFY2(modaliases.contains(alias), qPrintable(alias));
         }
+    }
+
+    // A sensor plugged in before the package came (or went) gets the rule's access at once.
+    void maintainerScriptsApplyTheRuleToPresentSensors_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QString>("action");  // the package step the script acts on
+        QTest::newRow("installed") << "postinst" << "configure";
+        QTest::newRow("removed") << "postrm" << "remove";
+    }
+
+    void maintainerScriptsApplyTheRuleToPresentSensors()
+    {
+        QFETCH(QString, script);
+        QFETCH(QString, action);
+        // The script runs against a recording udevadm on PATH.
+        QTemporaryDir folder;
+        QFile udevadm(folder.filePath(QStringLiteral("udevadm")));
+        QVERIFY(udevadm.open(QIODevice::WriteOnly));
+        udevadm.write("#!/bin/sh\necho \"$*\" >>\"$(dirname \"$0\")/calls\"\n");
+        udevadm.close();
+        udevadm.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QProcess shell;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("PATH"), folder.path() + QStringLiteral(":/usr/bin:/bin"));
+        shell.setProcessEnvironment(environment);
+        shell.start(QStringLiteral("sh"), {SourceDir + QStringLiteral("data/deb/") + script, action});
+        QVERIFY(shell.waitForFinished(10000));
+        QCOMPARE(shell.exitCode(), 0);
+        QCOMPARE(QString::fromUtf8(readAll(folder.filePath(QStringLiteral("calls")))),
+                 QStringLiteral("control --reload-rules\ntrigger --subsystem-match=hidraw --action=change\n"));
     }
 
     // Register names come from a parameter file and device paths from the system: the

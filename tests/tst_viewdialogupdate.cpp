@@ -16,6 +16,7 @@
 #include <QNetworkReply>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSignalSpy>
 
 #include <algorithm>
@@ -240,6 +241,7 @@ private slots:
         QTest::newRow("a folder") << "sensors" << unusable;
         QTest::newRow("missing") << "missing.bin" << unusable;
         QTest::newRow("usable") << "image.bin" << "";
+        QTest::newRow("usable, not confirmed") << "image.bin" << "[updatedialog:firmware:declined]";
     }
 
     // Only a file that can be tried sends the sensor to its bootloader; it is flashed when
@@ -251,6 +253,8 @@ private slots:
         nextFile = file.isEmpty() ? QString() : fixture->dir() + QLatin1Char('/') + file;
         QSignalSpy flashes(dialog.get(), &view_dialogupdate::updateFile);
         sensor->clearLog();
+        const auto restore = qScopeGuard([] { TestSupport::Dialogs::confirmAnswer = true; });
+        TestSupport::Dialogs::confirmAnswer = !status.endsWith(QLatin1String("declined]"));
         dialog->useFileButton->click();
         QCOMPARE(SimFixture::commands(*sensor), status.isEmpty() ? QStringList({"app:bootloader;"}) : QStringList());
         QCOMPARE(dialog->statusLabel->text(), status.isEmpty() ? QStringLiteral("none") : status.replace("%1", nextFile));

@@ -11,6 +11,7 @@
 #include "live/view_tessarocenter.h"
 #include "sensor/view_tessaro.h"
 #include "sim/simbootloader.h"
+#include "sim/simsensor.h"
 #include "update/bootloader.h"
 #include "update/flashlog.h"
 #include "update/view_dialogupdate.h"
@@ -453,6 +454,66 @@ private slots:
         for (QAction* entry : qAsConst(entries))
             QVERIFY(entry->isEnabled());
         QVERIFY(dialog->useFileButton->isEnabled() && dialog->cancelButton->isEnabled());
+    }
+
+    // File → save and load: tessaroctl's JSON and checks; the unit is named before the first
+    // write; values are read back and then stored. A refused file sends no write.
+    void sensorSettingsFile_data()
+    {
+        QTest::addColumn<QByteArray>("file");  // empty: the file the window saved, gain 9
+        QTest::addColumn<bool>("confirmed");
+        QTest::addColumn<QString>("told");     // how the last dialog begins
+        QTest::addColumn<int>("writes");
+        QTest::addColumn<QString>("gain");  // in the sensor afterwards
+        QTest::newRow("saved file loads back") << QByteArray() << true << "[settings:load:done]" << 16 << "9";
+        QTest::newRow("not confirmed") << QByteArray() << false << "[settings:load:confirm] (saved.json, 16, [settings:unit] (TS-000123, HW 1.1, SW 2.4))"
+                                       << 0 << "3";
+        QTest::newRow("short names") << QByteArray(R"({"registers":{"expo":300,"gain":6}})") << true
+                                     << "[settings:load:done] (2," << 2 << "6";
+        QTest::newRow("another model") << QByteArray(R"({"configfile":"tessaro_t9.json","registers":{"sens:gain":4}})")
+                                       << true << "[settings:problem:othermodel]" << 0 << "3";
+        QTest::newRow("out of range") << QByteArray(R"({"registers":{"sens:gain":4,"sens:expo":5000}})") << true
+                                      << "[settings:problem:refused] (sens:expo, 5000," << 0 << "3";
+        QTest::newRow("a register twice") << QByteArray(R"({"registers":{"gain":6,"sens:gain":7}})") << true
+                                          << "[settings:problem:twice] (sens:gain)" << 0 << "3";
+        QTest::newRow("another model's register") << QByteArray(R"({"registers":{"sens:laser":1}})") << true
+                                                  << "[settings:problem:unknown] (sens:laser)" << 0 << "3";
+        QTest::newRow("over 1 MiB") << QByteArray(R"({"registers":{"sens:gain":4}})").leftJustified(1024 * 1024 + 1, ' ')
+                                    << true << "[settings:problem:toolarge]" << 0 << "3";
+    }
+
+    void sensorSettingsFile()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, confirmed);
+        QFETCH(QString, told);
+        QFETCH(int, writes);
+        QVERIFY(fixture->useShippedModel());
+        fixture->writeCatalogue({SimFixture::sensorEntry({"SW 2.4"}, {"HW 1.1"}, "tessaro_t1.json")});
+        std::shared_ptr<sim::SimSensor> sensor = fixture->plugSensor();
+        sensor->setRegister("sens", "gain", 9);
+        viewMain window;
+        auto* save = findByText<QAction>(&window, QStringLiteral("[menu:file:savesettings]"));
+        QTRY_VERIFY(save->isEnabled());
+        using TestSupport::Dialogs;
+        const auto restore = qScopeGuard([] { Dialogs::confirmAnswer = true; });
+        Dialogs::fileAnswer = fixture->dir() + QStringLiteral("/saved.json");
+        save->trigger();
+        QVERIFY2(Dialogs::shown.constLast().startsWith("[settings:save:title]: [settings:save:done]"),
+                 qPrintable(Dialogs::shown.constLast()));
+        sensor->setRegister("sens", "gain", 3);
+        sensor->clearLog();
+        if (!file.isEmpty()) {
+            fixture->writeFile(QStringLiteral("other.json"), file);
+            Dialogs::fileAnswer = fixture->dir() + QStringLiteral("/other.json");
+        }
+        Dialogs::confirmAnswer = confirmed;
+        findByText<QAction>(&window, QStringLiteral("[menu:file:loadsettings]"))->trigger();
+        QVERIFY2(Dialogs::shown.constLast().startsWith(QStringLiteral("[settings:load:title]: ") + told),
+                 qPrintable(Dialogs::shown.constLast()));
+        QCOMPARE(SimFixture::commands(*sensor).filter(QStringLiteral(":write:")).size(), writes);
+        QTEST(QString::fromStdString(sensor->registerValue("sens", "gain").value_or("")), "gain");
+        QCOMPARE(sensor->savedRegisterValue("sens", "gain") == std::optional<std::string>("9"), writes == 16);
     }
 
     // Esc closes the update dialog and the About window; Exit ends the program with both open.

@@ -10,13 +10,16 @@
 #include "serviceaddress.h"
 #include "testmain.h"
 
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QGraphicsPixmapItem>
 #include <QJsonDocument>
 #include <QLabel>
 #include <QLocale>
+#include <QPushButton>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTabWidget>
@@ -142,6 +145,14 @@ private slots:
                               view->swBuildLabel->text()}),
                  shown);
         QCOMPARE(QStringList({sensorId, sensorHw, sensorSw}), shown.mid(0, 3));
+        // Copy: the identity and the pen's, a line each, as shown.
+        view->dataPollWorker();
+        view->copyButton->click();
+        QCOMPARE(QGuiApplication::clipboard()->text().split('\n'),
+                 QStringList({"[info:sensor:id] " + shown.at(0), "[info:sensor:hw] " + shown.at(1),
+                              "[info:sensor:sw] " + shown.at(2), "[info:pen:id] " + view->penIdLabel->text(),
+                              "[info:pen:swver] " + view->penSwLabel->text()}));
+        QVERIFY(!view->penIdLabel->text().isEmpty());
         QTRY_COMPARE(requestsFrom(shown.at(0)).size(), 1);
         QCOMPARE(requestsFrom(shown.at(0)).constFirst().path + requestsFrom(shown.at(0)).constFirst().identity.join(';'),
                  "/utility/check.php" + shown.mid(0, 3).join(';') + ";UTIL 2.2");
@@ -234,11 +245,14 @@ private slots:
         QTest::addColumn<int>("preset");
         QTest::addColumn<int>("failingWrite");
         QTest::addColumn<QStringList>("commands");
+        QTest::addColumn<bool>("confirmed");
         QTest::newRow("written, committed") << 0 << 0
                                             << QStringList{"sens:write:gain:12abc;", "pen:write:power:3;",
-                                                           "sens:write:thr:40;", "sens:commit;", "sens:reset;"};
-        QTest::newRow("without writes") << 1 << 0 << QStringList{"sens:commit;", "sens:reset;"};
-        QTest::newRow("failure midway") << 0 << 2 << QStringList{"sens:write:gain:12abc;"};
+                                                           "sens:write:thr:40;", "sens:commit;", "sens:reset;"}
+                                            << true;
+        QTest::newRow("without writes") << 1 << 0 << QStringList{"sens:commit;", "sens:reset;"} << true;
+        QTest::newRow("failure midway") << 0 << 2 << QStringList{"sens:write:gain:12abc;"} << true;
+        QTest::newRow("not confirmed") << 0 << 0 << QStringList() << false;
     }
 
     void presets()
@@ -254,7 +268,15 @@ private slots:
         sensor->clearLog();
         if (failingWrite)
             sensor->injectFault(failingWrite, sim::Fault::WriteFails);
+        using TestSupport::Dialogs;
+        const auto restore = qScopeGuard([] { Dialogs::confirmAnswer = true; });
+        QFETCH(bool, confirmed);
+        Dialogs::confirmAnswer = confirmed;
+        Dialogs::shown.clear();
         view->simpleUpdateSensor();
+        // The preset and the unit named before the first write.
+        QCOMPARE(Dialogs::shown, QStringList{QStringLiteral("[simple:preset]: [simple:save:confirm] (%1, TS-1)")
+                                                 .arg(view->presetCombo->currentText())});
         QCOMPARE(sent(), commands);
         QCOMPARE(device->isConnected, failingWrite == 0);
     }

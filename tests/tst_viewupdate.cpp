@@ -7,15 +7,18 @@
 #include "flashinglines.h"
 #include "simfixture.h"
 #include "testmain.h"
+#include "update/flashprogress.h"
 #include "update/view_update.h"
 
 #include <QLabel>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QScrollBar>
 #include <QSignalSpy>
 
+#include <algorithm>
 #include <optional>
 
 using sim::SimBootloader;
@@ -157,8 +160,11 @@ private slots:
         // Connected after the view: each phase has reached its line when this reads it.
         // "!": the page itself says not to unplug.
         QStringList phases;
-        connect(view->loader.data(), &bootloader::phaseChanged, this,
-                [&] { phases << view->phaseLabel->text() + (view->unplugWarning->isVisible() ? "!" : ""); });
+        QVector<int> overallValues;
+        connect(view->loader.data(), &bootloader::phaseChanged, this, [&] {
+            phases << view->phaseLabel->text() + (view->unplugWarning->isVisible() ? "!" : "");
+            overallValues << view->overallBar->value();
+        });
 
         view->updateButton->click();
         QTRY_VERIFY_WITH_TIMEOUT(!view->loader->isBusy(), SequenceTimeoutMs);
@@ -167,12 +173,83 @@ private slots:
         // The last line is in sight.
         QScrollBar* scroll = view->statusList->verticalScrollBar();
         QVERIFY(scroll->maximum() > 0 && scroll->value() == scroll->maximum());
-        // The read pass's final 100 lies above the maximum of 99: the bar keeps 96.
-        QCOMPARE(view->progressBar->text(), QStringLiteral("96%"));
+        // Both the pass's bar and the whole run's end full; the whole never went back.
+        QCOMPARE(view->progressBar->text(), QStringLiteral("100%"));
+        QCOMPARE(view->overallBar->text(), QStringLiteral("[flash:overall] (100)"));
+        QVERIFY(std::is_sorted(overallValues.cbegin(), overallValues.cend()));
+        QCOMPARE(overallValues.size(), 6);
         // Each pass named with its place in the run, each wait with its seconds left.
         QCOMPARE(phases, QStringList({"[flash:phase:settle] (1)!", "[flash:phase:erase] (1, 3)!",
                                       "[flash:phase:write] (2, 3)!", "[flash:phase:verify] (3, 3)!",
                                       "[flash:phase:start] (1)!", "[flash:phase:done]"}));
+    }
+
+    // One question before anything is erased: file, size, unit and the image's firmware.
+    void askedBeforeFlashing_data()
+    {
+        QTest::addColumn<QString>("unitId");
+        QTest::addColumn<QString>("version");  // written into the image
+        QTest::addColumn<bool>("confirmed");
+        QTest::addColumn<QString>("question");
+        QTest::newRow("known unit, named firmware")
+            << "TS-1" << "SW 2.5" << true
+            << "[flash:confirm:title]: [flash:confirm] (a.0002.bin, 1\u00a0024, [flash:confirm:unit] (TS-1, SW 2.4)) "
+               "[flash:confirm:holds] (SW 2.5)";
+        QTest::newRow("unit not seen, no name, declined")
+            << "" << "" << false << "[flash:confirm:title]: [flash:confirm] (a.0002.bin, 1\u00a0024, [flash:confirm:unknownunit]) "
+                                    "[flash:confirm:noname]";
+    }
+
+    void askedBeforeFlashing()
+    {
+        QFETCH(QString, unitId);
+        QFETCH(QString, version);
+        QFETCH(bool, confirmed);
+        plugLoader();
+        view->setUnit(unitId, QStringLiteral("SW 2.4"));
+        nextFileName = fixture->writeImage(QStringLiteral("a.0002.bin"), sim::makeFirmwareImage(1024, version.toStdString(), 4));
+        using TestSupport::Dialogs;
+        const auto restore = qScopeGuard([] { Dialogs::confirmAnswer = true; });
+        Dialogs::confirmAnswer = confirmed;
+        Dialogs::shown.clear();
+        view->updateButton->click();
+        QTEST(Dialogs::shown.join('|'), "question");
+        QTRY_VERIFY_WITH_TIMEOUT(!view->loader->isBusy(), SequenceTimeoutMs);
+        QCOMPARE(view->lastRunLines().contains(QStringLiteral("Flash erased!")), confirmed);
+    }
+
+    // A run of 5 s waits, 10 pages (200 ms expected) and 100 blocks (400 ms writing, 300 ms
+    // verifying): 10.9 s. Events: "<phase> <seconds left> <ms>" or "% <pass percent> <ms>".
+    void overallProgress_data()
+    {
+        QTest::addColumn<QStringList>("events");
+        QTest::addColumn<int>("percent");
+        QTest::addColumn<int>("secondsLeft");
+        QTest::newRow("first wait") << QStringList{"Settling 5 0"} << 0 << 11;
+        QTest::newRow("erase half way") << QStringList{"Settling 5 0", "Erasing 0 5000", "% 50 5100"} << 46 << 6;
+        // 10 % in a whole second: the rest of the pass at that pace, 9 s.
+        QTest::newRow("slow erase") << QStringList{"Settling 5 0", "Erasing 0 5000", "% 10 6000"} << 46 << 15;
+        QTest::newRow("last wait") << QStringList{"Verifying 0 5500", "% 100 5800", "Starting 2 5800"} << 81 << 2;
+        QTest::newRow("done") << QStringList{"Starting 1 9000", "Done 0 10000"} << 100 << 0;
+        QTest::newRow("failed writing") << QStringList{"Writing 0 5200", "% 50 5400", "Failed 0 5400"} << 49 << -1;
+        QTest::newRow("never back") << QStringList{"Writing 0 5200", "% 90 5400", "% 10 5500"} << 51 << 8;
+    }
+
+    void overallProgress()
+    {
+        QFETCH(QStringList, events);
+        FlashProgress progress = FlashProgress::update(5000, 10, 3200);
+        const QMetaEnum phases = QMetaEnum::fromType<bootloader::Phase>();
+        for (const QString& event : events) {
+            const QStringList parts = event.split(' ');
+            if (parts.at(0) == QLatin1String("%"))
+                progress.passProgress(parts.at(1).toInt(), parts.at(2).toLongLong());
+            else
+                progress.phaseChanged(bootloader::Phase(phases.keyToValue(qPrintable(parts.at(0)))), parts.at(1).toInt(),
+                                      parts.at(2).toLongLong());
+        }
+        QTEST(progress.percent(), "percent");
+        QTEST(progress.secondsLeft(), "secondsLeft");
     }
 
     void speaksLanguage_data()
@@ -229,6 +306,7 @@ private slots:
         QCOMPARE(lines().mid(4), shown(runLines));
         QCOMPARE(view->phaseLabel->text(), QStringLiteral("[flash:phase:notstarted] [flash:phase:notstarted:next]"));
         QVERIFY(view->updateButton->isEnabled());
+        QVERIFY(view->overallBar->isHidden());
         QTest::qWait(2 * SettleMs);
         QCOMPARE(loader->exchangeCount(), 1);
 

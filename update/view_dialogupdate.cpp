@@ -1,5 +1,6 @@
 #include "view_dialogupdate.h"
 
+#include "app/askuser.h"
 #include "app/plainlabel.h"
 #include "app/serviceidentity.h"
 #include "app/servicerequest.h"
@@ -204,6 +205,15 @@ void view_dialogupdate::onUseFile()
         return;
     }
     appSettings().setValue(QLatin1String(appSettings::ImageFolderKey), QFileInfo(path).absolutePath());
+    // The one question before flashing, while the unit still runs its firmware: which file
+    // goes into which unit. A unit already in its bootloader has not told its identity.
+    const QString unit = bootloaderConnected() ? QString() : sensorId;
+    if (!AskUser::confirm(this, view_update::flashQuestionTitle(), view_update::flashQuestion(path, unit, sensorSw))) {
+        emit firmwareStatus(tr("[updatedialog:firmware:declined]"));
+        return;
+    }
+    if (flashing)
+        return;
     imagePath = path;
     // An answer to a check asked before the request would overwrite what the update says.
     firmwareCheck->abort();

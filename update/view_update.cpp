@@ -1,10 +1,13 @@
 #include "view_update.h"
 
 #include "bootloader.h"
+#include "firmwareimage.h"
 #include "flashfailure.h"
+#include "app/askuser.h"
 #include "app/appsettings.h"
 #include "app/translatedtext.h"
 #include "device/tessaro.h"
+#include "device/untrustedtext.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -25,8 +28,8 @@ namespace {
 const char* const TextContext = "VAVUvazud";
 // The pattern stays as it is; only the name before it is the user's language.
 const char* const ImagePatternFormat = " (*.%04x.bin)";
-// The bar stops one short of 100, so the read pass's final 100 leaves it where it was.
-constexpr int ProgressMaximum = 99;
+constexpr int ProgressMaximum = 100;
+constexpr int SecondsPerMinute = 60;
 // The bar's value is the pass's percent, whatever its maximum.
 const char* const ProgressFormat = "%v%";
 constexpr int LayoutSpacing = 6;
@@ -40,12 +43,44 @@ QString groupedBytes(qint64 bytes)
         digits.insert(i, QChar(0x00A0));
     return digits;
 }
+
+// "1:05" for 65 s.
+QString minutesAndSeconds(int seconds)
+{
+    return QStringLiteral("%1:%2").arg(seconds / SecondsPerMinute).arg(seconds % SecondsPerMinute, 2, 10, QLatin1Char('0'));
+}
 }
 
 std::function<QString(QWidget*, const QString&, const QString&, const QString&)> view_update::chooseImageFile =
     [](QWidget* parent, const QString& caption, const QString& folder, const QString& filter) {
         return QFileDialog::getOpenFileName(parent, caption, folder, filter);
     };
+
+QString view_update::flashQuestionTitle()
+{
+    return QCoreApplication::translate(TextContext, "[flash:confirm:title]");
+}
+
+QString view_update::flashQuestion(const QString& imagePath, const QString& id, const QString& firmwareNow)
+{
+    const QFileInfo info(imagePath);
+    const QString unit = id.isEmpty()
+        ? QCoreApplication::translate(TextContext, "[flash:confirm:unknownunit]")
+        : fillTranslation(QCoreApplication::translate(TextContext, "[flash:confirm:unit]"),
+                          {UntrustedText::shown(id), UntrustedText::shown(firmwareNow)});
+    const QString named = FirmwareImage::namedFirmware(imagePath);
+    const QString holds = named.isEmpty() ? QCoreApplication::translate(TextContext, "[flash:confirm:noname]")
+                                          : fillTranslation(QCoreApplication::translate(TextContext, "[flash:confirm:holds]"), {named});
+    return fillTranslation(QCoreApplication::translate(TextContext, "[flash:confirm]"),
+                           {UntrustedText::shown(info.fileName(), UntrustedText::LineCap), groupedBytes(info.size()), unit})
+        + QLatin1Char(' ') + holds;
+}
+
+void view_update::setUnit(const QString& id, const QString& firmware)
+{
+    unitId = id;
+    unitFirmware = firmware;
+}
 
 QString view_update::imageFolder()
 {
@@ -99,7 +134,15 @@ view_update::view_update(QWidget* parent, tessaro* connection)
     progressBar->setValue(0);
     progressBar->setFormat(QLatin1String(ProgressFormat));
     progressBar->setTextVisible(true);
-    containerLayout->addWidget(progressBar);
+    overallBar = new QProgressBar(container);
+    overallBar->setMaximum(ProgressMaximum);
+    overallBar->setValue(0);
+    overallBar->setTextVisible(true);
+    overallBar->hide();
+    auto* barLayout = new QHBoxLayout;
+    barLayout->addWidget(progressBar, 1);
+    barLayout->addWidget(overallBar, 2);
+    containerLayout->addLayout(barLayout);
 
     statusList = new QListWidget(container);
     statusList->setMovement(QListView::Static);
@@ -114,6 +157,12 @@ view_update::view_update(QWidget* parent, tessaro* connection)
         connect(loader.data(), &bootloader::hotplugtimer, connection, &tessaro::SetHotPlugTimerState);
     connect(loader.data(), &bootloader::updateFinished, this, &view_update::sequenceFinished);
     connect(loader.data(), &bootloader::phaseChanged, this, &view_update::showPhase);
+    connect(loader.data(), &bootloader::eraseflashStatus, this, [this](int percent) {
+        if (overall) {
+            overall->passProgress(percent, overallClock.elapsed());
+            showOverall();
+        }
+    });
 
     // The geometry lines (or the communication error) stand in the list when shown.
     loader->getinfo();
@@ -227,7 +276,16 @@ void view_update::Update()
     qDebug() << fileName;
     if (!fileName.isEmpty())
         appSettings().setValue(QLatin1String(appSettings::ImageFolderKey), QFileInfo(fileName).absolutePath());
-    startRun(fileName);
+    // Nothing is erased before the user has seen which file goes into which unit; a no
+    // ends the run as a cancelled choice does.
+    const bool confirmed =
+        !fileName.isEmpty() && AskUser::confirm(this, flashQuestionTitle(), flashQuestion(fileName, unitId, unitFirmware));
+    if (!self) {
+        if (connection)
+            connection->SetHotPlugTimerState(true);
+        return;
+    }
+    startRun(confirmed ? fileName : QString());
 }
 
 void view_update::flashFile(const QString& imagePath)
@@ -244,6 +302,11 @@ void view_update::startRun(const QString& imagePath)
 {
     updateButton->setEnabled(false);
     beginRun(imagePath);
+    const qint64 erasePages = loader->pageSize == 0 ? 0 : (qint64{loader->flashSize} - loader->bootloaderSize) / loader->pageSize;
+    if (imagePath.isEmpty())
+        endOverall();
+    else
+        beginOverall(FlashProgress::update(loader->settleTimeMs(), erasePages, runImageSize));
     loader->updateFromFile(imagePath);
     // A refused request has already ended (updateFinished came before this line).
     updateButton->setEnabled(!loader->isBusy());
@@ -253,6 +316,8 @@ void view_update::startPresentFirmware()
 {
     restartButton->hide();
     updateButton->setEnabled(false);
+    // Only a flashing run has a whole to show.
+    endOverall();
     loader->runApplication();
     updateButton->setEnabled(!loader->isBusy());
 }
@@ -276,6 +341,16 @@ void view_update::showPhase(bootloader::Phase phase, int secondsLeft)
         lastPass = bootloader::passNumber(phase);
     if (phase == bootloader::Erasing)
         erasedHere = true;
+    if (bootloader::passNumber(phase) > 0)
+        progressBar->setValue(0);
+    if (phase == bootloader::Done)
+        progressBar->setValue(ProgressMaximum);
+    if (phase == bootloader::NotStarted)
+        endOverall();  // refused before anything began: there is no whole
+    if (overall) {
+        overall->phaseChanged(phase, secondsLeft, overallClock.elapsed());
+        showOverall();
+    }
     const QString pass = QString::number(lastPass);
     QString text;
     switch (phase) {
@@ -340,6 +415,33 @@ QString view_update::failureSummary() const
     return fillTranslation(QCoreApplication::translate(TextContext, where),
                            {QString::number(pass), groupedBytes(failure.bytesDone), groupedBytes(qMax(total, qint64{0}))})
         + QLatin1Char(' ') + QCoreApplication::translate(TextContext, "[flash:phase:failed]");
+}
+
+void view_update::beginOverall(const FlashProgress& plan)
+{
+    overall = plan;
+    overallClock.start();
+    showOverall();
+    overallBar->show();
+}
+
+void view_update::endOverall()
+{
+    overall.reset();
+    overallBar->hide();
+}
+
+void view_update::showOverall()
+{
+    overallBar->setValue(overall->percent());
+    const QString percent = QString::number(overall->percent());
+    const int seconds = overall->secondsLeft();
+    // The bar's own text, so that a translation places the values as its language needs.
+    const QString text = seconds < 0 || overall->percent() == ProgressMaximum
+        ? fillTranslation(QCoreApplication::translate(TextContext, "[flash:overall]"), {percent})
+        : fillTranslation(QCoreApplication::translate(TextContext, "[flash:overall:left]"),
+                          {percent, minutesAndSeconds(seconds)});
+    overallBar->setFormat(text);
 }
 
 void view_update::showPhaseText(const QString& text)

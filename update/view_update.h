@@ -1,12 +1,16 @@
 #pragma once
 
 #include "bootloader.h"
+#include "flashprogress.h"
+
+#include <QElapsedTimer>
 
 #include <QPointer>
 #include <QSharedPointer>
 #include <QWidget>
 
 #include <functional>
+#include <optional>
 
 class QHBoxLayout;
 class QLabel;
@@ -20,7 +24,8 @@ class tessaro;
 // an image file and starts the sequence, a translated line saying where the run stands
 // (which of its three passes, the seconds left of a wait, done, or where and why it
 // failed, what that left on the unit and what to do next), a warning not to unplug while
-// the sequence runs, the progress of the running pass in a bar, and the flash geometry
+// the sequence runs, the progress of the running pass in a bar and beside it that of the
+// whole run with the time left, and the flash geometry
 // and every status line of the sequence in a list. After an update refused before
 // anything was erased (a cancelled file dialog too), a second button offers to start
 // the firmware still in the flash instead.
@@ -36,6 +41,14 @@ public:
     // QFileDialog::getOpenFileName.
     static std::function<QString(QWidget* parent, const QString& caption, const QString& folder, const QString& filter)>
         chooseImageFile;
+
+    // The question asked before an image is flashed: the file's name and size, the unit
+    // (its id and the firmware it runs now, when known) and the firmware the image names.
+    static QString flashQuestion(const QString& imagePath, const QString& unitId, const QString& firmwareNow);
+    static QString flashQuestionTitle();
+
+    // Who the unit is, as far as the window saw it before it entered its bootloader.
+    void setUnit(const QString& id, const QString& firmware);
 
     // Where the file dialog starts: the folder of the image chosen last (kept in the
     // settings) while it exists, else the user's home.
@@ -69,6 +82,8 @@ public:
     QLabel* unplugWarning = nullptr;
     QListWidget* statusList = nullptr;
     QProgressBar* progressBar = nullptr;
+    // Beside it: the whole run (waits and passes) with the time left.
+    QProgressBar* overallBar = nullptr;
     // Shared: a running sequence keeps the object alive after this page is gone.
     QSharedPointer<bootloader> loader;
 
@@ -91,6 +106,9 @@ private:
     void startRun(const QString& imagePath);
     void showPhase(bootloader::Phase phase, int secondsLeft);
     void showPhaseText(const QString& text);
+    void beginOverall(const FlashProgress& plan);
+    void showOverall();
+    void endOverall();
     QString failureSummary() const;
     bool unitStillOnTheBus() const;
 
@@ -103,4 +121,8 @@ private:
     int lastPass = 0;
     // A run of this page has erased: the firmware in the flash is no longer one to start.
     bool erasedHere = false;
+    QString unitId;
+    QString unitFirmware;
+    std::optional<FlashProgress> overall;
+    QElapsedTimer overallClock;
 };

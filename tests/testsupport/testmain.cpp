@@ -1,5 +1,7 @@
 #include "testmain.h"
 
+#include "app/askuser.h"
+
 namespace {
 
 QtMessageHandler qtTestHandler = nullptr;
@@ -19,4 +21,19 @@ void filterPlatformNoise(QtMsgType type, const QMessageLogContext& context, cons
 void TestSupport::installPlatformNoiseFilter()
 {
     qtTestHandler = qInstallMessageHandler(filterPlatformNoise);
+}
+
+QStringList TestSupport::Dialogs::shown;
+bool TestSupport::Dialogs::confirmAnswer = true;
+QString TestSupport::Dialogs::fileAnswer;
+
+void TestSupport::Dialogs::install()
+{
+    AskUser::confirm = [](QWidget*, const QString& title, const QString& question) {
+        shown << title + QLatin1String(": ") + question;
+        return confirmAnswer;
+    };
+    AskUser::tell = [](QWidget*, const QString& title, const QString& text) { shown << title + QLatin1String(": ") + text; };
+    AskUser::openFile = [](QWidget*, const QString&, const QString&, const QString&) { return fileAnswer; };
+    AskUser::saveFile = AskUser::openFile;
 }

@@ -3,6 +3,7 @@
 #include "app/logformat.h"
 
 #include <QApplication>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -10,6 +11,16 @@ namespace TestSupport {
 // Drops the headless platform's notices about size hints and raising windows, which say
 // nothing about the program; every other message reaches Qt Test, which fails the run on warnings.
 void installPlatformNoiseFilter();
+
+// A blocking dialog in a test would wait for ever: each is answered at once instead.
+// Questions and notes are recorded as "title: text"; a question gets confirmAnswer, a
+// file dialog fileAnswer.
+struct Dialogs {
+    static QStringList shown;
+    static bool confirmAnswer;
+    static QString fileAnswer;
+    static void install();
+};
 }
 
 // Runs a Qt Test class headless, with the user's settings, data and update locks kept in
@@ -31,6 +42,7 @@ void installPlatformNoiseFilter();
         TestClass test;                                                                  \
         QTest::qInit(&test, argc, argv);                                                 \
         TestSupport::installPlatformNoiseFilter();                                       \
+        TestSupport::Dialogs::install();                                                 \
         const int failures = QTest::qRun();                                              \
         QTest::qCleanup();                                                               \
         return failures;                                                                 \

@@ -9,7 +9,7 @@
 class QJsonObject;
 
 // One register the parameter file lets the user edit, with the editor's limits.
-struct ctlRegister {
+struct SensorRegister {
     QString module;
     QString regname;
     QString type;  // "int", "bool" or "enum"
@@ -24,28 +24,28 @@ struct ctlRegister {
 // The editable registers of a sensor model's parameter file (system groups, then the
 // advanced list; rows the window would not show are left out), looked up by name and
 // with the values each one accepts.
-class ctlRegisterMap
+class RegisterMap
 {
 public:
-    explicit ctlRegisterMap(const QJsonObject& file);
+    explicit RegisterMap(const QJsonObject& file);
 
-    const QVector<ctlRegister>& all() const { return registers; }
+    const QVector<SensorRegister>& all() const { return registers; }
     // "module:regname", or a bare register name that only one module has. Null with a
     // reason in *error otherwise.
-    const ctlRegister* find(const QString& name, QString* error) const;
+    const SensorRegister* find(const QString& name, QString* error) const;
 
     // The value a text stands for: an integer within min..max, 0/1 (or true/false, on/off)
     // for a bool, a choice's value or text for an enum. Null with the accepted values in
     // *error otherwise.
-    static std::optional<int> parseValue(const ctlRegister& reg, const QString& text, QString* error);
-    static bool accepts(const ctlRegister& reg, int value);
+    static std::optional<int> parseValue(const SensorRegister& reg, const QString& text, QString* error);
+    static bool accepts(const SensorRegister& reg, int value);
     // What the register accepts, for messages: "10..600", "0 or 1", "0 (Mouse), 1 (Touch)".
-    static QString allowed(const ctlRegister& reg);
+    static QString allowed(const SensorRegister& reg);
     // The choice's text of an enum value, empty for other types or unknown values.
-    static QString choiceText(const ctlRegister& reg, int value);
+    static QString choiceText(const SensorRegister& reg, int value);
 
 private:
     void add(const QJsonObject& parameter);
 
-    QVector<ctlRegister> registers;
+    QVector<SensorRegister> registers;
 };

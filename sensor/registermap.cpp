@@ -1,6 +1,6 @@
-#include "ctlregistermap.h"
+#include "registermap.h"
 
-#include "sensor/parameterfile.h"
+#include "parameterfile.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -32,7 +32,7 @@ std::optional<int> boolValue(const QString& text)
 
 } // namespace
 
-ctlRegisterMap::ctlRegisterMap(const QJsonObject& file)
+RegisterMap::RegisterMap(const QJsonObject& file)
 {
     const QJsonArray groups = ParameterFile::array(file, "parameters_system");
     for (const QJsonValue& group : groups) {
@@ -47,12 +47,12 @@ ctlRegisterMap::ctlRegisterMap(const QJsonObject& file)
         add(parameter.toObject());
 }
 
-void ctlRegisterMap::add(const QJsonObject& parameter)
+void RegisterMap::add(const QJsonObject& parameter)
 {
     // Refused rows are reported where the file is read (ParameterFile::refusedRows).
     if (!ParameterFile::hasNames(parameter))
         return;
-    ctlRegister reg;
+    SensorRegister reg;
     reg.module = ParameterFile::text(parameter.value(QLatin1String("module")));
     reg.regname = ParameterFile::text(parameter.value(QLatin1String("regname")));
     reg.type = ParameterFile::text(parameter.value(QLatin1String("type")));
@@ -65,18 +65,18 @@ void ctlRegisterMap::add(const QJsonObject& parameter)
         return;  // no row in the window either
     }
     // A register shown on two tabs is one register.
-    for (const ctlRegister& known : qAsConst(registers)) {
+    for (const SensorRegister& known : qAsConst(registers)) {
         if (known.fullName() == reg.fullName())
             return;
     }
     registers << reg;
 }
 
-const ctlRegister* ctlRegisterMap::find(const QString& name, QString* error) const
+const SensorRegister* RegisterMap::find(const QString& name, QString* error) const
 {
-    const ctlRegister* match = nullptr;
+    const SensorRegister* match = nullptr;
     QStringList candidates;
-    for (const ctlRegister& reg : registers) {
+    for (const SensorRegister& reg : registers) {
         if (reg.fullName() == name)
             return &reg;
         if (reg.regname == name) {
@@ -93,7 +93,7 @@ const ctlRegister* ctlRegisterMap::find(const QString& name, QString* error) con
     return nullptr;
 }
 
-bool ctlRegisterMap::accepts(const ctlRegister& reg, int value)
+bool RegisterMap::accepts(const SensorRegister& reg, int value)
 {
     if (reg.type == QLatin1String("int"))
         return value >= reg.min && value <= reg.max;
@@ -103,7 +103,7 @@ bool ctlRegisterMap::accepts(const ctlRegister& reg, int value)
     return values.contains(value);
 }
 
-std::optional<int> ctlRegisterMap::parseValue(const ctlRegister& reg, const QString& text, QString* error)
+std::optional<int> RegisterMap::parseValue(const SensorRegister& reg, const QString& text, QString* error)
 {
     std::optional<int> value;
     if (reg.type == QLatin1String("bool")) {
@@ -123,7 +123,7 @@ std::optional<int> ctlRegisterMap::parseValue(const ctlRegister& reg, const QStr
     return std::nullopt;
 }
 
-QString ctlRegisterMap::allowed(const ctlRegister& reg)
+QString RegisterMap::allowed(const SensorRegister& reg)
 {
     if (reg.type == QLatin1String("int"))
         return QStringLiteral("%1..%2").arg(reg.min).arg(reg.max);
@@ -135,7 +135,7 @@ QString ctlRegisterMap::allowed(const ctlRegister& reg)
     return texts.join(QLatin1String(", "));
 }
 
-QString ctlRegisterMap::choiceText(const ctlRegister& reg, int value)
+QString RegisterMap::choiceText(const SensorRegister& reg, int value)
 {
     if (reg.type != QLatin1String("enum"))
         return QString();
