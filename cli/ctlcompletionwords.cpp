@@ -1,8 +1,8 @@
 #include "ctlcompletionwords.h"
 
-#include "ctlregistermap.h"
 #include "device/tessaro.h"
 #include "sensor/parameterfile.h"
+#include "sensor/registermap.h"
 #include "sensor/tessaropreset.h"
 
 #include <QJsonArray>
@@ -41,9 +41,9 @@ void addOnce(QStringList* words, const QString& word)
 
 QStringList registers(const QJsonObject& file)
 {
-    const ctlRegisterMap map(file);
+    const RegisterMap map(file);
     QStringList words;
-    for (const ctlRegister& reg : map.all())
+    for (const SensorRegister& reg : map.all())
         words << reg.fullName();
     return words;
 }
@@ -59,9 +59,9 @@ QStringList presets(const QJsonObject& file)
 
 QStringList choices(const QJsonObject& file, const QString& name)
 {
-    const ctlRegisterMap map(file);
+    const RegisterMap map(file);
     QString unknown;
-    const ctlRegister* reg = map.find(name, &unknown);
+    const SensorRegister* reg = map.find(name, &unknown);
     return reg ? reg->choices.keys() : QStringList();
 }
 
