@@ -3,10 +3,14 @@
 #include "app/qttranslations.h"
 #include "app/tessarotranslator.h"
 #include "app/view_main.h"
+#include "app/serviceidentity.h"
 #include "device/datafile.h"
+#include "device/hidrecording.h"
 
 #include <QApplication>
 #include <QLocale>
+
+#include <cstdio>
 
 namespace {
 // The one translator of the process, installed for the whole run.
@@ -19,6 +23,13 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     // sensors/, lang/ and rc/ beside the program, wherever it was started from.
     DataFile::useProgramFolder();
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    // Outlives the window: the device's last close is recorded too.
+    const HidRecording recording(&arguments, QStringLiteral("TessaroUtility"), QLatin1String(ToolVersion));
+    if (!recording.ok()) {
+        std::fprintf(stderr, "TessaroUtility: %s\n", recording.errorText().toLocal8Bit().constData());
+        return 2;
+    }
     int status = 0;
     {
         appSettings settings;

@@ -1,9 +1,11 @@
 // tessaroctl: the command-line face of TessaroUtility.
+#include "ctlexit.h"
 #include "ctlsignals.h"
 #include "tessaroctl.h"
 #include "app/logformat.h"
 #include "device/untrustedtext.h"
 #include "device/datafile.h"
+#include "device/hidrecording.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -47,7 +49,7 @@ int main(int argc, char* argv[])
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaroctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSARO_VERSION));
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    QStringList arguments = QCoreApplication::arguments().mid(1);
     verbose = arguments.contains(QStringLiteral("--verbose")) || arguments.contains(QStringLiteral("-v"));
 
     ctlSignals signalPipe;
@@ -55,6 +57,15 @@ int main(int argc, char* argv[])
     // Data files (sensors/) beside the executable, as for the window program; file
     // arguments where the user is.
     const QString callerDir = DataFile::useProgramFolder();
+
+    // Runs until the program ends: the last close is recorded too.
+    const HidRecording recording(&arguments, QStringLiteral("tessaroctl"), QStringLiteral(TESSARO_VERSION),
+                                 {QStringLiteral("-d"), QStringLiteral("--device"), QStringLiteral("-n"),
+                                  QStringLiteral("--count")});
+    if (!recording.ok()) {
+        std::fprintf(stderr, "tessaroctl: %s\n", recording.errorText().toLocal8Bit().constData());
+        return CtlExit::RefusedInput;
+    }
 
     QFile input;
     QFile output;

@@ -287,6 +287,10 @@ QString tessaroCtl::usage()
         "  -v, --verbose             debug lines of the device link on standard error\n"
         "  -h, --help                this text\n"
         "  --version                 the tool's version\n"
+        "  --record FILE             (before the command) every HID event into FILE, JSON lines\n"
+        "                            (also TESSARO_RECORD=FILE)\n"
+        "  --replay FILE             (before the command, simulator build only) a recorded\n"
+        "                            trace in place of the devices\n"
         "\n"
         "Exit status: 0 ok, 1 device error, 2 refused input, 3 no device,\n"
         "4 more than one device, 5 verification failure.\n");

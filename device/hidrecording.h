@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// The options --record FILE and --replay FILE of both programs (given before the command)
+// and the environment variable TESSARO_RECORD=FILE. Recording runs while this object
+// lives; replaying needs a simulator build, which registers how it is done.
+class HidRecording
+{
+public:
+    using ReplayStarter = bool (*)(const QString& path, QString* error);
+    static void setReplayStarter(ReplayStarter starter);
+
+    // Takes the two options out of *arguments (the program's name not included), up to the
+    // first argument that is not an option; valueOptions are the other options there that
+    // take a value. Then starts what they ask for.
+    HidRecording(QStringList* arguments, const QString& program, const QString& version,
+                 const QStringList& valueOptions = {});
+    ~HidRecording();
+    HidRecording(const HidRecording&) = delete;
+    HidRecording& operator=(const HidRecording&) = delete;
+
+    bool ok() const { return m_error.isEmpty(); }
+    QString errorText() const { return m_error; }
+
+private:
+    bool takeOptions(QStringList* arguments, const QStringList& valueOptions, QString* record, QString* replay);
+
+    QString m_error;
+    bool m_recording = false;
+};
