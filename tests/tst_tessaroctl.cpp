@@ -5,8 +5,10 @@
 #include "device/updatelock.h"
 #include "sim/simbootloader.h"
 #include "sim/simbus.h"
+#include "sim/simreplay.h"
 #include "simfixture.h"
 #include "testmain.h"
+#include "trace/hidrecorder.h"
 #include "update/flashlog.h"
 
 #include <QBuffer>
@@ -199,6 +201,63 @@ private slots:
         sensor.reset();
         loader.reset();
         fixture.reset();
+    }
+
+    // A session recorded at the HID boundary, played back with nothing on the bus: the same
+    // output and status, every request of the trace played (the sensor's trip into its
+    // bootloader and back included); a changed order ends it, naming the first request
+    // that differs.
+    void recordedSessionReplays_data()
+    {
+        QTest::addColumn<QStringList>("recorded");
+        QTest::addColumn<QStringList>("replayed");
+        QTest::addColumn<QString>("diverges");  // the trace's request where the replay ends
+        QTest::newRow("connect and identity") << QStringList{"info"} << QStringList{"info"} << "";
+        QTest::newRow("register edit and commit") << QStringList{"set", "gain=5", "--commit"}
+                                                  << QStringList{"set", "gain=5", "--commit"} << "";
+        QTest::newRow("whole update") << QStringList{"flash", "IMAGE", "--yes"} << QStringList{"flash", "IMAGE", "--yes"} << "";
+        QTest::newRow("changed command order") << QStringList{"get", "gain", "expo"} << QStringList{"get", "expo", "gain"}
+                                               << "write \"sens:read:gain;\"";
+    }
+
+    void recordedSessionReplays()
+    {
+        QFETCH(QStringList, recorded);
+        QFETCH(QStringList, replayed);
+        QFETCH(QString, diverges);
+        setUpBench(Bench::OneSensor);
+        sensor->setReenumerates(true, std::chrono::milliseconds(10));
+        const QString image = writeImage(firmware(ImageSize, "SW 2.5"));
+        recorded.replaceInStrings(QStringLiteral("IMAGE"), image);
+        replayed.replaceInStrings(QStringLiteral("IMAGE"), image);
+        const QString trace = fixture->dir() + QStringLiteral("/session.trace");
+        QString error;
+        QVERIFY(HidRecorder::start(trace, {}, &error));
+        const Result original = run(recorded);
+        HidRecorder::stop();
+        // The first run's update lock goes with its objects.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        sim::SimBus::instance().reset();
+        sensor.reset();
+        QVERIFY2(sim::SimReplay::start(trace, &error), qPrintable(error));
+        const auto stopReplay = qScopeGuard([] { sim::SimReplay::stop(); });
+        const Result again = run(replayed);
+        const auto replay = sim::SimReplay::active();
+        if (diverges.isEmpty()) {
+            QVERIFY2(again.out == original.out, qPrintable(again.err + original.err));
+            QCOMPARE(again.status, original.status);
+            QVERIFY2(replay->finished(), qPrintable(again.err));
+            return;
+        }
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArrayList lines = file.readAll().split('\n');
+        const QByteArray request = "\"data\":\"00" + QByteArray("sens:read:gain;").toHex();
+        const auto line = std::find_if(lines.begin(), lines.end(), [&](const QByteArray& l) { return l.contains(request); });
+        QVERIFY2(replay->divergence().contains(QStringLiteral("line %1: the trace has %2 there")
+                                                   .arg(line - lines.begin() + 1).arg(diverges)),
+                 qPrintable(replay->divergence()));
+        QCOMPARE(again.status, int(CtlExit::DeviceError));
     }
 
     void commands_data()
