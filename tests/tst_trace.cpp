@@ -10,6 +10,11 @@
 #include "trace/tracereader.h"
 
 #include <QFile>
+#include <QRegularExpression>
+#include <QScopeGuard>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <optional>
 
@@ -115,14 +120,22 @@ private slots:
         QCOMPARE(TraceReader::reportText(reader.events().back().data), QStringLiteral("\"app:version:HW 1.1:SW 2.4:2026:11:20;\""));
     }
 
-    // A trace that cannot be written is reported once; the exchanges go on as before.
+    // A trace that cannot be written is refused at the start, or reported once when a later
+    // write fails; the exchanges go on as before.
     void unwritableTraceReportedOnce()
     {
         std::shared_ptr<sim::SimSensor> sensor;
         tessaro* link = fixture->connectSensor(sensor);
         QString error;
-        QVERIFY(HidRecorder::start(QStringLiteral("/dev/full"), {}, &error));
-        QTest::ignoreMessage(QtWarningMsg, "Recording stopped: could not write /dev/full: No space left on device");
+        QVERIFY(!HidRecorder::start(QStringLiteral("/dev/full"), {}, &error));
+        QCOMPARE(error, QStringLiteral("cannot write /dev/full: No space left on device"));
+        startRecording();
+        const auto restore = qScopeGuard([] { HidRecorder::writeBytes = std::fwrite; });
+        HidRecorder::writeBytes = [](const void*, std::size_t, std::size_t, std::FILE*) -> std::size_t {
+            errno = ENOSPC;
+            return 0;
+        };
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("^Recording stopped: could not write .*session.trace: No space left on device$"));
         for (int round = 0; round < 3; ++round) {
             QCOMPARE(SimFixture::reply(link, "app:id;"), QStringLiteral("app:id:TS-000123;"));
             HidRecorder::active()->flush();

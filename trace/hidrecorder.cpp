@@ -8,12 +8,15 @@
 #include <sys/utsname.h>
 
 #include <cerrno>
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <vector>
 
 std::atomic<HidRecorder*> HidRecorder::current{nullptr};
+std::size_t (*HidRecorder::writeBytes)(const void*, std::size_t, std::size_t, std::FILE*) = std::fwrite;
 
 namespace {
 
@@ -31,6 +34,8 @@ std::vector<std::unique_ptr<HidRecorder>>& retired()
 // line of the trace larger than the trace's own limit.
 constexpr std::size_t MaxTextBytes = 4096;
 constexpr int FormatVersion = 1;
+// More than any report (64 data bytes and the report ID): a longer buffer is cut here.
+constexpr std::size_t MaxReportBytes = 4096;
 // After the cap is reached the file keeps this share of it, so that it is cut seldom.
 constexpr qint64 KeepNumerator = 3;
 constexpr qint64 KeepDenominator = 4;
@@ -151,7 +156,12 @@ bool HidRecorder::start(const QString& path, const Header& header, QString* erro
         return false;
     }
     auto* recorder = new HidRecorder(file, path, cap);
-    recorder->writeHeader(header);
+    if (!recorder->writeHeader(header)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        recorder->m_failed = true;
+        delete recorder;
+        return false;
+    }
     std::lock_guard<std::mutex> guard(lifetimeMutex);
     owned = recorder;
     current.store(recorder, std::memory_order_release);
@@ -199,7 +209,48 @@ void HidRecorder::finish()
     m_file = nullptr;
 }
 
-void HidRecorder::writeHeader(const Header& header)
+namespace {
+
+enum class Kind : std::uint8_t { Enumerate, Open, Close, Write, Read };
+
+// An event as the calling thread stores it: the writer formats it. Followed by dataBytes
+// of report data and textBytes of a JSON fragment made by the caller (rare events only).
+struct RawEvent {
+    std::int64_t micros;
+    const hid_device* handle;
+    std::int32_t result;
+    std::int32_t timeout;
+    std::uint32_t length;
+    std::uint32_t dataBytes;
+    std::uint32_t textBytes;
+    Kind kind;
+};
+
+const char* kindName(Kind kind)
+{
+    switch (kind) {
+    case Kind::Enumerate: return "enumerate";
+    case Kind::Open: return "open";
+    case Kind::Close: return "close";
+    case Kind::Write: return "write";
+    case Kind::Read: return "read";
+    }
+    return "";
+}
+
+std::string errorFragment(const wchar_t* error)
+{
+    std::string text;
+    if (error) {
+        text = ",\"error\":";
+        appendWide(text, error);
+    }
+    return text;
+}
+
+} // namespace
+
+bool HidRecorder::writeHeader(const Header& header)
 {
     std::string line = "{\"event\":\"start\",\"format\":";
     appendNumber(line, FormatVersion);
@@ -210,52 +261,39 @@ void HidRecorder::writeHeader(const Header& header)
     line += QCryptographicHash::hash(header.catalogue, QCryptographicHash::Sha256).toHex().toStdString();
     line += "\",\"started\":" + jsonText(QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
     line += "}\n";
-    std::lock_guard<std::mutex> guard(m_mutex);
     m_headerLine = line;
-    m_pending += line;
-    ++m_queued;
+    m_fileSize = static_cast<qint64>(line.size());
+    return std::fwrite(line.data(), 1, line.size(), m_file) == line.size() && std::fflush(m_file) == 0;
 }
 
-void HidRecorder::beginLocked(const char* event)
+void HidRecorder::store(int kind, const hid_device* handle, int result, int timeoutMs, size_t length,
+                        const unsigned char* data, size_t dataBytes, const std::string& text)
 {
-    const auto elapsed = std::chrono::steady_clock::now() - m_start;
-    m_pending += "{\"t\":";
-    appendNumber(m_pending, std::chrono::duration_cast<std::chrono::microseconds>(elapsed).count());
-    m_pending += ",\"event\":\"";
-    m_pending += event;
-    m_pending += '"';
-}
-
-void HidRecorder::endLocked()
-{
-    m_pending += "}\n";
-    ++m_queued;
-}
-
-void HidRecorder::appendError(const wchar_t* error)
-{
-    if (!error)
+    RawEvent event{};
+    event.micros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - m_start).count();
+    event.handle = handle;
+    event.result = result;
+    event.timeout = timeoutMs;
+    event.length = static_cast<std::uint32_t>(length);
+    event.dataBytes = data ? static_cast<std::uint32_t>(dataBytes) : 0;
+    event.textBytes = static_cast<std::uint32_t>(text.size());
+    event.kind = static_cast<Kind>(kind);
+    std::lock_guard<std::mutex> guard(m_mutex);
+    if (m_failed || m_stopping)
         return;
-    m_pending += ",\"error\":";
-    appendWide(m_pending, error);
-}
-
-int HidRecorder::handleIdLocked(const hid_device* handle)
-{
-    const auto known = m_handles.find(handle);
-    if (known != m_handles.end())
-        return known->second;
-    // Opened before the recording began.
-    return m_handles[handle] = ++m_lastHandle;
+    m_pending.append(reinterpret_cast<const char*>(&event), sizeof event);
+    if (event.dataBytes)
+        m_pending.append(reinterpret_cast<const char*>(data), event.dataBytes);
+    m_pending += text;
+    ++m_queued;
 }
 
 void HidRecorder::enumerated(const hid_device_info* list)
 {
-    // Formatted outside the lock: most scans find what the last one found and are not
-    // written again.
-    std::string devices = "[";
+    // Formatted here: most scans find what the last one found and are not written again.
+    std::string devices = ",\"devices\":[";
     for (const hid_device_info* device = list; device; device = device->next) {
-        if (devices.size() > 1)
+        if (device != list)
             devices += ',';
         devices += "{\"vendor\":";
         appendNumber(devices, device->vendor_id);
@@ -270,86 +308,97 @@ void HidRecorder::enumerated(const hid_device_info* list)
         devices += '}';
     }
     devices += ']';
-    std::lock_guard<std::mutex> guard(m_mutex);
-    if (m_failed || m_stopping || devices == m_lastEnumeration)
-        return;
-    m_lastEnumeration = devices;
-    beginLocked("enumerate");
-    m_pending += ",\"devices\":";
-    m_pending += devices;
-    endLocked();
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        if (devices == m_lastEnumeration)
+            return;
+        m_lastEnumeration = devices;
+    }
+    store(int(Kind::Enumerate), nullptr, 0, 0, 0, nullptr, 0, devices);
 }
 
 void HidRecorder::opened(const char* path, const hid_device* handle, const wchar_t* error)
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    if (m_failed || m_stopping)
-        return;
-    beginLocked("open");
-    m_pending += ",\"path\":";
-    appendBytes(m_pending, path);
-    m_pending += ",\"handle\":";
-    if (handle) {
-        m_handles[handle] = ++m_lastHandle;
-        appendNumber(m_pending, m_lastHandle);
-    } else {
-        m_pending += '0';
-        appendError(error);
-    }
-    endLocked();
+    std::string text = ",\"path\":";
+    appendBytes(text, path);
+    store(int(Kind::Open), handle, 0, 0, 0, nullptr, 0, text + errorFragment(error));
 }
 
 void HidRecorder::closed(const hid_device* handle)
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    if (m_failed || m_stopping || !handle)
-        return;
-    beginLocked("close");
-    m_pending += ",\"handle\":";
-    appendNumber(m_pending, handleIdLocked(handle));
-    m_handles.erase(handle);
-    endLocked();
+    if (handle)
+        store(int(Kind::Close), handle, 0, 0, 0, nullptr, 0, std::string());
 }
 
 void HidRecorder::wrote(const hid_device* handle, const unsigned char* data, size_t length, int result,
                         const wchar_t* error)
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    if (m_failed || m_stopping)
-        return;
-    beginLocked("write");
-    m_pending += ",\"handle\":";
-    appendNumber(m_pending, handleIdLocked(handle));
-    m_pending += ",\"result\":";
-    appendNumber(m_pending, result);
-    m_pending += ",\"data\":";
-    appendHex(m_pending, data, data ? length : 0);
-    appendError(error);
-    endLocked();
+    store(int(Kind::Write), handle, result, 0, length, data, std::min<size_t>(length, MaxReportBytes),
+          error ? errorFragment(error) : std::string());
 }
 
 void HidRecorder::read(const hid_device* handle, const unsigned char* data, size_t length, int timeoutMs,
                        int result, const wchar_t* error)
 {
-    std::lock_guard<std::mutex> guard(m_mutex);
-    if (m_failed || m_stopping)
-        return;
-    beginLocked("read");
-    m_pending += ",\"handle\":";
-    appendNumber(m_pending, handleIdLocked(handle));
-    m_pending += ",\"length\":";
-    appendNumber(m_pending, static_cast<long long>(length));
-    m_pending += ",\"timeout\":";
-    appendNumber(m_pending, timeoutMs);
-    m_pending += ",\"result\":";
-    appendNumber(m_pending, result);
-    const std::size_t got = result > 0 && data ? std::min(static_cast<std::size_t>(result), length) : 0;
-    m_pending += ",\"data\":";
-    appendHex(m_pending, data, got);
-    if (result == 0 && timeoutMs != 0)
-        m_pending += ",\"timedOut\":true";
-    appendError(error);
-    endLocked();
+    const size_t got = result > 0 ? std::min<size_t>({static_cast<size_t>(result), length, MaxReportBytes}) : 0;
+    store(int(Kind::Read), handle, result, timeoutMs, length, data, got, error ? errorFragment(error) : std::string());
+}
+
+int HidRecorder::handleId(const void* handle)
+{
+    const auto known = m_handles.find(handle);
+    if (known != m_handles.end())
+        return known->second;
+    // Opened before the recording began.
+    return m_handles[handle] = ++m_lastHandle;
+}
+
+std::string HidRecorder::format(const std::string& raw)
+{
+    std::string out;
+    out.reserve(raw.size() * 2);
+    std::size_t at = 0;
+    while (at + sizeof(RawEvent) <= raw.size()) {
+        RawEvent event;
+        std::memcpy(&event, raw.data() + at, sizeof event);
+        const auto* data = reinterpret_cast<const unsigned char*>(raw.data() + at + sizeof event);
+        const char* text = raw.data() + at + sizeof event + event.dataBytes;
+        at += sizeof event + event.dataBytes + event.textBytes;
+        out += "{\"t\":";
+        appendNumber(out, event.micros);
+        out += ",\"event\":\"";
+        out += kindName(event.kind);
+        out += '"';
+        if (event.kind != Kind::Enumerate) {
+            out += ",\"handle\":";
+            if (event.kind == Kind::Open) {
+                if (event.handle)
+                    m_handles[event.handle] = ++m_lastHandle;
+                appendNumber(out, event.handle ? m_lastHandle : 0);
+            } else {
+                appendNumber(out, handleId(event.handle));
+            }
+            if (event.kind == Kind::Close)
+                m_handles.erase(event.handle);
+        }
+        if (event.kind == Kind::Read) {
+            out += ",\"length\":";
+            appendNumber(out, event.length);
+            out += ",\"timeout\":";
+            appendNumber(out, event.timeout);
+        }
+        if (event.kind == Kind::Write || event.kind == Kind::Read) {
+            out += ",\"result\":";
+            appendNumber(out, event.result);
+            out += ",\"data\":";
+            appendHex(out, data, event.dataBytes);
+        }
+        if (event.kind == Kind::Read && event.result == 0 && event.timeout != 0)
+            out += ",\"timedOut\":true";
+        out.append(text, event.textBytes);
+        out += "}\n";
+    }
+    return out;
 }
 
 void HidRecorder::flush()
@@ -371,7 +420,7 @@ void HidRecorder::runWriter()
             chunk.swap(m_pending);
             const unsigned long long events = m_queued;
             lock.unlock();
-            const bool ok = m_failed || writeOut(chunk);
+            const bool ok = m_failed || writeOut(format(chunk));
             lock.lock();
             if (!ok) {
                 m_failed = true;
@@ -389,7 +438,7 @@ void HidRecorder::runWriter()
 
 bool HidRecorder::writeOut(const std::string& chunk)
 {
-    if (std::fwrite(chunk.data(), 1, chunk.size(), m_file) != chunk.size() || std::fflush(m_file) != 0) {
+    if (writeBytes(chunk.data(), 1, chunk.size(), m_file) != chunk.size() || std::fflush(m_file) != 0) {
         reportFailure(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }

@@ -17,8 +17,8 @@
 // Writes every call at the hidapi boundary to a file as JSON lines, one event a line, for
 // replaying a session without the hardware. The calls themselves go through TracedHid,
 // which asks active() at each call: with no recording that is one atomic load.
-// Events are formatted on the calling thread into a buffer; a thread of the recorder's own
-// writes it out within FlushPeriod, so no call waits for the disk. Past the size cap the
+// The calling thread only copies an event into a buffer; a thread of the recorder's own
+// formats it and writes it out within FlushPeriod, so no call waits for formatting or disk. Past the size cap the
 // file keeps only its newest events (the first line stays). A file that cannot be written
 // is reported once and the recording ends; the program goes on as before.
 class HidRecorder
@@ -40,6 +40,9 @@ public:
     static void stop();
     static HidRecorder* active() { return current.load(std::memory_order_acquire); }
 
+    // How the writer puts bytes into the file (as std::fwrite); tests make it fail.
+    static std::size_t (*writeBytes)(const void* data, std::size_t size, std::size_t count, std::FILE* file);
+
     void enumerated(const hid_device_info* list);
     // error: hidapi's text for a failed call (null when it did not fail).
     void opened(const char* path, const hid_device* handle, const wchar_t* error);
@@ -57,14 +60,15 @@ public:
 
 private:
     HidRecorder(std::FILE* file, QString path, qint64 cap);
-    void writeHeader(const Header& header);
+    bool writeHeader(const Header& header);
     // Writes out what is buffered, ends the writer and closes the file.
     void finish();
-    // Begins a line with the event name and the time stamp; the caller holds m_mutex.
-    void beginLocked(const char* event);
-    void endLocked();
-    void appendError(const wchar_t* error);
-    int handleIdLocked(const hid_device* handle);
+    // Queues one event for the writer: the calling thread only copies it.
+    void store(int kind, const hid_device* handle, int result, int timeoutMs, size_t length,
+               const unsigned char* data, size_t dataBytes, const std::string& text);
+    // The writer's part: queued events as JSON lines.
+    std::string format(const std::string& raw);
+    int handleId(const void* handle);
     void runWriter();
     bool writeOut(const std::string& chunk);
     bool keepNewest();
@@ -82,7 +86,7 @@ private:
     std::string m_pending;
     std::string m_headerLine;
     std::string m_lastEnumeration;
-    std::map<const hid_device*, int> m_handles;
+    std::map<const void*, int> m_handles;  // the writer's own
     int m_lastHandle = 0;
     unsigned long long m_queued = 0;   // events recorded
     unsigned long long m_written = 0;  // events the writer has handed to the file (or dropped after a failure)
