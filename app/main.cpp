@@ -6,6 +6,7 @@
 #include "app/serviceidentity.h"
 #include "device/datafile.h"
 #include "device/hidrecording.h"
+#include "support/debugring.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -20,6 +21,8 @@ tessaroTranslator* translator = nullptr;
 int main(int argc, char* argv[])
 {
     installLogFormat();
+    // The last minutes of the debug stream, for the support report.
+    DebugRing::install();
     QApplication application(argc, argv);
     // sensors/, lang/ and rc/ beside the program, wherever it was started from.
     DataFile::useProgramFolder();

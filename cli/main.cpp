@@ -6,6 +6,7 @@
 #include "device/untrustedtext.h"
 #include "device/datafile.h"
 #include "device/hidrecording.h"
+#include "support/debugring.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -46,6 +47,8 @@ int main(int argc, char* argv[])
     }
     installLogFormat();
     qInstallMessageHandler(handleMessage);
+    // Every line, shown or not, for the support report.
+    DebugRing::install();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaroctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSARO_VERSION));

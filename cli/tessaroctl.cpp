@@ -11,6 +11,7 @@
 #include "sensor/tessaroeasytable.h"
 #include "sensor/tessaropreset.h"
 #include "sensor/tessaroregister.h"
+#include "support/supportreport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -276,6 +277,7 @@ QString tessaroCtl::usage()
         "  easy [POSITION]           show the easy threshold, or set its table position\n"
         "  monitor                   pen point, size, number, battery and calibration, every tick\n"
         "  flash IMAGE               erase, write and verify a firmware image\n"
+        "  report [FILE]             a support report (JSON) into FILE or on standard output\n"
         "\n"
         "Options:\n"
         "  --json                    machine-readable output\n"
@@ -415,6 +417,8 @@ int tessaroCtl::runCommand(const QStringList& arguments)
         return monitor();
     if (command == QLatin1String("flash") && words.size() == 1)
         return flash(words);
+    if (command == QLatin1String("report") && words.size() <= 1)
+        return report(words);
     return fail(CtlExit::RefusedInput,
                 QStringLiteral("unknown command or wrong arguments: %1 (tessaroctl --help)")
                     .arg((QStringList(command) + words).join(QLatin1Char(' '))));
@@ -1050,4 +1054,43 @@ int tessaroCtl::flash(const QStringList& images)
 {
     ctlFlash run(this, resolvePath(images.constFirst()));
     return run.exec();
+}
+
+int tessaroCtl::report(const QStringList& files)
+{
+    SupportReport report(QLatin1String(ProgramName), QStringLiteral(TESSARO_VERSION));
+    const QVector<ctlDevice> devices = ctlDeviceScan::scan(ctlDeviceScan::ReadIdentity | ctlDeviceScan::KeepOpen);
+    // The state: every device as list shows it; the unit: the one sensor ready (or --device).
+    QStringList states;
+    QVector<const ctlDevice*> sensors;
+    for (const ctlDevice& device : devices) {
+        states << QStringLiteral("%1 %2: %3").arg(device.typeName(), device.path, device.stateName())
+                      + (device.hint.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(device.hint));
+        if (device.isSensor() && device.state == ctlDevice::Ready && (devicePath.isEmpty() || device.path == devicePath))
+            sensors << &device;
+    }
+    report.setState(states.isEmpty() ? QStringLiteral("no supported device found") : states.join(QLatin1String("; ")));
+    if (sensors.size() == 1) {
+        const ctlDevice& sensor = *sensors.constFirst();
+        SupportReport::Unit unit{sensor.path, sensor.identity.id.value_or(QString()), sensor.identity.hardware,
+                                 sensor.identity.firmware, sensor.configFile, {}};
+        const ctlRegisterMap map(ParameterFile::read(sensor.configFile).object());
+        for (const ctlRegister& reg : map.all()) {
+            std::optional<int> value;
+            if (!readValue(sensor.connection.data(), reg.module, reg.regname, &value))
+                break;
+            unit.registers.insert(reg.fullName(), value ? QJsonValue(*value) : QJsonValue());
+        }
+        report.setUnit(unit);
+    }
+    if (files.isEmpty()) {
+        out << QJsonDocument(report.toJson()).toJson();
+        out.flush();
+        return CtlExit::Ok;
+    }
+    QString error;
+    if (!report.save(resolvePath(files.constFirst()), &error))
+        return fail(CtlExit::RefusedInput, error);
+    message(QStringLiteral("support report written to %1").arg(resolvePath(files.constFirst())));
+    return CtlExit::Ok;
 }

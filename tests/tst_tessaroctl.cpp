@@ -260,6 +260,40 @@ private slots:
         QCOMPARE(again.status, int(CtlExit::DeviceError));
     }
 
+    // The support report: every part it lists and nothing else, the unit's registers as a
+    // dump reads them, and the newest trace events while the program records.
+    void supportReport_data()
+    {
+        QTest::addColumn<bool>("recording");
+        QTest::newRow("recording") << true;
+        QTest::newRow("not recording") << false;
+    }
+
+    void supportReport()
+    {
+        QFETCH(bool, recording);
+        setUpBench(Bench::OneSensor);
+        QString error;
+        if (recording)
+            QVERIFY(HidRecorder::start(fixture->dir() + QStringLiteral("/session.trace"), {}, &error));
+        const Result result = run({QStringLiteral("report"), QStringLiteral("support.json")});
+        HidRecorder::stop();
+        QCOMPARE(result.status, int(CtlExit::Ok));
+        QFile file(fixture->dir() + QStringLiteral("/support.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject report = QJsonDocument::fromJson(file.readAll()).object();
+        QCOMPARE(report.keys(), QStringList({"catalogue", "created", "debug", "format", "kernel", "os", "program", "report",
+                                             "state", "trace", "unit", "updateLog", "version"}));
+        const QJsonObject dumped = QJsonDocument::fromJson(run({QStringLiteral("dump")}).out.toUtf8()).object();
+        QCOMPARE(report.value("unit").toObject().value("registers"), dumped.value("registers"));
+        QCOMPARE(report.value("state").toString(), QStringLiteral("sensor sim/1209:0001:00: ready"));
+        const QByteArray idRequest = "00" + QByteArray("app:id;").toHex();
+        const QJsonArray events = report.value("trace").toArray();
+        QCOMPARE(std::any_of(events.begin(), events.end(),
+                             [&](const QJsonValue& event) { return event.toObject().value("data").toString().startsWith(idRequest); }),
+                 recording);
+    }
+
     void commands_data()
     {
         QTest::addColumn<Bench>("bench");

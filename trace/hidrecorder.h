@@ -53,6 +53,7 @@ public:
 
     // Waits until everything recorded so far is in the file (tests, the support report).
     void flush();
+    QString path() const { return m_path; }
 
     ~HidRecorder();
     HidRecorder(const HidRecorder&) = delete;
