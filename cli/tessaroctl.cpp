@@ -1074,13 +1074,8 @@ int tessaroCtl::report(const QStringList& files)
         const ctlDevice& sensor = *sensors.constFirst();
         SupportReport::Unit unit{sensor.path, sensor.identity.id.value_or(QString()), sensor.identity.hardware,
                                  sensor.identity.firmware, sensor.configFile, {}};
-        const ctlRegisterMap map(ParameterFile::read(sensor.configFile).object());
-        for (const ctlRegister& reg : map.all()) {
-            std::optional<int> value;
-            if (!readValue(sensor.connection.data(), reg.module, reg.regname, &value))
-                break;
-            unit.registers.insert(reg.fullName(), value ? QJsonValue(*value) : QJsonValue());
-        }
+        // What the sensor gave before a failed exchange is kept.
+        SupportReport::readRegisters(sensor.connection.data(), sensor.configFile, &unit.registers);
         report.setUnit(unit);
     }
     if (files.isEmpty()) {

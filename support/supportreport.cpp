@@ -3,6 +3,8 @@
 #include "debugring.h"
 #include "device/datafile.h"
 #include "device/tessaro.h"
+#include "sensor/parameterfile.h"
+#include "sensor/tessaroregister.h"
 #include "trace/hidrecorder.h"
 #include "update/flashlog.h"
 
@@ -49,6 +51,35 @@ QJsonValue traceEvents()
 }
 
 } // namespace
+
+bool SupportReport::readRegisters(tessaro* connection, const QString& configFile, QJsonObject* registers)
+{
+    const QJsonObject file = ParameterFile::read(configFile).object();
+    QJsonArray rows = ParameterFile::array(file, "parameters_advanced");
+    const QJsonArray groups = ParameterFile::array(file, "parameters_system");
+    for (const QJsonValue& group : groups) {
+        const QJsonArray parameters = ParameterFile::array(group.toObject(), "parameters");
+        for (const QJsonValue& parameter : parameters)
+            rows.append(parameter);
+    }
+    // The rows the window has an editor for; a register on two tabs is read once.
+    const QStringList editable{QStringLiteral("int"), QStringLiteral("bool"), QStringLiteral("enum")};
+    for (const QJsonValue& value : qAsConst(rows)) {
+        const QJsonObject row = value.toObject();
+        if (!ParameterFile::hasNames(row) || !editable.contains(ParameterFile::text(row.value(QLatin1String("type")))))
+            continue;
+        const QString module = ParameterFile::text(row.value(QLatin1String("module")));
+        const QString regname = ParameterFile::text(row.value(QLatin1String("regname")));
+        const QString name = module + QLatin1Char(':') + regname;
+        if (registers->contains(name))
+            continue;
+        std::optional<int> read;
+        if (!TessaroRegister::read(connection, module, regname, &read))
+            return false;
+        registers->insert(name, read ? QJsonValue(*read) : QJsonValue());
+    }
+    return true;
+}
 
 SupportReport::SupportReport(const QString& program, const QString& version)
     : m_program(program)

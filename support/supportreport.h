@@ -3,6 +3,8 @@
 #include <QJsonObject>
 #include <QString>
 
+class tessaro;
+
 // One JSON file for the technician: the program and its version, OS and kernel, the
 // catalogue, the state line, the connected unit's identity and every register of its
 // parameter file, the update log, the last minutes of the debug stream, and the newest
@@ -23,6 +25,11 @@ public:
     };
 
     SupportReport(const QString& program, const QString& version);
+
+    // Every register that the parameter file lets the user edit, read from the sensor:
+    // "module:register" to its value, null where the sensor gave none. Stops at the first
+    // failed exchange (false).
+    static bool readRegisters(tessaro* connection, const QString& configFile, QJsonObject* registers);
     void setState(const QString& line) { m_state = line; }
     void setUnit(const Unit& unit);
 
