@@ -260,6 +260,29 @@ private slots:
         QCOMPARE(again.status, int(CtlExit::DeviceError));
     }
 
+    // Sessions recorded once and kept: the program today must make the same requests.
+    // A legitimate change of the requests needs the trace recorded again
+    // (tessaroctl-sim --record tests/traces/NAME.trace COMMAND).
+    void keptTracesReplay_data()
+    {
+        QTest::addColumn<QString>("trace");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("connect and info") << "info.trace" << QStringList{"info"};
+        QTest::newRow("register edit and commit") << "set-commit.trace" << QStringList{"set", "gain=5", "--commit"};
+    }
+
+    void keptTracesReplay()
+    {
+        QFETCH(QString, trace);
+        QFETCH(QStringList, arguments);
+        QString error;
+        QVERIFY2(sim::SimReplay::start(QStringLiteral(TESSARO_SOURCE_DIR "/tests/traces/") + trace, &error), qPrintable(error));
+        const auto stopReplay = qScopeGuard([] { sim::SimReplay::stop(); });
+        const Result result = run(arguments);
+        QCOMPARE(result.status, int(CtlExit::Ok));
+        QVERIFY2(sim::SimReplay::active()->finished(), qPrintable(sim::SimReplay::active()->divergence()));
+    }
+
     // The support report: every part it lists and nothing else, the unit's registers as a
     // dump reads them, and the newest trace events while the program records.
     void supportReport_data()
