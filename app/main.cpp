@@ -33,6 +33,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "TessaroUtility: %s\n", recording.errorText().toLocal8Bit().constData());
         return 2;
     }
+    if (!recording.recordingProblem().isEmpty())
+        std::fprintf(stderr, "TessaroUtility: %s\n", recording.recordingProblem().toLocal8Bit().constData());
     int status = 0;
     {
         appSettings settings;

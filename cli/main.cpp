@@ -69,6 +69,8 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "tessaroctl: %s\n", recording.errorText().toLocal8Bit().constData());
         return CtlExit::RefusedInput;
     }
+    if (!recording.recordingProblem().isEmpty())
+        std::fprintf(stderr, "tessaroctl: %s\n", recording.recordingProblem().toLocal8Bit().constData());
 
     QFile input;
     QFile output;

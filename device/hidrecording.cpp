@@ -40,7 +40,10 @@ HidRecording::HidRecording(QStringList* arguments, const QString& program, const
         header.program = program;
         header.version = version;
         header.catalogue = DataFile::read(QString::fromLatin1(TessaroLink::CataloguePath));
-        m_recording = HidRecorder::start(record, header, &m_error);
+        QString problem;
+        m_recording = HidRecorder::start(record, header, &problem);
+        if (!m_recording)
+            m_recordingProblem = QStringLiteral("not recording: %1").arg(problem);
     }
 }
 

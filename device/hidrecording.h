@@ -21,12 +21,16 @@ public:
     HidRecording(const HidRecording&) = delete;
     HidRecording& operator=(const HidRecording&) = delete;
 
+    // False when the options are wrong or the replay cannot start: the program must not go on.
     bool ok() const { return m_error.isEmpty(); }
     QString errorText() const { return m_error; }
+    // Why a recording asked for did not start; the program goes on without it.
+    QString recordingProblem() const { return m_recordingProblem; }
 
 private:
     bool takeOptions(QStringList* arguments, const QStringList& valueOptions, QString* record, QString* replay);
 
     QString m_error;
+    QString m_recordingProblem;
     bool m_recording = false;
 };

@@ -9,14 +9,22 @@
 
 namespace {
 
-std::mutex ringMutex;
-std::deque<std::pair<qint64, QString>> ring;  // milliseconds since start, line
-qint64 ringBytes = 0;
+// Never destroyed: messages may still come while static objects go at the program's end.
+struct Ring {
+    std::mutex mutex;
+    std::deque<std::pair<qint64, QString>> lines;  // milliseconds since start, line
+    qint64 bytes = 0;
+};
+Ring& ring()
+{
+    static Ring* kept = new Ring;
+    return *kept;
+}
 QtMessageHandler previous = nullptr;
 
 QElapsedTimer& ringClock()
 {
-    static QElapsedTimer timer;
+    static QElapsedTimer timer;  // trivially destructible
     if (!timer.isValid())
         timer.start();
     return timer;
@@ -25,9 +33,10 @@ QElapsedTimer& ringClock()
 void dropOldLocked(qint64 now)
 {
     const qint64 oldest = now - qint64(DebugRing::KeptMinutes) * 60 * 1000;
-    while (!ring.empty() && (ring.front().first < oldest || ringBytes > DebugRing::MaxBytes)) {
-        ringBytes -= ring.front().second.size() * 2;
-        ring.pop_front();
+    Ring& kept = ring();
+    while (!kept.lines.empty() && (kept.lines.front().first < oldest || kept.bytes > DebugRing::MaxBytes)) {
+        kept.bytes -= kept.lines.front().second.size() * 2;
+        kept.lines.pop_front();
     }
 }
 
@@ -35,10 +44,10 @@ void keep(QtMsgType type, const QMessageLogContext& context, const QString& text
 {
     const QString line = qFormatLogMessage(type, context, text);
     {
-        std::lock_guard<std::mutex> guard(ringMutex);
+        std::lock_guard<std::mutex> guard(ring().mutex);
         const qint64 now = ringClock().elapsed();
-        ring.emplace_back(now, line);
-        ringBytes += line.size() * 2;
+        ring().lines.emplace_back(now, line);
+        ring().bytes += line.size() * 2;
         dropOldLocked(now);
     }
     if (previous) {
@@ -60,10 +69,10 @@ void DebugRing::install()
 
 QStringList DebugRing::lines()
 {
-    std::lock_guard<std::mutex> guard(ringMutex);
+    std::lock_guard<std::mutex> guard(ring().mutex);
     dropOldLocked(ringClock().elapsed());
     QStringList all;
-    for (const auto& entry : ring)
+    for (const auto& entry : ring().lines)
         all << entry.second;
     return all;
 }
