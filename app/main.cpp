@@ -25,10 +25,10 @@ int main(int argc, char* argv[])
     DebugRing::install();
     QApplication application(argc, argv);
     // sensors/, lang/ and rc/ beside the program, wherever it was started from.
-    DataFile::useProgramFolder();
+    const QString callerDir = DataFile::useProgramFolder();
     QStringList arguments = QCoreApplication::arguments().mid(1);
     // Outlives the window: the device's last close is recorded too.
-    const HidRecording recording(&arguments, QStringLiteral("TessaroUtility"), QLatin1String(ToolVersion));
+    const HidRecording recording(&arguments, callerDir, QStringLiteral("TessaroUtility"), QLatin1String(ToolVersion));
     if (!recording.ok()) {
         std::fprintf(stderr, "TessaroUtility: %s\n", recording.errorText().toLocal8Bit().constData());
         return 2;

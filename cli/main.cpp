@@ -62,7 +62,7 @@ int main(int argc, char* argv[])
     const QString callerDir = DataFile::useProgramFolder();
 
     // Runs until the program ends: the last close is recorded too.
-    const HidRecording recording(&arguments, QStringLiteral("tessaroctl"), QStringLiteral(TESSARO_VERSION),
+    const HidRecording recording(&arguments, callerDir, QStringLiteral("tessaroctl"), QStringLiteral(TESSARO_VERSION),
                                  {QStringLiteral("-d"), QStringLiteral("--device"), QStringLiteral("-n"),
                                   QStringLiteral("--count")});
     if (!recording.ok()) {

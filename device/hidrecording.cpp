@@ -4,6 +4,8 @@
 #include "tessaro.h"
 #include "trace/hidrecorder.h"
 
+#include <QDir>
+
 namespace {
 
 HidRecording::ReplayStarter replayStarter = nullptr;
@@ -18,8 +20,8 @@ void HidRecording::setReplayStarter(ReplayStarter starter)
     replayStarter = starter;
 }
 
-HidRecording::HidRecording(QStringList* arguments, const QString& program, const QString& version,
-                           const QStringList& valueOptions)
+HidRecording::HidRecording(QStringList* arguments, const QString& callerDir, const QString& program,
+                           const QString& version, const QStringList& valueOptions)
 {
     QString record;
     QString replay;
@@ -27,6 +29,11 @@ HidRecording::HidRecording(QStringList* arguments, const QString& program, const
         return;
     if (record.isEmpty())
         record = qEnvironmentVariable(RecordVariable);
+    const QDir caller(callerDir);
+    if (!record.isEmpty())
+        record = caller.absoluteFilePath(record);
+    if (!replay.isEmpty())
+        replay = caller.absoluteFilePath(replay);
     if (!replay.isEmpty()) {
         if (!replayStarter) {
             m_error = QStringLiteral("--replay works only in the simulator builds (%1-sim)").arg(program);

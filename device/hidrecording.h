@@ -14,8 +14,9 @@ public:
 
     // Takes the two options out of *arguments (the program's name not included), up to the
     // first argument that is not an option; valueOptions are the other options there that
-    // take a value. Then starts what they ask for.
-    HidRecording(QStringList* arguments, const QString& program, const QString& version,
+    // take a value. Then starts what they ask for, a relative FILE taken from callerDir
+    // (where the user started the program, not the program's own folder).
+    HidRecording(QStringList* arguments, const QString& callerDir, const QString& program, const QString& version,
                  const QStringList& valueOptions = {});
     ~HidRecording();
     HidRecording(const HidRecording&) = delete;

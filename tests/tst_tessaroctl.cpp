@@ -706,6 +706,9 @@ private slots:
         const QString lost = "tessaroctl: could not write standard output";
 
         QTest::newRow("list") << QStringList{"list"} << "" << CtlExit::Ok << "sensor      sim/1209:0001:00" << "" << "";
+        // A relative trace file is where the user is, not beside the program.
+        QTest::newRow("list, recorded") << QStringList{"--record", "session.trace", "list"} << "" << CtlExit::Ok
+                                        << "sensor      sim/1209:0001:00" << "" << "";
         QTest::newRow("list --verbose") << QStringList{"list", "--verbose"} << "" << CtlExit::Ok << "sensor"
                                         << "Path:          sim/1209:0001:00" << "";
         QTest::newRow("set refused") << QStringList{"set", "gain=99"} << "" << CtlExit::RefusedInput << ""
@@ -787,6 +790,8 @@ private slots:
         for (const QString& part : err.split(QLatin1Char('|'), Qt::SkipEmptyParts))
             QVERIFY2(errors.contains(part), qPrintable(errors));
         QVERIFY2(inLog.isEmpty() || logged().contains(inLog.toUtf8()), logged().constData());
+        const int record = arguments.indexOf(QStringLiteral("--record"));
+        QVERIFY(record < 0 || QFileInfo(QDir::current().filePath(arguments.value(record + 1))).size() > 0);
     }
 };
 

@@ -405,6 +405,7 @@ void HidRecorder::flush()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const unsigned long long target = m_queued;
+    m_flushWanted = m_flushWanted || m_written < target;
     m_wake.notify_all();
     m_caughtUp.wait(lock, [&] { return m_written >= target; });
 }
@@ -413,7 +414,10 @@ void HidRecorder::runWriter()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait_for(lock, FlushPeriod, [&] { return m_stopping || m_written < m_queued; });
+        // A round every FlushPeriod, not at every event: the writer must not compete with
+        // the program for the processor.
+        m_wake.wait_for(lock, FlushPeriod, [&] { return m_stopping || m_flushWanted; });
+        m_flushWanted = false;
         if (m_written < m_queued) {
             // Events that come while this is written wait for the next round.
             std::string chunk;

@@ -94,5 +94,6 @@ private:
     qint64 m_fileSize = 0;
     bool m_failed = false;
     bool m_stopping = false;
+    bool m_flushWanted = false;
     std::thread m_writer;
 };
