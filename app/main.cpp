@@ -3,10 +3,15 @@
 #include "app/qttranslations.h"
 #include "app/tessarotranslator.h"
 #include "app/view_main.h"
+#include "app/serviceidentity.h"
 #include "device/datafile.h"
+#include "device/hidrecording.h"
+#include "support/debugring.h"
 
 #include <QApplication>
 #include <QLocale>
+
+#include <cstdio>
 
 namespace {
 // The one translator of the process, installed for the whole run.
@@ -16,9 +21,20 @@ tessaroTranslator* translator = nullptr;
 int main(int argc, char* argv[])
 {
     installLogFormat();
+    // The last minutes of the debug stream, for the support report.
+    DebugRing::install();
     QApplication application(argc, argv);
     // sensors/, lang/ and rc/ beside the program, wherever it was started from.
-    DataFile::useProgramFolder();
+    const QString callerDir = DataFile::useProgramFolder();
+    QStringList arguments = QCoreApplication::arguments().mid(1);
+    // Outlives the window: the device's last close is recorded too.
+    const HidRecording recording(&arguments, callerDir, QStringLiteral("TessaroUtility"), QLatin1String(ToolVersion));
+    if (!recording.ok()) {
+        std::fprintf(stderr, "TessaroUtility: %s\n", recording.errorText().toLocal8Bit().constData());
+        return 2;
+    }
+    if (!recording.recordingProblem().isEmpty())
+        std::fprintf(stderr, "TessaroUtility: %s\n", recording.recordingProblem().toLocal8Bit().constData());
     int status = 0;
     {
         appSettings settings;

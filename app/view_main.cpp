@@ -10,6 +10,7 @@
 #include "device/untrustedtext.h"
 #include "sensor/settingstransfer.h"
 #include "sensor/view_tessaro.h"
+#include "support/supportreport.h"
 #include "update/flashlog.h"
 #include "update/bootloader.h"
 #include "update/view_dialogupdate.h"
@@ -23,6 +24,7 @@
 #include <QDebug>
 #include <QDesktopServices>
 #include <QDir>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QFrame>
@@ -58,6 +60,7 @@ const QSize VisiblePart(100, 50);
 const char* const IconPath = "rc/tessaro_icon.png";
 // A passing message in the status bar gives the device state its place back after this.
 constexpr int StatusMessageMs = 15000;
+constexpr char SupportReportName[] = "tessaro-support-report.json";
 constexpr int CountdownStepMs = 1000;
 constexpr int ReportMargin = 11;
 }
@@ -86,6 +89,10 @@ QSize viewMain::defaultSize()
 }
 
 std::function<bool(const QUrl&)> viewMain::openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+std::function<QString(QWidget*, const QString&, const QString&)> viewMain::askReportPath =
+    [](QWidget* parent, const QString& caption, const QString& suggested) {
+        return QFileDialog::getSaveFileName(parent, caption, suggested, QStringLiteral("JSON (*.json)"));
+    };
 
 std::function<bool(const QString&)> viewMain::restartProgram = [](const QString& program) {
     return QProcess::startDetached(program, QStringList());
@@ -171,6 +178,7 @@ void viewMain::buildMenus()
     connect(infoMenu->addAction(tr("[menu:info:registration]")), &QAction::triggered, this,
             &viewMain::openRegistration);
     connect(infoMenu->addAction(tr("[menu:info:updatelog]")), &QAction::triggered, this, &viewMain::openUpdateLog);
+    connect(infoMenu->addAction(tr("[menu:info:report]")), &QAction::triggered, this, &viewMain::saveSupportReport);
     infoMenu->addSeparator();
     connect(infoMenu->addAction(tr("[menu:info:about]")), &QAction::triggered, this, &viewMain::openAbout);
 
@@ -540,6 +548,30 @@ void viewMain::openUpdateLog()
         statusBar()->showMessage(fillTranslation(tr("[menu:info:updatelog:none]"), {shownPath}), StatusMessageMs);
     else if (!openUrl(QUrl::fromLocalFile(path)))
         statusBar()->showMessage(fillTranslation(tr("[menu:info:updatelog:failed]"), {shownPath}), StatusMessageMs);
+}
+
+void viewMain::saveSupportReport()
+{
+    const QString caption = tr("[menu:info:report]").remove(QLatin1Char('&'));
+    const QString path = askReportPath(this, caption, QDir::home().filePath(QLatin1String(SupportReportName)));
+    if (path.isEmpty())
+        return;
+    SupportReport report(QCoreApplication::applicationName(), QLatin1String(ToolVersion));
+    const tessaroDeviceState state = device->busState();
+    report.setState(state.text());
+    // Not while flashing: the register reads would go to the bootloader's link.
+    if (device->isConnected && device->deviceType == QLatin1String(TessaroLink::TypeSensor) && !flashing()) {
+        SupportReport::Unit unit{state.path(), state.sensorId(), state.hardware(), state.firmware(), device->configFile, {}};
+        SupportReport::readRegisters(device, device->configFile, &unit.registers);
+        report.setUnit(unit);
+    }
+    QString error;
+    const bool saved = report.save(path, &error);
+    if (!saved)
+        qDebug().noquote() << error;
+    statusBar()->showMessage(fillTranslation(saved ? tr("[menu:info:report:saved]") : tr("[menu:info:report:failed]"),
+                                             {QDir::toNativeSeparators(path)}),
+                             StatusMessageMs);
 }
 
 void viewMain::changeLang(QAction* action)

@@ -45,6 +45,9 @@ public:
     // Opens a file or page with the desktop's program for it (QDesktopServices::openUrl);
     // tests put a recorder here.
     static std::function<bool(const QUrl& url)> openUrl;
+    // Asks where to save the support report (QFileDialog::getSaveFileName); an empty path
+    // when cancelled. Tests answer it instead of a modal dialog.
+    static std::function<QString(QWidget* parent, const QString& caption, const QString& suggested)> askReportPath;
 
     // The size of a first window, with nothing stored: room for the sensor view.
     static QSize defaultSize();
@@ -75,6 +78,8 @@ public slots:
     void openSupport();
     void openRegistration();
     void openUpdateLog();
+    // Info → Save support report…: one JSON file for the technician (support/supportreport.h).
+    void saveSupportReport();
     void updateFirmware();
     // File → Exit: closes the window and with it the program, whatever other window is open.
     void exitProgram();

@@ -5,18 +5,23 @@
 //   bench_command [--runs 7] [--ops 2000] [--command app:id;]
 //
 // Prints one JSON line: per-exchange medians of the runs in microseconds, their ratio,
-// and the 99th percentile of the batch means over all runs.
+// and the 99th percentile of the batch means over all runs. The same sendCommand loop runs
+// once more in each run with the HID recorder writing a trace into a temporary folder,
+// beside a loop with it off: their ratio is the cost of recording.
 #include "benchsupport.h"
 
 #include "device/datafile.h"
 #include "device/tessaro.h"
+#include "trace/hidrecorder.h"
 #include "sim/simbus.h"
 #include "sim/simsensor.h"
 
 #include <QCoreApplication>
+#include <QTemporaryDir>
 
 #include <hidapi/hidapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -28,6 +33,10 @@ using bench::Clock;
 // stays out of figures that are well under a microsecond; a run's figure is the median of
 // its batch means, which also keeps the odd preemption by other work out.
 constexpr int Batch = 16;
+// The recording figure with USB timing: a high-speed frame, and fewer exchanges (each
+// takes two frames).
+constexpr int UsbFrameUs = 125;
+constexpr int UsbOpsDivisor = 40;
 
 template <typename Exchange>
 std::vector<double> timeRun(int ops, Exchange&& exchange, bool* allOk)
@@ -108,6 +117,46 @@ int main(int argc, char* argv[])
     for (std::size_t i = 0; i < bareMedians.size(); ++i)
         ratios.push_back(channelMedians[i] / bareMedians[i]);
 
+    // Recording on against off, each run's pair back to back, alternating which goes first.
+    QTemporaryDir traceDir;
+    const QString tracePath = traceDir.filePath(QStringLiteral("bench.trace"));
+    auto recorded = [&](int count) {
+        QString error;
+        if (!HidRecorder::start(tracePath, {QStringLiteral("bench_command"), QString(), QByteArray()}, &error)) {
+            ok = false;
+            return std::vector<double>{};
+        }
+        std::vector<double> times = timeRun(count, channel, &ok);
+        HidRecorder::stop();
+        return times;
+    };
+    std::vector<double> offMedians, onMedians, recordingRatios;
+    const auto compareRecording = [&](int count, std::vector<double>* ratiosOut) {
+        for (int run = 0; run < runs; ++run) {
+            std::vector<double> off, on;
+            if (run % 2 == 0) {
+                off = timeRun(count, channel, &ok);
+                on = recorded(count);
+            } else {
+                on = recorded(count);
+                off = timeRun(count, channel, &ok);
+            }
+            if (on.empty())
+                return;
+            offMedians.push_back(bench::median(off));
+            onMedians.push_back(bench::median(on));
+            ratiosOut->push_back(onMedians.back() / offMedians.back());
+        }
+    };
+    compareRecording(ops, &recordingRatios);
+    const double offUs = offMedians.empty() ? 0.0 : bench::median(offMedians);
+    const double onUs = onMedians.empty() ? 0.0 : bench::median(onMedians);
+    // The same with USB timing (high-speed frames of 125 us), as a real link answers.
+    std::vector<double> usbRatios;
+    sensor->setLatency(std::chrono::microseconds(UsbFrameUs));
+    compareRecording(std::max(Batch, ops / UsbOpsDivisor), &usbRatios);
+    sensor->setLatency(std::chrono::microseconds(0));
+
     const double baseline = bench::median(bareMedians);
     const double subject = bench::median(channelMedians);
     bench::JsonLine()
@@ -121,6 +170,10 @@ int main(int argc, char* argv[])
         .add("bare_p99_batch_us", bench::percentile(bareAll, 99))
         .add("ratio", subject / baseline)
         .add("ratio_median_of_runs", bench::median(ratios))
+        .add("recording_off_us", offUs)
+        .add("recording_on_us", onUs)
+        .add("recording_ratio_median_of_runs", recordingRatios.empty() ? 0.0 : bench::median(recordingRatios))
+        .add("recording_ratio_usb_median_of_runs", usbRatios.empty() ? 0.0 : bench::median(usbRatios))
         .print();
     connection.disconnectDevice();
     sim::SimBus::instance().reset();

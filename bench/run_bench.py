@@ -321,6 +321,12 @@ def main():
         # under other load than the ratio of the two medians.
         figures.append(figure("1", "  ratio sendCommand / bare exchange", cmd["ratio_median_of_runs"], "x",
                               target=1.5, op="<="))
+        figures.append(figure("1", "sendCommand round trip, HID recording on", cmd["recording_on_us"], "us",
+                              cmd["recording_off_us"], "recording off"))
+        figures.append(figure("1", "  ratio recording on / off (sim, answering at once)",
+                              cmd["recording_ratio_median_of_runs"], "x", target=1.05, op="<="))
+        figures.append(figure("1", "  ratio recording on / off (sim, 125 us USB frames)",
+                              cmd["recording_ratio_usb_median_of_runs"], "x", target=1.05, op="<="))
 
         # 2. Poll tick.
         step("poll tick")

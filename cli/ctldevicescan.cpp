@@ -1,6 +1,7 @@
 #include "ctldevicescan.h"
 
 #include "device/tessaro.h"
+#include "trace/tracedhid.h"
 
 #include <cerrno>
 #include <unistd.h>
@@ -21,10 +22,10 @@ bool known(const QString& type)
 // whose version the catalogue does not list.
 bool opens(const char* path)
 {
-    hid_device* handle = hid_open_path(path);
+    hid_device* handle = TracedHid::openPath(path);
     if (!handle)
         return false;
-    hid_close(handle);
+    TracedHid::close(handle);
     return true;
 }
 
@@ -80,7 +81,7 @@ QSharedPointer<tessaro> ctlDeviceScan::newConnection()
 QVector<ctlDevice> ctlDeviceScan::scan(int options)
 {
     QVector<ctlDevice> found;
-    hid_device_info* list = hid_enumerate(0, 0);
+    hid_device_info* list = TracedHid::enumerate();
     for (hid_device_info* info = list; info; info = info->next) {
         if (!info->path)
             continue;
@@ -116,6 +117,6 @@ QVector<ctlDevice> ctlDeviceScan::scan(int options)
         }
         found << device;
     }
-    hid_free_enumeration(list);
+    TracedHid::freeEnumeration(list);
     return found;
 }

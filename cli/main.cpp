@@ -1,9 +1,12 @@
 // tessaroctl: the command-line face of TessaroUtility.
+#include "ctlexit.h"
 #include "ctlsignals.h"
 #include "tessaroctl.h"
 #include "app/logformat.h"
 #include "device/untrustedtext.h"
 #include "device/datafile.h"
+#include "device/hidrecording.h"
+#include "support/debugring.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -44,10 +47,12 @@ int main(int argc, char* argv[])
     }
     installLogFormat();
     qInstallMessageHandler(handleMessage);
+    // Every line, shown or not, for the support report.
+    DebugRing::install();
     QCoreApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tessaroctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TESSARO_VERSION));
-    const QStringList arguments = QCoreApplication::arguments().mid(1);
+    QStringList arguments = QCoreApplication::arguments().mid(1);
     verbose = arguments.contains(QStringLiteral("--verbose")) || arguments.contains(QStringLiteral("-v"));
 
     ctlSignals signalPipe;
@@ -55,6 +60,17 @@ int main(int argc, char* argv[])
     // Data files (sensors/) beside the executable, as for the window program; file
     // arguments where the user is.
     const QString callerDir = DataFile::useProgramFolder();
+
+    // Runs until the program ends: the last close is recorded too.
+    const HidRecording recording(&arguments, callerDir, QStringLiteral("tessaroctl"), QStringLiteral(TESSARO_VERSION),
+                                 {QStringLiteral("-d"), QStringLiteral("--device"), QStringLiteral("-n"),
+                                  QStringLiteral("--count")});
+    if (!recording.ok()) {
+        std::fprintf(stderr, "tessaroctl: %s\n", recording.errorText().toLocal8Bit().constData());
+        return CtlExit::RefusedInput;
+    }
+    if (!recording.recordingProblem().isEmpty())
+        std::fprintf(stderr, "tessaroctl: %s\n", recording.recordingProblem().toLocal8Bit().constData());
 
     QFile input;
     QFile output;

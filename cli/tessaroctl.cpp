@@ -13,6 +13,7 @@
 #include "sensor/tessaroeasytable.h"
 #include "sensor/tessaropreset.h"
 #include "sensor/tessaroregister.h"
+#include "support/supportreport.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -263,6 +264,7 @@ QString tessaroCtl::usage()
         "  easy [POSITION]           show the easy threshold, or set its table position\n"
         "  monitor                   pen point, size, number, battery and calibration, every tick\n"
         "  flash IMAGE               erase, write and verify a firmware image\n"
+        "  report [FILE]             a support report (JSON) into FILE or on standard output\n"
         "\n"
         "Options:\n"
         "  --json                    machine-readable output\n"
@@ -274,6 +276,10 @@ QString tessaroCtl::usage()
         "  -v, --verbose             debug lines of the device link on standard error\n"
         "  -h, --help                this text\n"
         "  --version                 the tool's version\n"
+        "  --record FILE             (before the command) every HID event into FILE, JSON lines\n"
+        "                            (also TESSARO_RECORD=FILE)\n"
+        "  --replay FILE             (before the command, simulator build only) a recorded\n"
+        "                            trace in place of the devices\n"
         "\n"
         "Exit status: 0 ok, 1 device error, 2 refused input, 3 no device,\n"
         "4 more than one device, 5 verification failure.\n");
@@ -398,6 +404,8 @@ int tessaroCtl::runCommand(const QStringList& arguments)
         return monitor();
     if (command == QLatin1String("flash") && words.size() == 1)
         return flash(words);
+    if (command == QLatin1String("report") && words.size() <= 1)
+        return report(words);
     // For the bash completion, not in the usage: one word a line.
     const std::optional<QStringList> offered =
         command == QLatin1String("complete") ? ctlCompletionWords::wordsFor(words) : std::nullopt;
@@ -1007,4 +1015,38 @@ int tessaroCtl::flash(const QStringList& images)
 {
     ctlFlash run(this, resolvePath(images.constFirst()));
     return run.exec();
+}
+
+int tessaroCtl::report(const QStringList& files)
+{
+    SupportReport report(QLatin1String(ProgramName), QStringLiteral(TESSARO_VERSION));
+    const QVector<ctlDevice> devices = ctlDeviceScan::scan(ctlDeviceScan::ReadIdentity | ctlDeviceScan::KeepOpen);
+    // The state: every device as list shows it; the unit: the one sensor ready (or --device).
+    QStringList states;
+    QVector<const ctlDevice*> sensors;
+    for (const ctlDevice& device : devices) {
+        states << QStringLiteral("%1 %2: %3").arg(device.typeName(), device.path, device.stateName())
+                      + (device.hint.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(device.hint));
+        if (device.isSensor() && device.state == ctlDevice::Ready && (devicePath.isEmpty() || device.path == devicePath))
+            sensors << &device;
+    }
+    report.setState(states.isEmpty() ? QStringLiteral("no supported device found") : states.join(QLatin1String("; ")));
+    if (sensors.size() == 1) {
+        const ctlDevice& sensor = *sensors.constFirst();
+        SupportReport::Unit unit{sensor.path, sensor.identity.id.value_or(QString()), sensor.identity.hardware,
+                                 sensor.identity.firmware, sensor.configFile, {}};
+        // What the sensor gave before a failed exchange is kept.
+        SupportReport::readRegisters(sensor.connection.data(), sensor.configFile, &unit.registers);
+        report.setUnit(unit);
+    }
+    if (files.isEmpty()) {
+        out << QJsonDocument(report.toJson()).toJson();
+        out.flush();
+        return CtlExit::Ok;
+    }
+    QString error;
+    if (!report.save(resolvePath(files.constFirst()), &error))
+        return fail(CtlExit::RefusedInput, error);
+    message(QStringLiteral("support report written to %1").arg(resolvePath(files.constFirst())));
+    return CtlExit::Ok;
 }

@@ -62,6 +62,7 @@ private:
     int get(const QStringList& names);
     int set(const QStringList& assignments);
     int dump();
+    int report(const QStringList& files);
     int load(const QStringList& files);
     int preset(const QStringList& names);
     int easy(const QStringList& positions);

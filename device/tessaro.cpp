@@ -3,6 +3,7 @@
 #include "datafile.h"
 #include "hidrawwatch.h"
 #include "untrustedtext.h"
+#include "trace/tracedhid.h"
 
 #include <QDebug>
 #include <QJsonArray>
@@ -113,7 +114,7 @@ void tessaro::hotplugWorker()
         // (a late reply) takes it and then blocks until the next one, which never comes
         // unasked. What this read takes is a reply nobody waits for any more.
         unsigned char probe[ReportBufferSize];
-        if (hid_read_timeout(handle, probe, ReportSize, ProbeTimeoutMs) < 0)
+        if (TracedHid::readTimeout(handle, probe, ReportSize, ProbeTimeoutMs) < 0)
             disconnectDevice();
         return;
     }
@@ -127,7 +128,7 @@ void tessaro::hotplugWorker()
 
     // One scan of the bus a tick, matched against the entries in catalogue order: every
     // scan walks all of the system's HID devices, whichever IDs it is asked for.
-    hid_device_info* list = hid_enumerate(0, 0);
+    hid_device_info* list = TracedHid::enumerate();
     forgetUnpluggedDevices(list);
     searchLog.open();
     searchFound = tessaroDeviceState::none();
@@ -164,7 +165,7 @@ void tessaro::hotplugWorker()
     if (!found)
         endSearch(listed);
     hidrawWatch->scanned(list, !listed.isEmpty());
-    hid_free_enumeration(list);
+    TracedHid::freeEnumeration(list);
 }
 
 void tessaro::noteOutcome(const tessaroDeviceState& outcome)
@@ -209,7 +210,7 @@ QStringList tessaro::bootloadersPresent() const
     bool ok = false;
     const QJsonArray entries = readCatalogue(&ok);
     QStringList present;
-    hid_device_info* list = hid_enumerate(0, 0);
+    hid_device_info* list = TracedHid::enumerate();
     for (hid_device_info* device = list; device; device = device->next) {
         for (const QJsonValue& value : entries) {
             const QJsonObject entry = value.toObject();
@@ -220,7 +221,7 @@ QStringList tessaro::bootloadersPresent() const
             }
         }
     }
-    hid_free_enumeration(list);
+    TracedHid::freeEnumeration(list);
     return present;
 }
 
@@ -318,7 +319,7 @@ void tessaro::forgetUnpluggedDevices(hid_device_info* list)
 
 bool tessaro::openPath(const char* path)
 {
-    hid_device* opened = hid_open_path(path);
+    hid_device* opened = TracedHid::openPath(path);
     lastOpenFailed = !opened;
     lastOpenDenied = !opened && permissionDenied(path);
     if (lastOpenDenied)
@@ -359,7 +360,7 @@ bool tessaro::connectDevice(hid_device_info* list, char* path, QString configfil
         return true;
     }
     isConnected = false;
-    hid_close(handle);
+    TracedHid::close(handle);
     handle = nullptr;
     return false;
 }
@@ -368,7 +369,7 @@ bool tessaro::disconnectDevice()
 {
     if (isConnected) {
         isConnected = false;
-        hid_close(handle);
+        TracedHid::close(handle);
         handle = nullptr;
     }
     // A device found again after this is news, even where it was before.
@@ -395,7 +396,7 @@ bool tessaro::startUpgrade()
         unsigned char buffer[ReportBufferSize] = {};
         buffer[1] = UpgradeRequest;
         QMutexLocker locker(&mutex);
-        if (hid_write(handle, buffer, ReportBufferSize) < 0)
+        if (TracedHid::write(handle, buffer, ReportBufferSize) < 0)
             qDebug() << "error can't write";
     } else if (deviceType == QLatin1String(TypeSensor)) {
         execCommand(QStringLiteral("app:bootloader;"));
@@ -446,7 +447,7 @@ bool tessaro::exchange(const QByteArray& command, unsigned char* reply, int time
     // the device is made for whole reports.
     unsigned char report[ReportBufferSize] = {};
     std::memcpy(report + 1, command.constData(), static_cast<size_t>(command.size()));
-    bool ok = discardStaleReplies() && hid_write(handle, report, ReportBufferSize) >= 0;
+    bool ok = discardStaleReplies() && TracedHid::write(handle, report, ReportBufferSize) >= 0;
     if (ok) {
         replies.commandSent(command);
         ok = readReplyTo(command, reply, timeoutMs);
@@ -466,7 +467,7 @@ bool tessaro::readReplyTo(const QByteArray& command, unsigned char* reply, int t
     const QDeadlineTimer deadline(timeoutMs);
     for (;;) {
         std::memset(reply, 0, ReportBufferSize);
-        const int n = hid_read_timeout(handle, reply, ReportSize, static_cast<int>(deadline.remainingTime()));
+        const int n = TracedHid::readTimeout(handle, reply, ReportSize, static_cast<int>(deadline.remainingTime()));
         if (n < 0)
             return false;
         reply[qMin(n, ReportSize)] = 0;
@@ -487,7 +488,7 @@ bool tessaro::discardStaleReplies()
     // A reply that came after its time limit must not pass for the reply to this command.
     unsigned char stale[ReportBufferSize];
     for (int i = 0; i < MaxStaleReports; ++i) {
-        const int n = hid_read_timeout(handle, stale, ReportSize, 0);
+        const int n = TracedHid::readTimeout(handle, stale, ReportSize, 0);
         if (n < 0)
             return false;
         if (n == 0)
@@ -504,7 +505,7 @@ void tessaro::failLink()
 {
     // Called with the mutex held; receivers of disconnected() may start exchanges of their own.
     isConnected = false;
-    hid_close(handle);
+    TracedHid::close(handle);
     handle = nullptr;
     mutex.unlock();
     disconnectDevice();

@@ -2,6 +2,8 @@
 // simulated bus before the program looks, and goes into its bootloader when asked, so
 // every command (flash included) can be tried without hardware.
 #include "simbus.h"
+#include "simreplay.h"
+#include "device/hidrecording.h"
 #include "simsensor.h"
 
 namespace {
@@ -12,6 +14,10 @@ struct CtlDemoSensor {
         auto sensor = std::make_shared<sim::SimSensor>();
         sensor->setReenumerates(true);
         sim::SimBus::instance().plug(sensor);
+        // --replay FILE: a recorded trace takes the bus's place.
+        HidRecording::setReplayStarter([](const QString& path, QString* error) {
+            return sim::SimReplay::start(path, error);
+        });
     }
 };
 

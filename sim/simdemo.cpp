@@ -3,6 +3,8 @@
 // comes back after the application starts, so the demo can show a whole firmware update
 // (with the image that the build puts into demo/).
 #include "simbus.h"
+#include "simreplay.h"
+#include "device/hidrecording.h"
 #include "simsensor.h"
 
 #include <memory>
@@ -15,6 +17,10 @@ struct DemoSensor {
         auto sensor = std::make_shared<sim::SimSensor>();
         sensor->setReenumerates(true);
         sim::SimBus::instance().plug(sensor);
+        // --replay FILE: a recorded trace takes the bus's place.
+        HidRecording::setReplayStarter([](const QString& path, QString* error) {
+            return sim::SimReplay::start(path, error);
+        });
     }
 };
 

@@ -4,17 +4,20 @@
 
 #include "simbus.h"
 #include "simdevice.h"
+#include "simreplay.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <memory>
+#include <vector>
 
 struct hid_device_ {
     std::shared_ptr<sim::SimDevice> device;
     unsigned generation = 0;
     unsigned reader = 0;
     bool nonBlocking = false;
+    int replayHandle = 0;  // a handle of a replayed trace (no device then)
 };
 
 namespace {
@@ -87,10 +90,16 @@ int HID_API_EXPORT HID_API_CALL hid_exit(void) { return 0; }
 struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_enumerate(unsigned short vendor_id, unsigned short product_id)
 {
     sim::SimBus::instance().countEnumeration();
+    std::vector<sim::DeviceInfo> present;
+    if (const auto replay = sim::SimReplay::active()) {
+        present = replay->enumerate();
+    } else {
+        for (const auto& device : sim::SimBus::instance().devices())
+            present.push_back(device->info());
+    }
     hid_device_info* head = nullptr;
     hid_device_info** tail = &head;
-    for (const auto& device : sim::SimBus::instance().devices()) {
-        const sim::DeviceInfo& info = device->info();
+    for (const sim::DeviceInfo& info : present) {
         if ((vendor_id && info.vendorId != vendor_id) || (product_id && info.productId != product_id))
             continue;
         *tail = makeInfo(info);
@@ -114,6 +123,8 @@ void HID_API_EXPORT HID_API_CALL hid_free_enumeration(struct hid_device_info* de
 
 HID_API_EXPORT hid_device* HID_API_CALL hid_open(unsigned short vendor_id, unsigned short product_id, const wchar_t* serial_number)
 {
+    if (sim::SimReplay::active())
+        return nullptr;
     for (const auto& device : sim::SimBus::instance().devices()) {
         const sim::DeviceInfo& info = device->info();
         if (info.vendorId == vendor_id && info.productId == product_id
@@ -127,6 +138,14 @@ HID_API_EXPORT hid_device* HID_API_CALL hid_open_path(const char* path)
 {
     if (!path)
         return nullptr;
+    if (const auto replay = sim::SimReplay::active()) {
+        const int recorded = replay->open(path);
+        if (recorded == 0)
+            return nullptr;
+        auto* handle = new hid_device_;
+        handle->replayHandle = recorded;
+        return handle;
+    }
     return openDevice(sim::SimBus::instance().findByPath(path));
 }
 
@@ -134,6 +153,10 @@ int HID_API_EXPORT HID_API_CALL hid_write(hid_device* dev, const unsigned char* 
 {
     if (!dev)
         return -1;
+    if (dev->replayHandle) {
+        const auto replay = sim::SimReplay::active();
+        return replay ? replay->write(dev->replayHandle, data, length) : -1;
+    }
     return dev->device->write(dev->generation, data, length);
 }
 
@@ -141,6 +164,10 @@ int HID_API_EXPORT HID_API_CALL hid_read_timeout(hid_device* dev, unsigned char*
 {
     if (!dev)
         return -1;
+    if (dev->replayHandle) {
+        const auto replay = sim::SimReplay::active();
+        return replay ? replay->read(dev->replayHandle, data, length, milliseconds) : -1;
+    }
     return dev->device->read(dev->generation, dev->reader, data, length, milliseconds);
 }
 
@@ -165,24 +192,28 @@ int HID_API_EXPORT HID_API_CALL hid_get_input_report(hid_device*, unsigned char*
 
 void HID_API_EXPORT HID_API_CALL hid_close(hid_device* dev)
 {
-    if (dev)
+    if (dev && dev->replayHandle) {
+        if (const auto replay = sim::SimReplay::active())
+            replay->close(dev->replayHandle);
+    } else if (dev) {
         dev->device->closeReader(dev->reader);
+    }
     delete dev;
 }
 
 int HID_API_EXPORT_CALL hid_get_manufacturer_string(hid_device* dev, wchar_t* string, size_t maxlen)
 {
-    return dev ? copyString(dev->device->info().manufacturer, string, maxlen) : -1;
+    return dev && dev->device ? copyString(dev->device->info().manufacturer, string, maxlen) : -1;
 }
 
 int HID_API_EXPORT_CALL hid_get_product_string(hid_device* dev, wchar_t* string, size_t maxlen)
 {
-    return dev ? copyString(dev->device->info().product, string, maxlen) : -1;
+    return dev && dev->device ? copyString(dev->device->info().product, string, maxlen) : -1;
 }
 
 int HID_API_EXPORT_CALL hid_get_serial_number_string(hid_device* dev, wchar_t* string, size_t maxlen)
 {
-    return dev ? copyString(dev->device->info().serial, string, maxlen) : -1;
+    return dev && dev->device ? copyString(dev->device->info().serial, string, maxlen) : -1;
 }
 
 struct hid_device_info HID_API_EXPORT* HID_API_CALL hid_get_device_info(hid_device*) { return nullptr; }

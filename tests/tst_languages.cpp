@@ -28,7 +28,7 @@ const QList<QStringList> Menus = {
     {"[menu:file]", "[menu:info]"},
     {"[menu:file:lang]", "[menu:file:update]", "[menu:file:exit]"},
     {"[menu:info:help]", "[menu:info:support]", "[menu:info:web]", "[menu:info:registration]", "[menu:info:updatelog]",
-     "[menu:info:about]"},
+     "[menu:info:report]", "[menu:info:about]"},
 };
 
 QSet<QString> keysIn(const QString& source)

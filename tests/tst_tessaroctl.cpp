@@ -5,8 +5,10 @@
 #include "device/updatelock.h"
 #include "sim/simbootloader.h"
 #include "sim/simbus.h"
+#include "sim/simreplay.h"
 #include "simfixture.h"
 #include "testmain.h"
+#include "trace/hidrecorder.h"
 #include "update/flashlog.h"
 
 #include <QBuffer>
@@ -199,6 +201,120 @@ private slots:
         sensor.reset();
         loader.reset();
         fixture.reset();
+    }
+
+    // A session recorded at the HID boundary, played back with nothing on the bus: the same
+    // output and status, every request of the trace played (the sensor's trip into its
+    // bootloader and back included); a changed order ends it, naming the first request
+    // that differs.
+    void recordedSessionReplays_data()
+    {
+        QTest::addColumn<QStringList>("recorded");
+        QTest::addColumn<QStringList>("replayed");
+        QTest::addColumn<QString>("diverges");  // the trace's request where the replay ends
+        QTest::newRow("connect and identity") << QStringList{"info"} << QStringList{"info"} << "";
+        QTest::newRow("register edit and commit") << QStringList{"set", "gain=5", "--commit"}
+                                                  << QStringList{"set", "gain=5", "--commit"} << "";
+        QTest::newRow("whole update") << QStringList{"flash", "IMAGE", "--yes"} << QStringList{"flash", "IMAGE", "--yes"} << "";
+        QTest::newRow("changed command order") << QStringList{"get", "gain", "expo"} << QStringList{"get", "expo", "gain"}
+                                               << "write \"sens:read:gain;\"";
+    }
+
+    void recordedSessionReplays()
+    {
+        QFETCH(QStringList, recorded);
+        QFETCH(QStringList, replayed);
+        QFETCH(QString, diverges);
+        setUpBench(Bench::OneSensor);
+        sensor->setReenumerates(true, std::chrono::milliseconds(10));
+        const QString image = writeImage(firmware(ImageSize, "SW 2.5"));
+        recorded.replaceInStrings(QStringLiteral("IMAGE"), image);
+        replayed.replaceInStrings(QStringLiteral("IMAGE"), image);
+        const QString trace = fixture->dir() + QStringLiteral("/session.trace");
+        QString error;
+        QVERIFY(HidRecorder::start(trace, {}, &error));
+        const Result original = run(recorded);
+        HidRecorder::stop();
+        // The first run's update lock goes with its objects.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        sim::SimBus::instance().reset();
+        sensor.reset();
+        QVERIFY2(sim::SimReplay::start(trace, &error), qPrintable(error));
+        const auto stopReplay = qScopeGuard([] { sim::SimReplay::stop(); });
+        const Result again = run(replayed);
+        const auto replay = sim::SimReplay::active();
+        if (diverges.isEmpty()) {
+            QVERIFY2(again.out == original.out, qPrintable(again.err + original.err));
+            QCOMPARE(again.status, original.status);
+            QVERIFY2(replay->finished(), qPrintable(again.err));
+            return;
+        }
+        QFile file(trace);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArrayList lines = file.readAll().split('\n');
+        const QByteArray request = "\"data\":\"00" + QByteArray("sens:read:gain;").toHex();
+        const auto line = std::find_if(lines.begin(), lines.end(), [&](const QByteArray& l) { return l.contains(request); });
+        QVERIFY2(replay->divergence().contains(QStringLiteral("line %1: the trace has %2 there")
+                                                   .arg(line - lines.begin() + 1).arg(diverges)),
+                 qPrintable(replay->divergence()));
+        QCOMPARE(again.status, int(CtlExit::DeviceError));
+    }
+
+    // Sessions recorded once and kept: the program today must make the same requests.
+    // A legitimate change of the requests needs the trace recorded again
+    // (tessaroctl-sim --record tests/traces/NAME.trace COMMAND).
+    void keptTracesReplay_data()
+    {
+        QTest::addColumn<QString>("trace");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("connect and info") << "info.trace" << QStringList{"info"};
+        QTest::newRow("register edit and commit") << "set-commit.trace" << QStringList{"set", "gain=5", "--commit"};
+    }
+
+    void keptTracesReplay()
+    {
+        QFETCH(QString, trace);
+        QFETCH(QStringList, arguments);
+        QString error;
+        QVERIFY2(sim::SimReplay::start(QStringLiteral(TESSARO_SOURCE_DIR "/tests/traces/") + trace, &error), qPrintable(error));
+        const auto stopReplay = qScopeGuard([] { sim::SimReplay::stop(); });
+        const Result result = run(arguments);
+        QCOMPARE(result.status, int(CtlExit::Ok));
+        QVERIFY2(sim::SimReplay::active()->finished(), qPrintable(sim::SimReplay::active()->divergence()));
+    }
+
+    // The support report: every part it lists and nothing else, the unit's registers as a
+    // dump reads them, and the newest trace events while the program records.
+    void supportReport_data()
+    {
+        QTest::addColumn<bool>("recording");
+        QTest::newRow("recording") << true;
+        QTest::newRow("not recording") << false;
+    }
+
+    void supportReport()
+    {
+        QFETCH(bool, recording);
+        setUpBench(Bench::OneSensor);
+        QString error;
+        if (recording)
+            QVERIFY(HidRecorder::start(fixture->dir() + QStringLiteral("/session.trace"), {}, &error));
+        const Result result = run({QStringLiteral("report"), QStringLiteral("support.json")});
+        HidRecorder::stop();
+        QCOMPARE(result.status, int(CtlExit::Ok));
+        QFile file(fixture->dir() + QStringLiteral("/support.json"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject report = QJsonDocument::fromJson(file.readAll()).object();
+        QCOMPARE(report.keys(), QStringList({"catalogue", "created", "debug", "format", "kernel", "os", "program", "report",
+                                             "state", "trace", "unit", "updateLog", "version"}));
+        const QJsonObject dumped = QJsonDocument::fromJson(run({QStringLiteral("dump")}).out.toUtf8()).object();
+        QCOMPARE(report.value("unit").toObject().value("registers"), dumped.value("registers"));
+        QCOMPARE(report.value("state").toString(), QStringLiteral("sensor sim/1209:0001:00: ready"));
+        const QByteArray idRequest = "00" + QByteArray("app:id;").toHex();
+        const QJsonArray events = report.value("trace").toArray();
+        QCOMPARE(std::any_of(events.begin(), events.end(),
+                             [&](const QJsonValue& event) { return event.toObject().value("data").toString().startsWith(idRequest); }),
+                 recording);
     }
 
     void commands_data()
@@ -590,6 +706,9 @@ private slots:
         const QString lost = "tessaroctl: could not write standard output";
 
         QTest::newRow("list") << QStringList{"list"} << "" << CtlExit::Ok << "sensor      sim/1209:0001:00" << "" << "";
+        // A relative trace file is where the user is, not beside the program.
+        QTest::newRow("list, recorded") << QStringList{"--record", "session.trace", "list"} << "" << CtlExit::Ok
+                                        << "sensor      sim/1209:0001:00" << "" << "";
         QTest::newRow("list --verbose") << QStringList{"list", "--verbose"} << "" << CtlExit::Ok << "sensor"
                                         << "Path:          sim/1209:0001:00" << "";
         QTest::newRow("set refused") << QStringList{"set", "gain=99"} << "" << CtlExit::RefusedInput << ""
@@ -671,6 +790,8 @@ private slots:
         for (const QString& part : err.split(QLatin1Char('|'), Qt::SkipEmptyParts))
             QVERIFY2(errors.contains(part), qPrintable(errors));
         QVERIFY2(inLog.isEmpty() || logged().contains(inLog.toUtf8()), logged().constData());
+        const int record = arguments.indexOf(QStringLiteral("--record"));
+        QVERIFY(record < 0 || QFileInfo(QDir::current().filePath(arguments.value(record + 1))).size() > 0);
     }
 };
 

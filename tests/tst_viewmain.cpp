@@ -28,6 +28,7 @@
 #include <QFileInfo>
 #include <QFile>
 #include <QFontMetrics>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
@@ -575,6 +576,21 @@ private slots:
         QVERIFY(QDir().mkpath(QFileInfo(log).path()) && log.open(QIODevice::WriteOnly));
         showLog->trigger();
         QCOMPARE(browser.urls, QList<QUrl>({QUrl::fromLocalFile(FlashLog::filePath())}));
+        // The support report: where asked, with the status line in it; a folder that is not
+        // there is said on the status bar.
+        for (const QString& name : {QStringLiteral("report.json"), QStringLiteral("missing/report.json")}) {
+            const QString path = fixture->dir() + QLatin1Char('/') + name;
+            viewMain::askReportPath = [&](QWidget*, const QString&, const QString&) { return path; };
+            findByText<QAction>(&window, QStringLiteral("[menu:info:report]"))->trigger();
+            QFile report(path);
+            const bool saved = report.open(QIODevice::ReadOnly);
+            QCOMPARE(saved, !name.startsWith(QLatin1String("missing")));
+            QCOMPARE(window.statusBar()->currentMessage(), QStringLiteral("[menu:info:report:%1] (%2)")
+                                                               .arg(saved ? "saved" : "failed", QDir::toNativeSeparators(path)));
+            if (saved)
+                QCOMPARE(QJsonDocument::fromJson(report.readAll()).object().value("state").toString(),
+                         window.device->busState().text());
+        }
         QAction* about = findByText<QAction>(&window, QStringLiteral("[menu:info:about]"));
         about->trigger();
         about->trigger();

@@ -3,6 +3,7 @@
 #include "device/tessaro.h"
 #include "device/updatelock.h"
 #include "device/untrustedtext.h"
+#include "trace/tracedhid.h"
 
 #include <QDebug>
 #include <QFile>
@@ -95,7 +96,7 @@ bool bootloader::discardStaleReplies()
 {
     unsigned char stale[ReplySize];
     for (int i = 0; i < MaxStaleReplies; ++i) {
-        const int n = hid_read_timeout(device, stale, ReplySize, 0);
+        const int n = TracedHid::readTimeout(device, stale, ReplySize, 0);
         if (n == 0)
             return true;
         if (n < 0) {
@@ -122,7 +123,7 @@ bool bootloader::sendRequest(unsigned char command, unsigned int address, const 
         std::memcpy(request + 5, data, BlockSize);
     if (!discardStaleReplies())
         return false;
-    if (hid_write(device, request, sizeof request) < 0) {
+    if (TracedHid::write(device, request, sizeof request) < 0) {
         qDebug() << "error can't write";
         emitStatus(QStringLiteral("Could not write to bootloader"));
         linkOk = false;
@@ -135,7 +136,7 @@ bool bootloader::readReply(unsigned char* reply, int* count)
 {
     std::memset(reply, 0, ReplySize);
     const int limit = replyTimeout;
-    const int n = hid_read_timeout(device, reply, ReplySize, limit);
+    const int n = TracedHid::readTimeout(device, reply, ReplySize, limit);
     if (n <= 0) {
         if (n == 0)
             qDebug() << "no reply within" << limit << "ms";

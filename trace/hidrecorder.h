@@ -1,0 +1,99 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <hidapi/hidapi.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
+// Writes every call at the hidapi boundary to a file as JSON lines, one event a line, for
+// replaying a session without the hardware. The calls themselves go through TracedHid,
+// which asks active() at each call: with no recording that is one atomic load.
+// The calling thread only copies an event into a buffer; a thread of the recorder's own
+// formats it and writes it out within FlushPeriod, so no call waits for formatting or disk. Past the size cap the
+// file keeps only its newest events (the first line stays). A file that cannot be written
+// is reported once and the recording ends; the program goes on as before.
+class HidRecorder
+{
+public:
+    static constexpr qint64 DefaultCap = 16 * 1024 * 1024;
+    static constexpr std::chrono::milliseconds FlushPeriod{100};
+
+    struct Header {
+        QString program;
+        QString version;
+        QByteArray catalogue;  // the catalogue file's bytes: the first line holds their hash
+    };
+
+    // Starts recording into path (created or emptied). False, with *error, when it cannot
+    // be created; a recording already running is ended first.
+    static bool start(const QString& path, const Header& header, QString* error, qint64 cap = DefaultCap);
+    // Writes out what is buffered and ends the recording.
+    static void stop();
+    static HidRecorder* active() { return current.load(std::memory_order_acquire); }
+
+    // How the writer puts bytes into the file (as std::fwrite); tests make it fail.
+    static std::size_t (*writeBytes)(const void* data, std::size_t size, std::size_t count, std::FILE* file);
+
+    void enumerated(const hid_device_info* list);
+    // error: hidapi's text for a failed call (null when it did not fail).
+    void opened(const char* path, const hid_device* handle, const wchar_t* error);
+    void closed(const hid_device* handle);
+    void wrote(const hid_device* handle, const unsigned char* data, size_t length, int result, const wchar_t* error);
+    void read(const hid_device* handle, const unsigned char* data, size_t length, int timeoutMs, int result,
+              const wchar_t* error);
+
+    // Waits until everything recorded so far is in the file (tests, the support report).
+    void flush();
+    QString path() const { return m_path; }
+
+    ~HidRecorder();
+    HidRecorder(const HidRecorder&) = delete;
+    HidRecorder& operator=(const HidRecorder&) = delete;
+
+private:
+    HidRecorder(std::FILE* file, QString path, qint64 cap);
+    bool writeHeader(const Header& header);
+    // Writes out what is buffered, ends the writer and closes the file.
+    void finish();
+    // Queues one event for the writer: the calling thread only copies it.
+    void store(int kind, const hid_device* handle, int result, int timeoutMs, size_t length,
+               const unsigned char* data, size_t dataBytes, const std::string& text);
+    // The writer's part: queued events as JSON lines.
+    std::string format(const std::string& raw);
+    int handleId(const void* handle);
+    void runWriter();
+    bool writeOut(const std::string& chunk);
+    bool keepNewest();
+    void reportFailure(const QString& reason);
+
+    static std::atomic<HidRecorder*> current;
+
+    std::FILE* m_file;
+    const QString m_path;
+    const qint64 m_cap;
+    const std::chrono::steady_clock::time_point m_start;
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::condition_variable m_caughtUp;
+    std::string m_pending;
+    std::string m_headerLine;
+    std::string m_lastEnumeration;
+    std::map<const void*, int> m_handles;  // the writer's own
+    int m_lastHandle = 0;
+    unsigned long long m_queued = 0;   // events recorded
+    unsigned long long m_written = 0;  // events the writer has handed to the file (or dropped after a failure)
+    qint64 m_fileSize = 0;
+    bool m_failed = false;
+    bool m_stopping = false;
+    bool m_flushWanted = false;
+    std::thread m_writer;
+};
