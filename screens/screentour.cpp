@@ -29,6 +29,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <cstdio>
 
 namespace {
 
@@ -124,6 +125,14 @@ bool ScreenTour::save(QWidget* widget, const QString& name)
     const QString file = QDir(m_folder).filePath(QStringLiteral("%1-%2.png").arg(m_saved, 2, 10, QLatin1Char('0')).arg(name));
     if (!widget->grab().save(file))
         return fail(QStringLiteral("saving ") + file);
+    // Where the window lies on the screen, and how small it can go: for the review of
+    // the pictures at each screen size.
+    const QRect frame = widget->frameGeometry();
+    const QSize smallest = widget->minimumSizeHint();
+    std::printf("%s: %dx%d at (%d,%d), smallest %dx%d, screen %dx%d\n", qPrintable(name), frame.width(),
+                frame.height(), frame.x(), frame.y(), smallest.width(), smallest.height(),
+                QGuiApplication::primaryScreen()->availableGeometry().width(),
+                QGuiApplication::primaryScreen()->availableGeometry().height());
     return true;
 }
 
