@@ -1,5 +1,7 @@
 #include "fittingscrollarea.h"
 
+#include <QStyle>
+
 FittingScrollArea::FittingScrollArea(QWidget* page, QWidget* parent)
     : QScrollArea(parent)
 {
@@ -10,7 +12,9 @@ FittingScrollArea::FittingScrollArea(QWidget* page, QWidget* parent)
 
 QSize FittingScrollArea::sizeHint() const
 {
-    const int frame = 2 * frameWidth();
+    // Room for a scroll bar on both sides too: the layout around may hand out a few pixels
+    // less than asked for, and the page must still not need to scroll then.
+    const int frame = 2 * frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
     QSize page = widget() ? widget()->sizeHint().expandedTo(widget()->minimumSizeHint()) : QSize();
     return page.expandedTo(QSize(0, 0)) + QSize(frame, frame);
 }

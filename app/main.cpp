@@ -1,4 +1,5 @@
 #include "app/appsettings.h"
+#include "app/grouptitlestyle.h"
 #include "app/logformat.h"
 #include "app/qttranslations.h"
 #include "app/tessarotranslator.h"
@@ -17,6 +18,7 @@ int main(int argc, char* argv[])
 {
     installLogFormat();
     QApplication application(argc, argv);
+    GroupTitleStyle::install();
     // sensors/, lang/ and rc/ beside the program, wherever it was started from.
     DataFile::useProgramFolder();
     int status = 0;

@@ -269,7 +269,9 @@ void viewMain::growToShowPage()
 {
     // A device view that came after the window was placed: the window grows so that it
     // shows the view whole, but never past its screen (the view's pages scroll there).
+    // A view added just now has only asked for its layout: its size is known once it is done.
     ensurePolished();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     const QSize wanted = size().expandedTo(sizeHint());
     const QScreen* current = screen();
     if (wanted == size() || !current || isMaximized() || isFullScreen())

@@ -6,6 +6,7 @@
 #include "live/view_tessarocenter.h"
 #include "live/view_tessarolive.h"
 #include "sensor/view_tessaro.h"
+#include "sensor/view_tessaroparameter_int.h"
 #include "sim/simbus.h"
 #include "sim/simsensor.h"
 #include "sim/standinservice.h"
@@ -24,6 +25,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSlider>
 #include <QStackedWidget>
 #include <QTabWidget>
 #include <QTimer>
@@ -42,6 +44,8 @@ constexpr int FlashTimeoutMs = 90000;
 // Time for posted layout and paint requests before a picture is taken.
 constexpr int SettleMs = 300;
 constexpr int PollSliceMs = 10;
+// The service's answer when it is down.
+constexpr int ServiceDown = 503;
 
 // The poll reads the corners on every eleventh tick.
 constexpr int TicksPerCornerRead = 11;
@@ -195,6 +199,15 @@ bool ScreenTour::showSensorTabs()
         if (!save(m_window, QLatin1String(names[tab])))
             return false;
     }
+    // A value written and not yet saved: its row is marked, a line says so.
+    auto* editor = view->advancedTab->findChild<view_tessaroParameter_int*>();
+    if (!editor)
+        return fail(QStringLiteral("advanced editor"));
+    editor->slider->setValue(editor->slider->value() + 1);
+    editor->updateValue();
+    settle();
+    if (!save(m_window, QStringLiteral("unsaved")))
+        return false;
     view->tabs->setCurrentIndex(0);
     return true;
 }
@@ -243,8 +256,19 @@ bool ScreenTour::showCentering()
 
 bool ScreenTour::showUpdateDialog()
 {
-    m_window->updateFirmware();
     view_dialogupdate* dialog = m_window->updateDialog();
+    // First without the service: the dialog says it could not be reached and stays usable.
+    m_service->setReply(QLatin1String(StandInService::FirmwarePath), QByteArray(), ServiceDown);
+    m_window->updateFirmware();
+    if (!waitFor([dialog] { return dialog->isVisible() && dialog->pendingRequests() == 0; }, StepTimeoutMs))
+        return fail(QStringLiteral("update dialog without the service"));
+    settle();
+    if (!save(dialog, QStringLiteral("update-offline")))
+        return false;
+    dialog->close();
+    m_service->resetReplies();
+    m_service->setVerdicts(false);
+    m_window->updateFirmware();
     if (!waitFor([dialog] { return dialog->isVisible() && !dialog->statusLabel->text().isEmpty()
                                    && dialog->pendingRequests() == 0; },
                  StepTimeoutMs))

@@ -1,5 +1,6 @@
 // The main window: pages by device type, menus, language change, web links, geometry.
 #include "app/appsettings.h"
+#include "app/grouptitlestyle.h"
 #include "app/serviceidentity.h"
 #include "app/tessarotranslator.h"
 #include "app/view_about.h"
@@ -36,6 +37,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QGroupBox>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -83,6 +86,8 @@ private:
 private slots:
     void initTestCase()
     {
+        // As the program's main() does.
+        GroupTitleStyle::install();
         ServiceAddress::useClosedPort();
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
         viewMain::openUrl = [this](const QUrl& url) {
@@ -445,9 +450,18 @@ private slots:
                 QVERIFY2(!page->verticalScrollBar()->isVisible() && !page->horizontalScrollBar()->isVisible(),
                          qPrintable(view->tabs->tabText(i)));
             }
+            // Each group's title in a place as wide as its drawn text, to the fraction of a pixel.
             const auto boxes = page->widget()->findChildren<QGroupBox*>();
-            for (const QGroupBox* box : boxes)
-                QVERIFY2(box->width() >= box->fontMetrics().horizontalAdvance(box->title()), qPrintable(box->title()));
+            for (const QGroupBox* box : boxes) {
+                QStyleOptionGroupBox option;
+                option.initFrom(box);
+                option.text = box->title();
+                option.lineWidth = 1;
+                option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+                option.textAlignment = box->alignment();
+                const QRect label = box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+                QVERIFY2(label.width() >= QFontMetricsF(box->font()).horizontalAdvance(box->title().trimmed()), qPrintable(box->title()));
+            }
         }
     }
 
