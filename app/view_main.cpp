@@ -121,7 +121,8 @@ viewMain::viewMain(QWidget* parent)
     prompt->setAlignment(Qt::AlignCenter);
     // The device states run to a few lines in some languages.
     prompt->setWordWrap(true);
-    connectLayout->addWidget(prompt, 0, Qt::AlignHCenter | Qt::AlignVCenter);
+    // The whole page wide, so that a long device state wraps only where it must.
+    connectLayout->addWidget(prompt);
     connectPage = new QFrame;
     connectPage->setLayout(connectLayout);
     viewStack->addWidget(connectPage);

@@ -12,6 +12,7 @@
 #include "sim/standinservice.h"
 #include "update/bootloader.h"
 #include "update/view_dialogupdate.h"
+#include "update/view_legacy.h"
 #include "update/view_update.h"
 
 #include <QDir>
@@ -44,6 +45,8 @@ constexpr int FlashTimeoutMs = 90000;
 // Time for posted layout and paint requests before a picture is taken.
 constexpr int SettleMs = 300;
 constexpr int PollSliceMs = 10;
+// The catalogue's device with older firmware ("update").
+constexpr std::uint16_t LegacyProductId = 0x0003;
 // The service's answer when it is down.
 constexpr int ServiceDown = 503;
 
@@ -92,8 +95,8 @@ bool ScreenTour::run()
     QDir().mkpath(m_folder);
     // Newer firmware is on offer: the information tab and the dialog say so.
     m_service->setVerdicts(false);
-    return showConnectPage() && showSensorTabs() && showCalibration() && showCentering() && showUpdateDialog()
-        && showFlashing();
+    return showConnectPage() && showUnusableDevices() && showSensorTabs() && showCalibration() && showCentering()
+        && showUpdateDialog() && showFlashing();
 }
 
 bool ScreenTour::fail(const QString& step)
@@ -174,6 +177,40 @@ bool ScreenTour::showConnectPage()
         return fail(QStringLiteral("main window"));
     settle();
     return save(m_window, QStringLiteral("connect"));
+}
+
+bool ScreenTour::showUnusableDevices()
+{
+    // A sensor whose firmware this program does not know: the centre says so, and what to do.
+    auto unsupported = std::make_shared<sim::SimSensor>();
+    unsupported->setVersionReply("app:version:HW 7:SW 9.9:x;");
+    sim::SimBus::instance().plug(unsupported);
+    auto* prompt = m_window->findChild<QStackedWidget*>()->widget(0)->findChild<QLabel*>();
+    if (!waitFor([prompt] { return prompt->text().contains(QLatin1Char('\n')); }, StepTimeoutMs))
+        return fail(QStringLiteral("unsupported device"));
+    settle();
+    if (!save(m_window, QStringLiteral("unsupported")))
+        return false;
+    sim::SimBus::instance().unplug(unsupported.get());
+
+    // A device with older firmware, which tells nothing about itself: the dialog says "not known".
+    sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+    info.productId = LegacyProductId;
+    auto legacy = std::make_shared<sim::SimSensor>(info);
+    sim::SimBus::instance().plug(legacy);
+    if (!waitFor([this] { return m_window->findChild<view_legacy*>() != nullptr; }, StepTimeoutMs))
+        return fail(QStringLiteral("legacy device"));
+    m_window->updateFirmware();
+    view_dialogupdate* dialog = m_window->updateDialog();
+    if (!waitFor([dialog] { return dialog->isVisible() && dialog->pendingRequests() == 0; }, StepTimeoutMs))
+        return fail(QStringLiteral("update dialog of the legacy device"));
+    settle();
+    if (!save(m_window, QStringLiteral("legacy")) || !save(dialog, QStringLiteral("legacy-update")))
+        return false;
+    dialog->close();
+    sim::SimBus::instance().unplug(legacy.get());
+    return waitFor([this] { return !m_window->findChild<view_legacy*>(); }, StepTimeoutMs)
+        || fail(QStringLiteral("legacy device unplugged"));
 }
 
 bool ScreenTour::showSensorTabs()
