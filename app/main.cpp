@@ -1,4 +1,5 @@
 #include "app/appsettings.h"
+#include "app/grouptitlestyle.h"
 #include "app/logformat.h"
 #include "app/qttranslations.h"
 #include "app/tessarotranslator.h"
@@ -24,6 +25,7 @@ int main(int argc, char* argv[])
     // The last minutes of the debug stream, for the support report.
     DebugRing::install();
     QApplication application(argc, argv);
+    GroupTitleStyle::install();
     // sensors/, lang/ and rc/ beside the program, wherever it was started from.
     const QString callerDir = DataFile::useProgramFolder();
     QStringList arguments = QCoreApplication::arguments().mid(1);

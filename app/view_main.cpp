@@ -6,6 +6,7 @@
 #include "tessarotranslator.h"
 #include "translatedtext.h"
 #include "view_about.h"
+#include "windowfit.h"
 #include "device/tessaro.h"
 #include "device/untrustedtext.h"
 #include "sensor/settingstransfer.h"
@@ -38,6 +39,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTextDocument>
@@ -55,8 +57,10 @@ constexpr int DefaultHeightInLines = 35;
 const QPoint DefaultPos(200, 200);
 // A stored size below this is no window anyone chose: the default is used instead.
 const QSize SmallestRestoredSize(200, 100);
-// So much of a restored window stays on its screen that it can be reached and moved.
-const QSize VisiblePart(100, 50);
+// Room for the window manager's frame and title bar, which are not known before the
+// window is shown, in lines of the application font (the title grows with it).
+constexpr int FrameWidthInLines = 1;
+constexpr int FrameHeightInLines = 3;
 const char* const IconPath = "rc/tessaro_icon.png";
 // A passing message in the status bar gives the device state its place back after this.
 constexpr int StatusMessageMs = 15000;
@@ -119,10 +123,14 @@ viewMain::viewMain(QWidget* parent)
     connect(device, &tessaro::disconnected, this, &viewMain::disconnected);
     connect(this, &viewMain::doHotPlugEvent, device, &tessaro::hotplugWorker);
 
-    prompt = new QLabel(tr("[tsro_connect]"));
+    // It may show a device state, with the versions the device reported.
+    prompt = new PlainLabel(tr("[tsro_connect]"));
     connectLayout = new QVBoxLayout;
     prompt->setAlignment(Qt::AlignCenter);
-    connectLayout->addWidget(prompt, 0, Qt::AlignHCenter | Qt::AlignVCenter);
+    // The device states run to a few lines in some languages.
+    prompt->setWordWrap(true);
+    // The whole page wide, so that a long device state wraps only where it must.
+    connectLayout->addWidget(prompt);
     connectPage = new QFrame;
     connectPage->setLayout(connectLayout);
     viewStack->addWidget(connectPage);
@@ -221,6 +229,30 @@ void viewMain::buildLanguageEntries(QMenu* languageMenu)
     connect(languageGroup, &QActionGroup::triggered, this, &viewMain::changeLang);
 }
 
+QSize viewMain::frameAllowance()
+{
+    const int line = QFontMetrics(QApplication::font()).height();
+    return QSize(FrameWidthInLines * line, FrameHeightInLines * line);
+}
+
+QRect viewMain::fittedGeometry(const QRect& available, const QPoint& pos, const QSize& size)
+{
+    return WindowFit::within(available, pos, size, frameAllowance());
+}
+
+QSize viewMain::firstSize() const
+{
+    // Large enough that the page shown now needs no scrolling, where the screen allows;
+    // measured in the style it will be shown in (polishing adds margins).
+    ensurePolished();
+    return defaultSize().expandedTo(sizeHint());
+}
+
+QRect viewMain::defaultGeometry(const QRect& available) const
+{
+    return fittedGeometry(available, DefaultPos, firstSize());
+}
+
 void viewMain::restoreGeometryFromSettings()
 {
     appSettings settings;
@@ -229,25 +261,49 @@ void viewMain::restoreGeometryFromSettings()
     const QVariant storedPos = settings.value(QLatin1String(appSettings::PosKey));
     settings.endGroup();
 
-    // The file is anybody's to edit, and the screens may have changed since: a stored
-    // value must never make the window huge, tiny or unreachable.
-    QSize size = storedSize.userType() == QMetaType::QSize ? storedSize.toSize() : defaultSize();
+    // The file is anybody's to edit, and the screens may have changed since (a window
+    // stored on a larger screen): a stored value must never make the window huge, tiny
+    // or reach past its screen.
+    QSize size = storedSize.userType() == QMetaType::QSize ? storedSize.toSize() : firstSize();
     if (size.width() < SmallestRestoredSize.width() || size.height() < SmallestRestoredSize.height())
-        size = defaultSize();
+        size = firstSize();
     QPoint pos = storedPos.userType() == QMetaType::QPoint ? storedPos.toPoint() : DefaultPos;
     const QScreen* screen = QGuiApplication::screenAt(pos);
     if (!screen) {
         pos = DefaultPos;
         screen = QGuiApplication::primaryScreen();
     }
-    if (screen) {
-        const QRect available = screen->availableGeometry();
-        size = size.boundedTo(available.size());
-        pos.setX(qBound(available.left(), pos.x(), available.right() + 1 - qMin(size.width(), VisiblePart.width())));
-        pos.setY(qBound(available.top(), pos.y(), available.bottom() + 1 - qMin(size.height(), VisiblePart.height())));
+    const QRect placed = screen ? fittedGeometry(screen->availableGeometry(), pos, size) : QRect(pos, size);
+    resize(placed.size());
+    move(placed.topLeft());
+    growOnFirstShow = storedSize.userType() != QMetaType::QSize;
+}
+
+void viewMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // Only now is every size known (the status bar sets its height as it is shown): a
+    // first window grows to show its page whole, as far as the screen allows.
+    if (growOnFirstShow && !event->spontaneous()) {
+        growOnFirstShow = false;
+        growToShowPage();
     }
-    resize(size);
-    move(pos);
+}
+
+void viewMain::growToShowPage()
+{
+    // A device view that came after the window was placed: the window grows so that it
+    // shows the view whole, but never past its screen (the view's pages scroll there).
+    // A view added just now has only asked for its layout: its size is known once it is done.
+    ensurePolished();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const QSize wanted = size().expandedTo(sizeHint());
+    const QScreen* current = screen();
+    if (wanted == size() || !current || isMaximized() || isFullScreen())
+        return;
+    const QRect placed = fittedGeometry(current->availableGeometry(), pos(), wanted);
+    resize(placed.size());
+    move(placed.topLeft());
 }
 
 QWidget* viewMain::buildFlashReport()
@@ -306,6 +362,7 @@ void viewMain::showDeviceView(QWidget* view)
     deviceViewPresent = true;
     deviceView = view;
     viewStack->setCurrentWidget(view);
+    growToShowPage();
 }
 
 void viewMain::connected()
@@ -323,6 +380,7 @@ void viewMain::connected()
         // The reads of reloadUi may have lost the sensor already; its view is gone then.
         if (deviceViewPresent && deviceView == view) {
             viewStack->setCurrentWidget(view);
+            growToShowPage();
             device->noteSensorIdentity(view->idLabel->text(), view->hwLabel->text(), view->swLabel->text());
             sensorShown(view->idLabel->text(), view->hwLabel->text(), view->swLabel->text());
             enableSettingsActions(true);
@@ -485,10 +543,26 @@ void viewMain::showDeviceState()
     if (text != deviceState->text())
         qDebug().noquote() << "State:" << text;
     deviceState->setText(text);
-    // The window waits for the other program here, not for a sensor to be plugged in (unless
-    // it waits for its own unit's return).
+    // Unless it waits for its own unit's return, the centre says what the state line says
+    // of a device that was found but cannot be used, and what to do about it, rather than
+    // ask for a sensor that is already plugged in.
     if (!returnKey)
-        prompt->setText(state.kind() == tessaroDeviceState::UpdatingElsewhere ? state.text() : tr("[tsro_connect]"));
+        prompt->setText(promptFor(state));
+}
+
+QString viewMain::promptFor(const tessaroDeviceState& state)
+{
+    switch (state.kind()) {
+    case tessaroDeviceState::Unsupported:
+        return state.text() + QLatin1Char('\n') + tr("[connect:unsupported:next]");
+    case tessaroDeviceState::Silent:
+    case tessaroDeviceState::NotOpenable:
+    case tessaroDeviceState::UpdatingElsewhere:
+        // Their lines name the next step themselves.
+        return state.text();
+    default:
+        return tr("[tsro_connect]");
+    }
 }
 
 void viewMain::sensorShown(const QString& id, const QString& hardware, const QString& firmware)

@@ -22,6 +22,7 @@ class QVBoxLayout;
 class bootloader;
 class QTimer;
 class tessaro;
+class tessaroDeviceState;
 class view_about;
 class view_dialogupdate;
 class view_legacy;
@@ -51,6 +52,14 @@ public:
 
     // The size of a first window, with nothing stored: room for the sensor view.
     static QSize defaultSize();
+    // What is kept free for the window manager's frame around the window.
+    static QSize frameAllowance();
+    // The window's place (frame position, client size) when it asks for size at pos on a
+    // screen whose available area is available: whole within that area.
+    static QRect fittedGeometry(const QRect& available, const QPoint& pos, const QSize& size);
+    // Where the window opens with nothing stored, on a screen with this available area:
+    // large enough for the page shown now, as far as the area allows.
+    QRect defaultGeometry(const QRect& available) const;
 
     // The name with a mnemonic on its first letter not in taken, which gets that letter.
     static QString withMnemonic(const QString& name, QString* taken);
@@ -86,12 +95,15 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void buildMenus();
     void buildLanguageEntries(QMenu* languageMenu);
     void enableSettingsActions(bool sensorShown);
     void restoreGeometryFromSettings();
+    QSize firstSize() const;
+    void growToShowPage();
     void saveGeometryToSettings();
     void watchFlashing(bootloader* loader);
     bool flashing() const;
@@ -105,6 +117,8 @@ private:
     QWidget* buildFlashReport();
     void showFlashReport(const QString& phase, const QStringList& lines);
     void showDeviceState();
+    // The connect page's text for what is on the bus.
+    static QString promptFor(const tessaroDeviceState& state);
     void flashRunEnded(const view_update* view, bool ok, bool cancelled);
     void sensorShown(const QString& id, const QString& hardware, const QString& firmware);
     void recordRun(const FlashLog::Run& run);
@@ -148,6 +162,8 @@ private:
     // The sequence of the last flashing view; it may run on after that view has gone.
     QPointer<bootloader> flashLoader;
     bool deviceViewPresent = false;
+    // Nothing was stored: the first showing fits the window to its page.
+    bool growOnFirstShow = false;
     // The view that connected() put into the stack; it need not be the current page yet.
     QPointer<QWidget> deviceView;
     // The sensor shown last, while no other device has connected since: the unit that a

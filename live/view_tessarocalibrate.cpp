@@ -10,6 +10,7 @@
 #include <QGraphicsScene>
 #include <QGraphicsView>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QImage>
 #include <QKeyEvent>
 #include <QLabel>
@@ -22,6 +23,8 @@ namespace {
 const char* const PictureStyle = "border-style: none; background: transparent";
 constexpr int LiveMinimumWidth = 150;
 constexpr int CentreStretch = 1000;
+constexpr int ButtonWidthInChars = 14;
+constexpr int ButtonHeightInLines = 2;
 
 using Corner = view_tessarocalibrate::Corner;
 using Picture = view_tessarocalibrate::Picture;
@@ -98,10 +101,17 @@ view_tessarocalibrate::view_tessarocalibrate(tessaro* deviceConnection, QWidget*
     centreGrid->addWidget(xLabel, 0, 0);
     centreGrid->addWidget(yLabel, 0, 1);
     centreGrid->addWidget(sizeLabel, 0, 2);
-    centreGrid->addWidget(restartButton, 1, 0);
-    centreGrid->addWidget(abortButton, 1, 1);
-    centreGrid->addWidget(new QWidget, 1, 2);
-    centreGrid->setColumnStretch(2, CentreStretch);
+    // Large enough to hit from the pen's distance, side by side in the middle of the screen.
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(CentreStretch);
+    for (tessaroPushButton* button : {restartButton, abortButton}) {
+        LargeText::enlarge(button, LargeText::InstructionScale);
+        button->setMinimumWidth(button->fontMetrics().averageCharWidth() * ButtonWidthInChars);
+        button->setMinimumHeight(button->fontMetrics().height() * ButtonHeightInLines);
+        buttons->addWidget(button);
+    }
+    buttons->addStretch(CentreStretch);
+    centreGrid->addLayout(buttons, 1, 0, 1, 3);
 
     // The connection refuses commands once its link is closed, so the buttons need no
     // guard of their own.
@@ -109,6 +119,7 @@ view_tessarocalibrate::view_tessarocalibrate(tessaro* deviceConnection, QWidget*
         connect(abortButton, &tessaroPushButton::execCommand, connection.data(), &tessaro::execCommand);
         connect(restartButton, &tessaroPushButton::execCommand, connection.data(), &tessaro::execCommand);
     }
+    connect(abortButton, &QPushButton::pressed, this, &view_tessarocalibrate::noteAbort);
     connect(abortButton, &QPushButton::clicked, this, &view_tessarocalibrate::close);
 
     m_closeTimer = new QTimer(this);
@@ -143,7 +154,10 @@ void view_tessarocalibrate::CalibrationState(int state, int point)
     if (state != 0) {
         // A report of "not running" in between (one reply lost) was no end.
         m_closeTimer->stop();
+        if (finishShown)
+            instructionLabel->setText(tr("[cal:instruction]"));
         finishShown = false;
+        m_lastPoint = point;
         const int row = point >= 1 && point <= 4 ? point : 0;
         for (int corner = 0; corner < CornerCount; ++corner)
             showPicture(static_cast<Corner>(corner), PointPictures[row][corner]);
@@ -154,6 +168,11 @@ void view_tessarocalibrate::CalibrationState(int state, int point)
     finishShown = true;
     for (int corner = 0; corner < CornerCount; ++corner)
         showPicture(static_cast<Corner>(corner), Done);
+    // Said on the screen and, once it has closed, in the sensor view: taken only when the
+    // sensor left its last corner with nobody aborting.
+    const QString said = !m_abortSent && m_lastPoint == LastPoint ? tr("[cal:finished]") : tr("[cal:ended]");
+    instructionLabel->setText(said);
+    emit calibrationEnded(said);
     // Leaves the finished picture on screen for a moment.
     m_closeTimer->start(m_finishCloseMs);
 }
@@ -167,11 +186,18 @@ void view_tessarocalibrate::LivePoint(QString text)
     sizeLabel->setText(tr("[cal:size]") + QLatin1Char(' ') + UntrustedText::shown(fields.value(4)));
 }
 
+void view_tessarocalibrate::noteAbort()
+{
+    m_abortSent = true;
+}
+
 void view_tessarocalibrate::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     // Shown for a new run: the close of the last one must not end it.
     m_closeTimer->stop();
+    m_abortSent = false;
+    instructionLabel->setText(tr("[cal:instruction]"));
 }
 
 void view_tessarocalibrate::keyPressEvent(QKeyEvent* event)

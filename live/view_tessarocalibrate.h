@@ -59,8 +59,14 @@ public:
     tessaroPushButton* abortButton = nullptr;
     tessaroPushButton* restartButton = nullptr;
 
+signals:
+    // The calibration seen running has ended: what the screen said about it.
+    void calibrationEnded(const QString& text);
+
 public slots:
     void CalibrationState(int state, int point);
+    // An abort was sent (here or from the sensor view): the run's end is no finished calibration.
+    void noteAbort();
     void LivePoint(QString data);
 
 protected:
@@ -74,6 +80,10 @@ private:
     QPixmap m_pictures[CornerCount][PictureCount];
     Picture m_shown[CornerCount] = {Todo, Todo, Todo, Todo};
     int m_finishCloseMs = DefaultFinishCloseMs;
+    // The sensor's last corner; it waits for it before the calibration ends by itself.
+    static constexpr int LastPoint = 4;
+    int m_lastPoint = 0;
+    bool m_abortSent = false;
     // The close after the finished picture; stopped by anything that says the sensor
     // calibrates (again): a running state, or the screen shown for a new run.
     QTimer* m_closeTimer = nullptr;

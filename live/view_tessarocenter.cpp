@@ -2,6 +2,7 @@
 
 #include "largetext.h"
 #include "app/plainlabel.h"
+#include "app/translatedtext.h"
 #include "device/untrustedtext.h"
 
 #include <QGraphicsPixmapItem>
@@ -17,6 +18,7 @@
 #include <QStringList>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
@@ -113,7 +115,13 @@ view_tessarocenter::view_tessarocenter(tessaro* connection, QWidget* parent)
     yValueLabel = valueLabel();
     sizeValueLabel = valueLabel();
     auto* values = new QWidget;
-    auto* valuesLayout = new QHBoxLayout(values);
+    auto* topLayout = new QVBoxLayout(values);
+    // One line of what to do, above all else: the arrows alone do not say it.
+    hintLabel = new QLabel(tr("[center:hint:pen]"));
+    LargeText::enlarge(hintLabel, LargeText::ValueScale);
+    topLayout->addWidget(hintLabel);
+    auto* valuesLayout = new QHBoxLayout;
+    topLayout->addLayout(valuesLayout);
     valuesLayout->addWidget(largeLabel(QStringLiteral("X:")));
     valuesLayout->addWidget(xValueLabel);
     valuesLayout->addWidget(largeLabel(QStringLiteral("Y:")));
@@ -280,6 +288,19 @@ void view_tessarocenter::pointData(QString text)
         showAxis(x - CentreX, leftItems, m_left, rightItems, m_right);
     if (y > 0 && y < SensorMaxY)
         showAxis(y - CentreY, upperItems, m_upper, lowerItems, m_lower);
+    showHint();
+}
+
+void view_tessarocenter::showHint()
+{
+    const auto all = [](const Arrow* row, Arrow arrow) { return std::all_of(row, row + ArrowCount, [arrow](Arrow a) { return a == arrow; }); };
+    const auto any = [](const Arrow* row, Arrow arrow) { return std::any_of(row, row + ArrowCount, [arrow](Arrow a) { return a == arrow; }); };
+    if (any(m_left, Bad) || any(m_right, Bad) || any(m_upper, Bad) || any(m_lower, Bad))
+        hintLabel->setText(tr("[center:hint:aim]"));
+    else if (all(m_left, Okay) && all(m_right, Okay) && all(m_upper, Okay) && all(m_lower, Okay))
+        hintLabel->setText(fillTranslation(tr("[center:hint:done]"), {tr("[center:startcal]")}));
+    else
+        hintLabel->setText(tr("[center:hint:pen]"));
 }
 
 void view_tessarocenter::keyPressEvent(QKeyEvent* event)

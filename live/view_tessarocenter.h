@@ -62,6 +62,8 @@ public:
     QLabel* xValueLabel = nullptr;
     QLabel* yValueLabel = nullptr;
     QLabel* sizeValueLabel = nullptr;
+    // What to do now, from the arrows shown: hold the pen on the mark, aim, or calibrate.
+    QLabel* hintLabel = nullptr;
     bool ceilingMount = false;
     // Hardware version text of the connected sensor, set by the sensor view.
     QString hardwareVersion;
@@ -82,6 +84,7 @@ private:
     QGraphicsView* arrowRow(QGraphicsScene** scene, QGraphicsPixmapItem** items, const QPointF* positions,
                             qreal rotation, Qt::Alignment alignment);
     void setArrow(QGraphicsPixmapItem* item, Arrow* shown, Arrow arrow);
+    void showHint();
     // Lights one pair of opposite rows for a value off the centre by offset: the row
     // on the side of a positive offset, or of a negative one, gets the bad arrows.
     void showAxis(int offset, QGraphicsPixmapItem** positiveItems, Arrow* positiveShown,

@@ -4,6 +4,7 @@
 //   tessaro-screens <language code> <output folder>
 #include "screentour.h"
 
+#include "app/grouptitlestyle.h"
 #include "app/qttranslations.h"
 #include "app/tessarotranslator.h"
 #include "app/view_main.h"
@@ -51,6 +52,7 @@ int main(int argc, char* argv[])
     qInstallMessageHandler(warningsOnly);
 
     QApplication application(argc, argv);
+    GroupTitleStyle::install();
     const QString language = QString::fromLocal8Bit(argv[1]);
     // The data beside the program; the output folder as the caller named it.
     const QString folder = QDir(DataFile::useProgramFolder()).absoluteFilePath(QString::fromLocal8Bit(argv[2]));

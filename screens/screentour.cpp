@@ -6,35 +6,39 @@
 #include "live/view_tessarocenter.h"
 #include "live/view_tessarolive.h"
 #include "sensor/view_tessaro.h"
+#include "sensor/view_tessaroparameter_int.h"
 #include "sim/simbus.h"
 #include "sim/simsensor.h"
 #include "sim/standinservice.h"
 #include "update/bootloader.h"
 #include "update/view_dialogupdate.h"
+#include "update/view_legacy.h"
 #include "update/view_update.h"
 
 #include <QAction>
-#include <QFileInfo>
-#include <QMenu>
-#include <QMenuBar>
-#include <QMessageBox>
-#include <QTemporaryDir>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QGraphicsPolygonItem>
 #include <QGraphicsScene>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSlider>
 #include <QStackedWidget>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <chrono>
+#include <cstdio>
 
 namespace {
 
@@ -47,6 +51,10 @@ constexpr int FlashTimeoutMs = 90000;
 // Time for posted layout and paint requests before a picture is taken.
 constexpr int SettleMs = 300;
 constexpr int PollSliceMs = 10;
+// The catalogue's device with older firmware ("update").
+constexpr std::uint16_t LegacyProductId = 0x0003;
+// The service's answer when it is down.
+constexpr int ServiceDown = 503;
 
 // The poll reads the corners on every eleventh tick.
 constexpr int TicksPerCornerRead = 11;
@@ -147,8 +155,8 @@ bool ScreenTour::run()
     QDir().mkpath(m_folder);
     // Newer firmware is on offer: the information tab and the dialog say so.
     m_service->setVerdicts(false);
-    return showConnectPage() && showSensorTabs() && showSettingsFiles() && showCalibration() && showCentering() && showUpdateDialog()
-        && showFlashing();
+    return showConnectPage() && showUnusableDevices() && showSensorTabs() && showSettingsFiles() && showCalibration()
+        && showCentering() && showUpdateDialog() && showFlashing();
 }
 
 bool ScreenTour::fail(const QString& step)
@@ -184,6 +192,14 @@ bool ScreenTour::save(QWidget* widget, const QString& name)
     const QString file = QDir(m_folder).filePath(QStringLiteral("%1-%2.png").arg(m_saved, 2, 10, QLatin1Char('0')).arg(name));
     if (!widget->grab().save(file))
         return fail(QStringLiteral("saving ") + file);
+    // Where the window lies on the screen, and how small it can go: for the review of
+    // the pictures at each screen size.
+    const QRect frame = widget->frameGeometry();
+    const QSize smallest = widget->minimumSizeHint();
+    std::printf("%s: %dx%d at (%d,%d), smallest %dx%d, screen %dx%d\n", qPrintable(name), frame.width(),
+                frame.height(), frame.x(), frame.y(), smallest.width(), smallest.height(),
+                QGuiApplication::primaryScreen()->availableGeometry().width(),
+                QGuiApplication::primaryScreen()->availableGeometry().height());
     return true;
 }
 
@@ -223,6 +239,40 @@ bool ScreenTour::showConnectPage()
     return save(m_window, QStringLiteral("connect"));
 }
 
+bool ScreenTour::showUnusableDevices()
+{
+    // A sensor whose firmware this program does not know: the centre says so, and what to do.
+    auto unsupported = std::make_shared<sim::SimSensor>();
+    unsupported->setVersionReply("app:version:HW 7:SW 9.9:x;");
+    sim::SimBus::instance().plug(unsupported);
+    auto* prompt = m_window->findChild<QStackedWidget*>()->widget(0)->findChild<QLabel*>();
+    if (!waitFor([prompt] { return prompt->text().contains(QLatin1Char('\n')); }, StepTimeoutMs))
+        return fail(QStringLiteral("unsupported device"));
+    settle();
+    if (!save(m_window, QStringLiteral("unsupported")))
+        return false;
+    sim::SimBus::instance().unplug(unsupported.get());
+
+    // A device with older firmware, which tells nothing about itself: the dialog says "not known".
+    sim::DeviceInfo info = sim::SimSensor::defaultInfo();
+    info.productId = LegacyProductId;
+    auto legacy = std::make_shared<sim::SimSensor>(info);
+    sim::SimBus::instance().plug(legacy);
+    if (!waitFor([this] { return m_window->findChild<view_legacy*>() != nullptr; }, StepTimeoutMs))
+        return fail(QStringLiteral("legacy device"));
+    m_window->updateFirmware();
+    view_dialogupdate* dialog = m_window->updateDialog();
+    if (!waitFor([dialog] { return dialog->isVisible() && dialog->pendingRequests() == 0; }, StepTimeoutMs))
+        return fail(QStringLiteral("update dialog of the legacy device"));
+    settle();
+    if (!save(m_window, QStringLiteral("legacy")) || !save(dialog, QStringLiteral("legacy-update")))
+        return false;
+    dialog->close();
+    sim::SimBus::instance().unplug(legacy.get());
+    return waitFor([this] { return !m_window->findChild<view_legacy*>(); }, StepTimeoutMs)
+        || fail(QStringLiteral("legacy device unplugged"));
+}
+
 bool ScreenTour::showSensorTabs()
 {
     sim::SimBus::instance().plug(m_sensor);
@@ -246,6 +296,15 @@ bool ScreenTour::showSensorTabs()
         if (!save(m_window, QLatin1String(names[tab])))
             return false;
     }
+    // A value written and not yet saved: its row is marked, a line says so.
+    auto* editor = view->advancedTab->findChild<view_tessaroParameter_int*>();
+    if (!editor)
+        return fail(QStringLiteral("advanced editor"));
+    editor->slider->setValue(editor->slider->value() + 1);
+    editor->updateValue();
+    settle();
+    if (!save(m_window, QStringLiteral("unsaved")))
+        return false;
     view->tabs->setCurrentIndex(0);
     return true;
 }
@@ -294,8 +353,19 @@ bool ScreenTour::showCentering()
 
 bool ScreenTour::showUpdateDialog()
 {
-    m_window->updateFirmware();
     view_dialogupdate* dialog = m_window->updateDialog();
+    // First without the service: the dialog says it could not be reached and stays usable.
+    m_service->setReply(QLatin1String(StandInService::FirmwarePath), QByteArray(), ServiceDown);
+    m_window->updateFirmware();
+    if (!waitFor([dialog] { return dialog->isVisible() && dialog->pendingRequests() == 0; }, StepTimeoutMs))
+        return fail(QStringLiteral("update dialog without the service"));
+    settle();
+    if (!save(dialog, QStringLiteral("update-offline")))
+        return false;
+    dialog->close();
+    m_service->resetReplies();
+    m_service->setVerdicts(false);
+    m_window->updateFirmware();
     if (!waitFor([dialog] { return dialog->isVisible() && !dialog->statusLabel->text().isEmpty()
                                    && dialog->pendingRequests() == 0; },
                  StepTimeoutMs))

@@ -40,6 +40,7 @@ public:
 
 private:
     bool showConnectPage();
+    bool showUnusableDevices();
     bool showSensorTabs();
     bool showCalibration();
     bool showCentering();

@@ -9,6 +9,7 @@
 #include "view_tessaroparameter_enum.h"
 #include "view_tessaroparameter_int.h"
 #include "app/askuser.h"
+#include "app/fittingscrollarea.h"
 #include "app/plainlabel.h"
 #include "app/serviceidentity.h"
 #include "app/servicerequest.h"
@@ -46,6 +47,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <type_traits>
+
 namespace {
 
 const char* const NotConnected = "Tessaro not connected, ABORT!";
@@ -80,6 +83,15 @@ QString shownNumber(QLocale locale, double value)
     return locale.toString(value, 'f', 2);
 }
 
+// A line that says what a flow has done to the sensor; hidden until it has done something.
+QLabel* storedLine()
+{
+    auto* label = new QLabel;
+    label->setWordWrap(true);
+    label->hide();
+    return label;
+}
+
 } // namespace
 
 view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
@@ -105,15 +117,17 @@ view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
     tabLayout->setContentsMargins(0, 0, 0, 0);
     tabLayout->addWidget(tabs);
     layout->addWidget(tabFrame);
-    layout->addWidget(liveView);
+    // The live view's picture has a fixed size: on a low screen it scrolls like the tabs.
+    layout->addWidget(new FittingScrollArea(liveView));
 
     // Every tab whole, in every language: no scroll arrows and no shortened labels.
     tabs->setUsesScrollButtons(false);
     tabs->setElideMode(Qt::ElideNone);
-    tabs->addTab(simpleTab, tr("[tab:simple]"));
-    tabs->addTab(infoTab, tr("[tab:info]"));
-    tabs->addTab(systemTab, tr("[tab:system]"));
-    tabs->addTab(advancedTab, tr("[tab:advanced]"));
+    // Each page scrolls on a screen too small for it, rather than push the window past the edge.
+    tabs->addTab(new FittingScrollArea(simpleTab), tr("[tab:simple]"));
+    tabs->addTab(new FittingScrollArea(infoTab), tr("[tab:info]"));
+    tabs->addTab(new FittingScrollArea(systemTab), tr("[tab:system]"));
+    tabs->addTab(new FittingScrollArea(advancedTab), tr("[tab:advanced]"));
 
     buildSimpleTab();
     systemLayout = new QVBoxLayout(systemTab);
@@ -141,6 +155,11 @@ view_tessaro::view_tessaro(QWidget* parent, tessaro* deviceConnection)
             &view_tessarocalibrate::CalibrationState);
     connect(liveView, &view_tessarolive::CalibrationState, calibrateAbortButton,
             [this](int state) { calibrateAbortButton->setEnabled(state != 0); });
+    connect(calibrateAbortButton, &QPushButton::pressed, calibrateWindow.get(), &view_tessarocalibrate::noteAbort);
+    connect(calibrateWindow.get(), &view_tessarocalibrate::calibrationEnded, this, [this](const QString& text) {
+        calibrationResultLabel->setText(text);
+        calibrationResultLabel->show();
+    });
     connect(this, &view_tessaro::execCommand, connection, &tessaro::execCommand);
     connect(easySlider, &QSlider::valueChanged, this, &view_tessaro::easyUpdateSensor);
     easySlider->setPageStep(1);
@@ -157,7 +176,11 @@ void view_tessaro::buildSimpleTab()
     auto* layout = new QVBoxLayout(simpleTab);
 
     auto* easyGroup = new QGroupBox(tr("[simple:easythr]"));
-    auto* easyLayout = new QHBoxLayout(easyGroup);
+    auto* easyGroupLayout = new QVBoxLayout(easyGroup);
+    auto* easyLayout = new QHBoxLayout;
+    easyGroupLayout->addLayout(easyLayout);
+    easyStoredLabel = storedLine();
+    easyGroupLayout->addWidget(easyStoredLabel);
     easySlider = new QSlider(Qt::Horizontal);
     easySlider->setRange(0, EasyDefaultMax);
     easySlider->setTickInterval(1);
@@ -179,6 +202,8 @@ void view_tessaro::buildSimpleTab()
     presetLayout->addWidget(presetCombo, 0, 1, Qt::AlignTop);
     presetLayout->addWidget(presetInfo, 1, 0, 1, -1, Qt::AlignLeft | Qt::AlignTop);
     presetLayout->addWidget(saveButton, 2, 0, 1, -1, Qt::AlignBottom);
+    presetStoredLabel = storedLine();
+    presetLayout->addWidget(presetStoredLabel, 3, 0, 1, -1);
     connect(saveButton, &QPushButton::clicked, this, &view_tessaro::simpleUpdateSensor);
     layout->addWidget(presetGroup);
 
@@ -192,6 +217,8 @@ void view_tessaro::buildSimpleTab()
     layout->addWidget(centerButton);
     layout->addWidget(calibrateStartButton);
     layout->addWidget(calibrateAbortButton);
+    calibrationResultLabel = storedLine();
+    layout->addWidget(calibrationResultLabel);
     connect(calibrateStartButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
     connect(calibrateAbortButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
 
@@ -323,6 +350,14 @@ bool view_tessaro::addParameterRow(QGridLayout* grid, const QJsonObject& paramet
         return false;
     }
 
+    auto* caption = new PlainLabel(translated(name));
+    // Only the advanced tab has a save button: its rows are marked until it is pressed.
+    const bool marked = grid == advancedLayout;
+    auto markOnWrite = [this, caption, marked](auto* editor) {
+        using Editor = std::remove_pointer_t<decltype(editor)>;
+        if (marked)
+            connect(editor, &Editor::written, this, [this, caption] { markUnsaved(caption); });
+    };
     QWidget* editor = nullptr;
     if (type == QLatin1String("int")) {
         editor = new view_tessaroParameter_int(nullptr, connection, module, regname,
@@ -330,21 +365,25 @@ bool view_tessaro::addParameterRow(QGridLayout* grid, const QJsonObject& paramet
                                                ParameterFile::integer(parameter.value(QLatin1String("max"))));
         connect(this, &view_tessaro::updateAdv, static_cast<view_tessaroParameter_int*>(editor),
                 &view_tessaroParameter_int::connected);
+        markOnWrite(static_cast<view_tessaroParameter_int*>(editor));
     } else if (type == QLatin1String("bool")) {
         editor = new view_tessaroParameter_bool(nullptr, connection, module, regname);
         connect(this, &view_tessaro::updateAdv, static_cast<view_tessaroParameter_bool*>(editor),
                 &view_tessaroParameter_bool::connected);
+        markOnWrite(static_cast<view_tessaroParameter_bool*>(editor));
     } else if (type == QLatin1String("enum")) {
         editor = new view_tessaroParameter_enum(
             nullptr, connection, module, regname,
             ParameterFile::choices(ParameterFile::array(parameter, "values"), "view_tessaro"));
         connect(this, &view_tessaro::updateAdv, static_cast<view_tessaroParameter_enum*>(editor),
                 &view_tessaroParameter_enum::connected);
+        markOnWrite(static_cast<view_tessaroParameter_enum*>(editor));
     } else {
+        delete caption;
         return false;
     }
     const int row = grid->rowCount() == 1 && !grid->itemAtPosition(0, 0) ? 0 : grid->rowCount();
-    grid->addWidget(new PlainLabel(translated(name)), row, 0);
+    grid->addWidget(caption, row, 0);
     grid->addWidget(editor, row, 1);
     return true;
 }
@@ -387,11 +426,12 @@ void view_tessaro::fillPresets(const QJsonObject& file)
 
 void view_tessaro::buildAdvancedTab(const QJsonObject& file)
 {
-    tabs->removeTab(tabs->indexOf(advancedTab));
-    advancedTab->deleteLater();
+    QWidget* oldTab = tabs->widget(tabIndex(advancedTab));
+    tabs->removeTab(tabIndex(advancedTab));
+    oldTab->deleteLater();
     advancedTab = new QFrame;
     advancedLayout = new QGridLayout(advancedTab);
-    tabs->addTab(advancedTab, tr("[tab:advanced]"));
+    tabs->addTab(new FittingScrollArea(advancedTab), tr("[tab:advanced]"));
 
     const QJsonArray parameters = ParameterFile::array(file, "parameters_advanced");
     for (const QJsonValue& parameter : parameters)
@@ -412,7 +452,16 @@ void view_tessaro::buildAdvancedTab(const QJsonObject& file)
     // After the button's reset (connected before this): every editor reads its register again.
     connect(reloadButton, &QPushButton::pressed, this, &view_tessaro::updateAdv);
     connect(saveButton, &tessaroPushButton::execCommand, connection, &tessaro::execCommand);
-    advancedLayout->addWidget(buttonBar, r + 1, 0, 1, 3);
+    // The reset brings back the values stored in the sensor: nothing is left unsaved.
+    connect(reloadButton, &QPushButton::clicked, this, [this] { clearUnsaved(QString()); });
+    connect(saveButton, &QPushButton::clicked, this, [this] {
+        if (connection->isConnected)
+            clearUnsaved(tr("[sensor:stored]"));
+    });
+    unsavedRows.clear();
+    unsavedLabel = storedLine();
+    advancedLayout->addWidget(unsavedLabel, r + 1, 0, 1, 3);
+    advancedLayout->addWidget(buttonBar, r + 2, 0, 1, 3);
 }
 
 bool view_tessaro::readIdentity()
@@ -464,13 +513,22 @@ void view_tessaro::checkReplyFinished(bool answered, const QByteArray& body)
     }
 }
 
+int view_tessaro::tabIndex(const QWidget* page) const
+{
+    for (int i = 0; i < tabs->count(); ++i) {
+        if (tabs->widget(i)->isAncestorOf(page))
+            return i;
+    }
+    return -1;
+}
+
 void view_tessaro::tabChanged(int index)
 {
-    if (index == tabs->indexOf(advancedTab))
+    if (index == tabIndex(advancedTab))
         emit updateAdv();
-    if (index == tabs->indexOf(systemTab))
+    if (index == tabIndex(systemTab))
         emit updateAdv();
-    if (index == tabs->indexOf(simpleTab))
+    if (index == tabIndex(simpleTab))
         updateEasy();
 }
 
@@ -509,6 +567,7 @@ void view_tessaro::easyUpdateSensor(int val)
     if (!easy.writePosition(connection, easySlider->value()))
         return;
     commitAndReset();
+    showStored(easyStoredLabel);
 }
 
 void view_tessaro::simpleChangedIndex(int index)
@@ -528,6 +587,42 @@ void view_tessaro::simpleUpdateSensor()
     if (!TessaroPreset::writeAll(connection, presetCombo->currentData().toJsonObject()))
         return;
     commitAndReset();
+    showStored(presetStoredLabel);
+}
+
+void view_tessaro::showStored(QLabel* line)
+{
+    // The commit's reply is not read: a link still open is as far as the window can tell.
+    line->setVisible(connection->isConnected);
+    line->setText(tr("[sensor:stored]"));
+    // The commit stored every register, the advanced tab's written ones too.
+    if (connection->isConnected && !unsavedRows.isEmpty())
+        clearUnsaved(tr("[sensor:stored]"));
+}
+
+void view_tessaro::markUnsaved(QLabel* caption)
+{
+    QFont font = caption->font();
+    font.setBold(true);
+    caption->setFont(font);
+    if (!unsavedRows.contains(caption))
+        unsavedRows << caption;
+    unsavedLabel->setText(tr("[adv:unsaved]"));
+    unsavedLabel->show();
+}
+
+void view_tessaro::clearUnsaved(const QString& said)
+{
+    for (const QPointer<QLabel>& caption : qAsConst(unsavedRows)) {
+        if (!caption)
+            continue;
+        QFont font = caption->font();
+        font.setBold(false);
+        caption->setFont(font);
+    }
+    unsavedRows.clear();
+    unsavedLabel->setText(said);
+    unsavedLabel->setVisible(!said.isEmpty());
 }
 
 void view_tessaro::commitAndReset()

@@ -45,6 +45,8 @@ public:
     ~view_tessaro() override;
 
     void reloadUi();
+    // The tab that holds a page (its scroll area's index), -1 for none.
+    int tabIndex(const QWidget* page) const;
     void updateEasy();
     // Reads "app:id;" and "app:version;" into the information tab; false when the link failed.
     bool readIdentity();
@@ -95,6 +97,15 @@ public:
     // Enabled only while the sensor reports a calibration running.
     tessaroPushButton* calibrateAbortButton = nullptr;
     QPushButton* centerButton = nullptr;
+    // How the last calibration ended, once one has.
+    QLabel* calibrationResultLabel = nullptr;
+    // "Stored in the sensor" after the light slider or a preset has been committed.
+    QLabel* easyStoredLabel = nullptr;
+    QLabel* presetStoredLabel = nullptr;
+    // On the advanced tab: that values are in use but not stored, or that they were stored.
+    QLabel* unsavedLabel = nullptr;
+    // Captions of the advanced rows written since the last save, shown in bold.
+    QList<QPointer<QLabel>> unsavedRows;
 
     QPointer<QNetworkAccessManager> networkManager;
     ServiceRequest* checkRequest = nullptr;
@@ -132,6 +143,10 @@ private:
     void sendCheckRequest();
     void checkReplyFinished(bool answered, const QByteArray& body);
     void commitAndReset();
+    void showStored(QLabel* line);
+    void markUnsaved(QLabel* caption);
+    // Takes the marks off; said is what the advanced tab's line says then (empty: nothing).
+    void clearUnsaved(const QString& said);
 
     void showPenState(const tessaroPenState& state);
     void showPenId(const tessaroPenIdentity& identity);

@@ -47,7 +47,8 @@ void view_tessaroParameter_bool::updateValue(int state)
         return;
     lastState = state;
     qDebug() << state;
-    TessaroRegister::write(connection, module, regname, state != 0 ? 1 : 0);
+    if (TessaroRegister::write(connection, module, regname, state != 0 ? 1 : 0))
+        emit written();
 }
 
 void view_tessaroParameter_bool::connectCommit()

@@ -24,6 +24,10 @@ public:
     // Check state (0 unchecked, 2 checked) last read or written; none before either.
     std::optional<int> lastState;
 
+signals:
+    // A value went to the sensor's register: in use, but not yet stored in the sensor.
+    void written();
+
 public slots:
     void connected();
     void disconnected();

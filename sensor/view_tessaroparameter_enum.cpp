@@ -51,7 +51,8 @@ void view_tessaroParameter_enum::disconnected()
 
 void view_tessaroParameter_enum::updateValue(int index)
 {
-    TessaroRegister::write(connection, module, regname, comboBox->itemData(index).toInt());
+    if (TessaroRegister::write(connection, module, regname, comboBox->itemData(index).toInt()))
+        emit written();
 }
 
 void view_tessaroParameter_enum::connectCommit()

@@ -22,6 +22,10 @@ public:
     QMap<QString, int> values;
     QComboBox* comboBox = nullptr;
 
+signals:
+    // A value went to the sensor's register: in use, but not yet stored in the sensor.
+    void written();
+
 public slots:
     void connected();
     void disconnected();

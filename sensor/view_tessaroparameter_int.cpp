@@ -76,7 +76,8 @@ void view_tessaroParameter_int::disconnected()
 void view_tessaroParameter_int::updateValue()
 {
     settleTimer->stop();
-    TessaroRegister::write(connection, module, regname, slider->sliderPosition());
+    if (TessaroRegister::write(connection, module, regname, slider->sliderPosition()))
+        emit written();
 }
 
 void view_tessaroParameter_int::scheduleWrite()

@@ -28,6 +28,10 @@ public:
     QSlider* slider = nullptr;
     QSpinBox* spinBox = nullptr;
 
+signals:
+    // A value went to the sensor's register: in use, but not yet stored in the sensor.
+    void written();
+
 public slots:
     void connected();
     void disconnected();

@@ -263,7 +263,7 @@ private:
             }
             break;
         case Flow::SystemTab:
-            view->tabs->setCurrentIndex(view->tabs->indexOf(view->systemTab));
+            view->tabs->setCurrentIndex(view->tabIndex(view->systemTab));
             break;
         case Flow::EditorWrite:
             if (auto* editor = view->systemTab->findChild<view_tessaroParameter_int*>())

@@ -25,6 +25,7 @@
 namespace {
 const QString Ok = QStringLiteral("[updatedialog:firmware:ok]");
 const QString New = QStringLiteral("[updatedialog:firmware:new]");
+const QString Unreachable = QStringLiteral("[updatedialog:firmware:unreachable]");
 const QString Firmware = QString::fromLatin1(StandInService::FirmwarePath);
 const QString Internet = QString::fromLatin1(StandInService::InternetPath);
 }
@@ -96,6 +97,7 @@ private slots:
         QCOMPARE(dialog->pendingRequests(), 0);
         dialog->show();
         QCOMPARE(dialog->hwLabel->text(), QStringLiteral("HW 1.1"));
+        QCOMPARE(dialog->statusLabel->text(), QStringLiteral("[updatedialog:firmware:asking]"));
         const auto replies = dialog->requestsInFlight();
         QCOMPARE(replies.size(), 2);
         waitUntilAnswered();
@@ -126,15 +128,15 @@ private slots:
         QTest::newRow("line end") << Firmware << QByteArray("true\n") << "" << New;
         QTest::newRow("long") << Firmware << QByteArray(100000, 'x') << "" << New;
         QTest::newRow("endless") << Firmware << QByteArray("true") << "endless" << Ok;
-        QTest::newRow("silent") << Firmware << QByteArray("true") << "silent" << QString();
+        QTest::newRow("silent") << Firmware << QByteArray("true") << "silent" << Unreachable;
         QTest::newRow("redirect on the same host") << Firmware << QByteArray("true") << "redirect" << Ok;
-        QTest::newRow("redirect in a loop") << Firmware << QByteArray("true") << "loop" << QString();
-        QTest::newRow("redirect to another port") << Firmware << QByteArray("true") << "elsewhere" << QString();
+        QTest::newRow("redirect in a loop") << Firmware << QByteArray("true") << "loop" << Unreachable;
+        QTest::newRow("redirect to another port") << Firmware << QByteArray("true") << "elsewhere" << Unreachable;
         QTest::newRow("probe: true") << Internet << QByteArray("true") << "" << "online";
         QTest::newRow("probe: true with fields") << Internet << QByteArray("true;") << "" << "offline";
-        // Service errors change nothing.
-        QTest::newRow("server error") << Firmware << QByteArray("true") << "500" << QString();
-        QTest::newRow("no service at all") << Firmware << QByteArray("true") << "closed" << QString();
+        // Service errors: the dialog says so, and only that.
+        QTest::newRow("server error") << Firmware << QByteArray("true") << "500" << Unreachable;
+        QTest::newRow("no service at all") << Firmware << QByteArray("true") << "closed" << Unreachable;
         QTest::newRow("probe: no service at all") << Internet << QByteArray("true") << "closed" << "offline";
     }
 
@@ -159,7 +161,7 @@ private slots:
         // A redirect on the same host is followed, a loop five times and then given up.
         QCOMPARE(service->requests().size(), serving == "redirect" ? 2 : serving == "loop" ? 6 : serving == "closed" ? 0 : 1);
         QCOMPARE(dialog->internetOk, status == QLatin1String("online"));
-        QCOMPARE(dialog->statusLabel->text(), status.isEmpty() || path == Internet ? QStringLiteral("none") : status);
+        QCOMPARE(dialog->statusLabel->text(), path == Internet ? QString() : status);
     }
 
     // A silent service, and no time limit within the test's waits: showings keep one request of each kind, not
@@ -257,7 +259,7 @@ private slots:
         TestSupport::Dialogs::confirmAnswer = !status.endsWith(QLatin1String("declined]"));
         dialog->useFileButton->click();
         QCOMPARE(SimFixture::commands(*sensor), status.isEmpty() ? QStringList({"app:bootloader;"}) : QStringList());
-        QCOMPARE(dialog->statusLabel->text(), status.isEmpty() ? QStringLiteral("none") : status.replace("%1", nextFile));
+        QCOMPARE(dialog->statusLabel->text(), status.replace("%1", nextFile));
         emit dialog->bootloaderStage();
         QCOMPARE(flashes.count(), status.isEmpty() ? 1 : 0);
         if (status.isEmpty())

@@ -97,13 +97,13 @@ private slots:
         view_dialogupdate* dialog = window.updateDialog();
         QVERIFY(!dialog->isVisible());
 
-        // The button opens the update dialog, which shows and sends "none": such a device
-        // tells nothing about itself.
+        // The button opens the update dialog, which sends "none" and shows "not known": such
+        // a device tells nothing about itself.
         QCOMPARE(sensorId, QStringLiteral("none"));
         page->updateButton->click();
         QVERIFY(dialog->isVisible());
-        QCOMPARE(dialog->swLabel->text(), QStringLiteral("none"));
-        QCOMPARE(dialog->hwLabel->text(), QStringLiteral("none"));
+        QCOMPARE(dialog->swLabel->text(), QStringLiteral("[updatedialog:unknown]"));
+        QCOMPARE(dialog->hwLabel->text(), QStringLiteral("[updatedialog:unknown]"));
         QTRY_COMPARE(dialog->pendingRequests(), 0);
         const auto requests = service->requests();
         const auto check = std::find_if(requests.cbegin(), requests.cend(), [](const StandInService::Request& r) {

@@ -1,5 +1,6 @@
 // The main window: pages by device type, menus, language change, web links, geometry.
 #include "app/appsettings.h"
+#include "app/grouptitlestyle.h"
 #include "app/serviceidentity.h"
 #include "app/tessarotranslator.h"
 #include "app/view_about.h"
@@ -33,7 +34,13 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QMenuBar>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QGroupBox>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QSlider>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -72,15 +79,17 @@ private:
         return label && label->text() == QLatin1String("[tsro_connect]");
     }
 
-    // A first window's size: room for the sensor view, as far as the screen allows.
-    static QSize firstSize()
+    // A window asked for at pos with size, as the screen allows.
+    static QRect onScreen(const QPoint& pos, const QSize& size)
     {
-        return viewMain::defaultSize().boundedTo(QGuiApplication::primaryScreen()->availableGeometry().size());
+        return viewMain::fittedGeometry(QGuiApplication::primaryScreen()->availableGeometry(), pos, size);
     }
 
 private slots:
     void initTestCase()
     {
+        // As the program's main() does.
+        GroupTitleStyle::install();
         ServiceAddress::useClosedPort();
         QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "open");
         viewMain::openUrl = [this](const QUrl& url) {
@@ -146,21 +155,26 @@ private slots:
         QTest::addColumn<QVariant>("pos");
         QTest::addColumn<QRect>("expected");
         const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const QSize frame = viewMain::frameAllowance();
         const QVariant size(QSize(400, 300));
         const QVariant pos(QPoint(50, 60));
-        QTest::newRow("nothing stored") << QVariant() << QVariant() << QRect(QPoint(200, 200), firstSize());
+        const QSize first = viewMain::defaultSize();
+        QTest::newRow("nothing stored") << QVariant() << QVariant() << onScreen(QPoint(200, 200), first);
         QTest::newRow("kept") << size << pos << QRect(50, 60, 400, 300);
-        QTest::newRow("huge") << QVariant(QSize(100000, 100000)) << pos << QRect(QPoint(50, 60), screen.size());
-        QTest::newRow("largest int") << QVariant(QSize(INT_MAX, INT_MAX)) << pos << QRect(QPoint(50, 60), screen.size());
-        QTest::newRow("garbage size") << QVariant(QStringLiteral("garbage")) << pos << QRect(QPoint(50, 60), firstSize());
-        QTest::newRow("too narrow") << QVariant(QSize(199, 300)) << pos << QRect(QPoint(50, 60), firstSize());
-        QTest::newRow("too low") << QVariant(QSize(400, 99)) << pos << QRect(QPoint(50, 60), firstSize());
+        QTest::newRow("huge") << QVariant(QSize(100000, 100000)) << pos << QRect(screen.topLeft(), screen.size() - frame);
+        QTest::newRow("largest int") << QVariant(QSize(INT_MAX, INT_MAX)) << pos << QRect(screen.topLeft(), screen.size() - frame);
+        QTest::newRow("garbage size") << QVariant(QStringLiteral("garbage")) << pos << onScreen(QPoint(50, 60), first);
+        QTest::newRow("too narrow") << QVariant(QSize(199, 300)) << pos << onScreen(QPoint(50, 60), first);
+        QTest::newRow("too low") << QVariant(QSize(400, 99)) << pos << onScreen(QPoint(50, 60), first);
         QTest::newRow("smallest") << QVariant(QSize(200, 100)) << pos << QRect(50, 60, 200, 100);
-        QTest::newRow("negative size") << QVariant(QSize(-500, -500)) << pos << QRect(QPoint(50, 60), firstSize());
+        QTest::newRow("negative size") << QVariant(QSize(-500, -500)) << pos << onScreen(QPoint(50, 60), first);
         QTest::newRow("off every screen") << size << QVariant(QPoint(-30000, -30000)) << QRect(200, 200, 400, 300);
         QTest::newRow("garbage pos") << size << QVariant(QStringLiteral("garbage")) << QRect(200, 200, 400, 300);
+        // Moved in whole, frame and all, not left with a corner to grab.
         QTest::newRow("over the right edge") << size << QVariant(QPoint(screen.right() - 10, 60))
-                                             << QRect(screen.right() + 1 - 100, 60, 400, 300);
+                                             << QRect(screen.right() + 1 - 400 - frame.width(), 60, 400, 300);
+        QTest::newRow("below the bottom edge") << size << QVariant(QPoint(50, screen.bottom() - 10))
+                                               << QRect(50, screen.bottom() + 1 - 300 - frame.height(), 400, 300);
     }
 
     void storedGeometryStaysOnScreen()
@@ -203,13 +217,17 @@ private slots:
                                           << false << false;
     }
 
-    // Whatever is plugged in, the status line says what it is and what to do.
+    // Whatever is plugged in, the status line says what it is and what to do; so does the
+    // centre of the window for a device found but not usable, not asking for a sensor.
     void pagesAndStatusLineFollowTheDevice()
     {
         QFETCH(QString, device);
         QFETCH(QString, state);
         QFETCH(bool, page);
         QFETCH(bool, update);
+        const QString centre = device == QLatin1String("none") ? QStringLiteral("[tsro_connect]")
+            : device == QLatin1String("unsupported")           ? state + QStringLiteral("\n[connect:unsupported:next]")
+                                                                : state;
         QVERIFY(fixture->useShippedModel(QStringLiteral("tessaro.json")));
         viewMain window;
         auto* line = window.statusBar()->findChild<QLabel*>();
@@ -228,12 +246,11 @@ private slots:
         else if (device == QLatin1String("closed"))
             sensor->setOpenable(false);
         QTRY_COMPARE(line->text(), state);
-        QCOMPARE(showsConnectPrompt(window), !page && !elsewhere);
+        if (!page)
+            QCOMPARE(currentPage(window)->findChild<QLabel*>()->text(), centre);
         QCOMPARE(updateEntry->isEnabled(), update);
         if (elsewhere) {
-            // Said on the connect page as well; once the other program has ended, the
-            // bootloader is the window's.
-            QCOMPARE(currentPage(window)->findChild<QLabel*>()->text(), state);
+            // Once the other program has ended, the bootloader is the window's.
             QVERIFY(sensor->receivedReports().empty());
             otherProgram.release();
             QTRY_COMPARE(line->text(), QStringLiteral("[status:bootloader]"));
@@ -255,7 +272,7 @@ private slots:
         QTest::newRow("hardware") << "app:version;" << "app:version:%1:SW 2.4:2026:11:20;" << 2;
         QTest::newRow("firmware") << "app:version;" << "app:version:HW 1.1:%1:2026:11:20;" << 3;
         QTest::newRow("build") << "app:version;" << "app:version:HW 1.1:SW 2.4:2026:%1;" << 1;
-        QTest::newRow("not supported, before a connection") << "unsupported" << "app:version:HW 1.1:%1:x;" << 1;
+        QTest::newRow("not supported: state line, centre") << "unsupported" << "app:version:HW 1.1:%1:x;" << 2;
         QTest::newRow("pen id") << "pen:id;" << "pen:id:100:%1:258;" << 1;
         QTest::newRow("point: live, calibration, centering") << "sens:point;" << "sens:point:%1:1:1:1;" << 3;
         QTest::newRow("calibration point") << "cal:state;" << "cal:state:1:%1;" << 1;
@@ -373,6 +390,80 @@ private slots:
             QCOMPARE(window.width(), width);
             QVERIFY2(tabBar->tabRect(tabBar->count() - 1).right() < tabBar->width(),
                      qPrintable(tabBar->tabText(tabBar->count() - 1)));
+        }
+    }
+
+    void firstWindowFitsTheScreen_data()
+    {
+        QTest::addColumn<QString>("code");
+        QTest::addColumn<qreal>("points");  // of the font; 0: the test's own, 1.5 times that at 144 dpi
+        QTest::addColumn<QRect>("screen");  // its available area
+        const QRect small(0, 0, 1366, 768);
+        for (const char* code : {"nl", "en", "de"}) {
+            QTest::addRow("%s, 1366 x 768, 96 dpi", code) << QString::fromLatin1(code) << 0.0 << small;
+            QTest::addRow("%s, 1366 x 768, 144 dpi", code) << QString::fromLatin1(code) << 1.5 << small;
+            // A small font makes the first window's 56 x 35 lines smaller than the sensor view.
+            QTest::addRow("%s, 1920 x 1080, 9 pt", code) << QString::fromLatin1(code) << 9.0 << QRect(0, 0, 1920, 1080);
+        }
+    }
+
+    // The first window lies whole on its screen, frame included. Where the screen is too
+    // small its pages scroll, with no caption cut; where it is large enough nothing scrolls.
+    void firstWindowFitsTheScreen()
+    {
+        QFETCH(QString, code);
+        QFETCH(qreal, points);
+        QFETCH(QRect, screen);
+        QDir::setCurrent(QString::fromLatin1(QT_TESTCASE_BUILDDIR));
+        tessaroTranslator translator;
+        translator.getAvaibleLanguages();
+        translator.loadLanguage(code);
+        QCoreApplication::installTranslator(&translator);
+        // The offscreen screen has 96 dpi: 1.5 times the points is what 144 dpi shows.
+        const QFont font = QApplication::font();
+        QFont scaled = font;
+        scaled.setPointSizeF(points == 0 ? font.pointSizeF() : points < 2 ? font.pointSizeF() * points : points);
+        QApplication::setFont(scaled);
+        const auto restore = qScopeGuard([&translator, font] {
+            QCoreApplication::removeTranslator(&translator);
+            QApplication::setFont(font);
+        });
+        fixture->plugSensor();
+
+        viewMain window;
+        auto* view = qobject_cast<view_tessaro*>(currentPage(window));
+        QVERIFY(view);
+        // Shown first, so that every part has its size, then given the place it takes on that screen.
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        const QRect placed = window.defaultGeometry(screen);
+        QVERIFY(screen.contains(QRect(placed.topLeft(), placed.size() + viewMain::frameAllowance())));
+        // Nothing holds it larger.
+        QVERIFY(placed.width() >= window.minimumSizeHint().width() && placed.height() >= window.minimumSizeHint().height());
+        window.resize(placed.size());
+        QTRY_COMPARE(window.size(), placed.size());
+        const bool roomy = screen.width() >= 1920;
+        for (int i = 0; i < view->tabs->count(); ++i) {
+            view->tabs->setCurrentIndex(i);
+            QCoreApplication::sendPostedEvents();
+            auto* page = qobject_cast<QScrollArea*>(view->tabs->currentWidget());
+            QVERIFY(page);
+            if (roomy) {
+                QVERIFY2(!page->verticalScrollBar()->isVisible() && !page->horizontalScrollBar()->isVisible(),
+                         qPrintable(view->tabs->tabText(i)));
+            }
+            // Each group's title in a place as wide as its drawn text, to the fraction of a pixel.
+            const auto boxes = page->widget()->findChildren<QGroupBox*>();
+            for (const QGroupBox* box : boxes) {
+                QStyleOptionGroupBox option;
+                option.initFrom(box);
+                option.text = box->title();
+                option.lineWidth = 1;
+                option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+                option.textAlignment = box->alignment();
+                const QRect label = box->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, box);
+                QVERIFY2(label.width() >= QFontMetricsF(box->font()).horizontalAdvance(box->title().trimmed()), qPrintable(box->title()));
+            }
         }
     }
 

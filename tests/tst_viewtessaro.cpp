@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
+#include <QGridLayout>
 #include <QGraphicsPixmapItem>
 #include <QJsonDocument>
 #include <QLabel>
@@ -231,8 +232,15 @@ private slots:
         const auto buttons = view->advancedTab->findChildren<tessaroPushButton*>();
         for (tessaroPushButton* button : buttons)
             button->setPauseMs(0);
+        // A value written is marked until it is saved, and then said to be stored.
+        auto* caption = view->advancedLayout->itemAtPosition(0, 0)->widget();
+        emit view->advancedTab->findChild<QSlider*>()->sliderReleased();
+        QVERIFY(caption->font().bold() && !view->unsavedLabel->isHidden());
+        QCOMPARE(view->unsavedLabel->text(), QStringLiteral("[adv:unsaved]"));
         sensor->clearLog();
         buttons.at(1)->click();
+        QVERIFY(!caption->font().bold());
+        QCOMPARE(view->unsavedLabel->text(), QStringLiteral("[sensor:stored]"));
         // Reload: the reset, then every editor shows what the sensor holds again.
         sensor->setReply("sens:read:thr;", "sens:read:thr:77:;");
         buttons.at(0)->click();
@@ -279,6 +287,7 @@ private slots:
                                                  .arg(view->presetCombo->currentText())});
         QCOMPARE(sent(), commands);
         QCOMPARE(device->isConnected, failingWrite == 0);
+        QCOMPARE(!view->presetStoredLabel->isHidden(), failingWrite == 0);
     }
 
     void easyModeAndNearestEntry_data()

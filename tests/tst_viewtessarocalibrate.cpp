@@ -74,9 +74,17 @@ private slots:
     void labels()
     {
         QCOMPARE(screen->instructionLabel->text(), QStringLiteral("[cal:instruction]"));
-        const int buttonPixels = QFontInfo(screen->abortButton->font()).pixelSize();
+        const int basePixels = QFontInfo(screen->font()).pixelSize();
         for (QLabel* label : {screen->xLabel, screen->yLabel, screen->sizeLabel})
-            QVERIFY(QFontInfo(label->font()).pixelSize() > 2 * buttonPixels);
+            QVERIFY(QFontInfo(label->font()).pixelSize() > 2 * basePixels);
+        // The buttons in large type too, side by side in the middle of a wide screen.
+        screen->resize(1920, 1080);
+        screen->show();
+        QVERIFY(QTest::qWaitForWindowExposed(screen.data()));
+        QVERIFY(QFontInfo(screen->abortButton->font()).pixelSize() > basePixels);
+        const QRect restart(screen->restartButton->mapTo(screen.data(), QPoint()), screen->restartButton->size());
+        const QRect abort(screen->abortButton->mapTo(screen.data(), QPoint()), screen->abortButton->size());
+        QVERIFY(qAbs((restart.left() + abort.right()) / 2 - 960) <= 2);
         // A short text leaves the missing values empty behind their captions.
         const QList<QPair<QString, QString>> points{{"sens:point:512:384:big:1", "X: 512|Y: 384|[cal:size] big"},
                                                     {"sens:point:7", "X: 7|Y: |[cal:size] "},
@@ -94,20 +102,24 @@ private slots:
     {
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("corners");
+        QTest::addColumn<QString>("said");  // what the line at the top says at the end
+        const QString todo = QStringLiteral("[cal:instruction]");
         // From a different picture, so every corner that has to change does.
-        QTest::newRow("point 1") << "1:3 1:1" << "active todo todo todo";
-        QTest::newRow("point 2, any running state") << "1:3 7:2" << "done active todo todo";
-        QTest::newRow("point 3, negative state") << "1:2 -1:3" << "done done active todo";
-        QTest::newRow("point 4") << "1:3 1:4" << "done done done active";
-        QTest::newRow("no point yet") << "1:3 1:0" << "todo todo todo todo";
-        QTest::newRow("point 5") << "1:3 1:5" << "todo todo todo todo";
+        QTest::newRow("point 1") << "1:3 1:1" << "active todo todo todo" << todo;
+        QTest::newRow("point 2, any running state") << "1:3 7:2" << "done active todo todo" << todo;
+        QTest::newRow("point 3, negative state") << "1:2 -1:3" << "done done active todo" << todo;
+        QTest::newRow("point 4") << "1:3 1:4" << "done done done active" << todo;
+        QTest::newRow("no point yet") << "1:3 1:0" << "todo todo todo todo" << todo;
+        QTest::newRow("point 5") << "1:3 1:5" << "todo todo todo todo" << todo;
         QTest::newRow("finished: closes once") << "show 1:1 1:2 1:3 1:4 0:0 0:0 0:0 wait gone show wait shown"
-                                               << "done done done done";
-        QTest::newRow("a new run closes again") << "show 1:1 0:0 wait gone show 1:2 0:0 wait gone" << "done done done done";
+                                               << "done done done done" << todo;
+        QTest::newRow("finished at the last corner") << "show 1:3 1:4 0:0" << "done done done done" << "[cal:finished]";
+        QTest::newRow("aborted at the last corner") << "show 1:3 1:4 abort 0:0" << "done done done done" << "[cal:ended]";
+        QTest::newRow("a new run closes again") << "show 1:1 0:0 wait gone show 1:2 0:0 wait gone" << "done done done done" << "[cal:ended]";
         // One reply lost mid-calibration reads as "not running", or the user aborted.
-        QTest::newRow("running reported again") << "show 1:2 0:0 1:2 wait shown" << "done active todo todo";
-        QTest::newRow("shown again for a new run") << "show 1:2 0:0 hide show wait shown" << "done done done done";
-        QTest::newRow("not running before any run") << "show 0:0 0:0 wait shown" << "todo todo todo todo";
+        QTest::newRow("running reported again") << "show 1:2 0:0 1:2 wait shown" << "done active todo todo" << todo;
+        QTest::newRow("shown again for a new run") << "show 1:2 0:0 hide show wait shown" << "done done done done" << todo;
+        QTest::newRow("not running before any run") << "show 0:0 0:0 wait shown" << "todo todo todo todo" << todo;
     }
 
     void states()
@@ -120,6 +132,8 @@ private slots:
                 screen->show();
             else if (step == QLatin1String("hide"))
                 screen->hide();
+            else if (step == QLatin1String("abort"))
+                screen->noteAbort();
             else if (step == QLatin1String("wait"))
                 QVERIFY(!close->isActive() || QSignalSpy(close, &QTimer::timeout).wait());
             else if (step == QLatin1String("shown") || step == QLatin1String("gone"))
@@ -128,6 +142,7 @@ private slots:
                 screen->CalibrationState(step.section(QLatin1Char(':'), 0, 0).toInt(), step.section(QLatin1Char(':'), 1).toInt());
         }
         QCOMPARE(clockwise(), corners);
+        QTEST(screen->instructionLabel->text(), "said");
         QCOMPARE(screen->shownPicture(view_tessarocalibrate::TopLeft) == view_tessarocalibrate::Active,
                  corners.startsWith(QLatin1String("active")));
     }

@@ -165,10 +165,12 @@ private slots:
     {
         QTest::addColumn<QString>("data");
         QTest::addColumn<QStringList>("shown");
-        QTest::newRow("full") << "sens:point:512:384:10:1" << QStringList({"512", "384", "10", "kkk", "kkk", "kkk", "kkk"});
-        QTest::newRow("text as is") << "sens:point: 1:x:-2" << QStringList({" 1", "x", "-2", "---", "---", "BBB", "---"});
-        QTest::newRow("x only") << "sens:point:7" << QStringList({"7", "", "", "---", "---", "BBB", "---"});
-        QTest::newRow("empty") << "" << QStringList({"", "", "", "---", "---", "---", "---"});
+        // Last, the line that says what to do.
+        const QString done = QStringLiteral("[center:hint:done] ([center:startcal])");
+        QTest::newRow("full") << "sens:point:512:384:10:1" << QStringList({"512", "384", "10", "kkk", "kkk", "kkk", "kkk", done});
+        QTest::newRow("text as is") << "sens:point: 1:x:-2" << QStringList({" 1", "x", "-2", "---", "---", "BBB", "---", "[center:hint:aim]"});
+        QTest::newRow("x only") << "sens:point:7" << QStringList({"7", "", "", "---", "---", "BBB", "---", "[center:hint:aim]"});
+        QTest::newRow("empty") << "" << QStringList({"", "", "", "---", "---", "---", "---", "[center:hint:pen]"});
     }
 
     void labels()
@@ -176,7 +178,8 @@ private slots:
         screen->pointData(QStringLiteral("sens:point:1:1:1:1"));
         QFETCH(QString, data);
         screen->pointData(data);
-        QTEST(QStringList({screen->xValueLabel->text(), screen->yValueLabel->text(), screen->sizeValueLabel->text()}) + rows(),
+        QTEST(QStringList({screen->xValueLabel->text(), screen->yValueLabel->text(), screen->sizeValueLabel->text()}) + rows()
+                  + QStringList(screen->hintLabel->text()),
               "shown");
     }
 

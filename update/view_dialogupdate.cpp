@@ -48,13 +48,13 @@ view_dialogupdate::view_dialogupdate(tessaro* connection, QWidget* parent)
     grid->addWidget(infoLabel, 0, 0, 1, 4, InfoAlignment);
     swCaption = new QLabel(tr("[updatedialog:sw]"), this);
     grid->addWidget(swCaption, 1, 0);
-    swLabel = new PlainLabel(QStringLiteral("none"), this);
+    swLabel = new PlainLabel(this);
     grid->addWidget(swLabel, 1, 1, 1, 3);
     hwCaption = new QLabel(tr("[updatedialog:hw]"), this);
     grid->addWidget(hwCaption, 2, 0);
-    hwLabel = new PlainLabel(QStringLiteral("none"), this);
+    hwLabel = new PlainLabel(this);
     grid->addWidget(hwLabel, 2, 1, 1, 3);
-    statusLabel = new QLabel(QStringLiteral("none"), this);
+    statusLabel = new QLabel(this);
     // It may name the file chosen: never taken for markup.
     statusLabel->setTextFormat(Qt::PlainText);
     // Messages that say what to do run to several lines rather than widen the window,
@@ -125,14 +125,25 @@ void view_dialogupdate::showStatus(const QString& text)
     statusLabel->setMinimumHeight(statusLabel->heightForWidth(qMax(statusLabel->width(), StatusMinimumWidth)));
 }
 
+QString view_dialogupdate::shownVersion(const QString& version)
+{
+    // A device that tells nothing about itself leaves "none", which the service query keeps.
+    if (version.isEmpty() || version == QLatin1String("none"))
+        return tr("[updatedialog:unknown]");
+    return UntrustedText::shown(version);
+}
+
 void view_dialogupdate::showIdentity()
 {
-    swLabel->setText(UntrustedText::shown(sensorSw));
-    hwLabel->setText(UntrustedText::shown(sensorHw));
+    swLabel->setText(shownVersion(sensorSw));
+    hwLabel->setText(shownVersion(sensorHw));
 }
 
 void view_dialogupdate::onShown()
 {
+    // Until the service answers, or is found not to, the window says what it waits for.
+    if (!flashing && !updatePending)
+        showStatus(tr("[updatedialog:firmware:asking]"));
     checkInternet();
     getFirmwareCheck();
     showIdentity();
@@ -294,8 +305,12 @@ void view_dialogupdate::checkInternet()
 void view_dialogupdate::firmwareCheckFinished(bool answered, const QByteArray& body)
 {
     // A verified run needs no service to be reported, so the report comes offline too.
-    if (!answered && !updatePending)
+    if (!answered && !updatePending) {
+        // Only what is known: the firmware on offer is not; an update from a file still works.
+        if (!flashing && !flashStarted && !upgradeRequested)
+            emit firmwareStatus(tr("[updatedialog:firmware:unreachable]"));
         return;
+    }
     if (updatePending) {
         // The first answer after a flash from this dialog reports it done, whatever it says.
         updatePending = false;

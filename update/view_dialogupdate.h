@@ -79,6 +79,8 @@ private:
     void onUseFile();
     void onBootloaderStage();
     void showIdentity();
+    // A version as the dialog shows it: "not known" for a device that gave none.
+    static QString shownVersion(const QString& version);
     void showStatus(const QString& text);
     void firmwareCheckFinished(bool answered, const QByteArray& body);
     void internetProbeFinished(bool answered, const QByteArray& body);
