@@ -1,6 +1,6 @@
 // The translator: language catalogue, key-to-text table and the key shown for a missing text.
 #include "app/qttranslations.h"
-#include "app/translatedtext.h"
+#include "device/translatedtext.h"
 #include "app/tessarotranslator.h"
 #include "simfixture.h"
 #include "testmain.h"

@@ -3,7 +3,7 @@
 #include "bootloader.h"
 #include "flashfailure.h"
 #include "app/appsettings.h"
-#include "app/translatedtext.h"
+#include "device/translatedtext.h"
 #include "device/tessaro.h"
 
 #include <QCoreApplication>
