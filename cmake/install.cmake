@@ -122,7 +122,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Besides the libraries: Qt's own translations, so that the file dialog speaks the
 # program's language.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qttranslations5-l10n")
+if(TESSARO_QT STREQUAL "6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qttranslations5-l10n")
+endif()
 # Debian's policy for every folder and file of a package, whatever the builder's umask.
 set(CPACK_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)

@@ -181,7 +181,7 @@ private slots:
     {
         QFETCH(QString, code);
         QFETCH(QString, lookIn);
-        if (lookIn != QLatin1String("Look in:") && !QFile::exists(QLibraryInfo::location(QLibraryInfo::TranslationsPath) + "/qtbase_" + code + ".qm"))
+        if (lookIn != QLatin1String("Look in:") && !QFile::exists(qtTranslationsPath() + "/qtbase_" + code + ".qm"))
             QSKIP("Qt's own translation for this language (qtbase_<code>.qm) is not installed here");
         QObject owner;
         tessaroTranslator translator(&owner);
