@@ -1,5 +1,7 @@
 #pragma once
 
+#include "device/programname.h"
+
 #include <QSettings>
 
 // The per-user INI store of the program's preferences. Every place that touches the
@@ -10,8 +12,8 @@
 class appSettings : public QSettings
 {
 public:
-    static constexpr char Organisation[] = "Corvanel";
-    static constexpr char Application[] = "TessaroUtility";
+    static constexpr const char* Organisation = programName::Organisation;
+    static constexpr const char* Application = programName::Application;
     static constexpr char LangKey[] = "lang";
     static constexpr char DefaultLang[] = "nl";
     static constexpr char WindowGroup[] = "mainwindow";

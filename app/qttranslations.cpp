@@ -15,10 +15,19 @@ bool installQtTranslations(QCoreApplication* application, const QString& code)
     if (!LanguageCode.match(code).hasMatch())
         return false;
     auto* translator = new QTranslator(application);
-    if (!translator->load(QStringLiteral("qtbase_") + code, QLibraryInfo::location(QLibraryInfo::TranslationsPath))) {
+    if (!translator->load(QStringLiteral("qtbase_") + code, qtTranslationsPath())) {
         delete translator;
         return false;
     }
     QCoreApplication::installTranslator(translator);
     return true;
+}
+
+QString qtTranslationsPath()
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return QLibraryInfo::path(QLibraryInfo::TranslationsPath);
+#else
+    return QLibraryInfo::location(QLibraryInfo::TranslationsPath);
+#endif
 }

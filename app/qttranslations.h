@@ -10,3 +10,6 @@ class QCoreApplication;
 // translator is asked first. false when Qt has no translation for the code (nothing is
 // installed then).
 bool installQtTranslations(QCoreApplication* application, const QString& code);
+
+// Qt's translations folder, where its qtbase_<code>.qm files are.
+QString qtTranslationsPath();

@@ -1,7 +1,7 @@
 #include "view_about.h"
 
 #include "serviceidentity.h"
-#include "translatedtext.h"
+#include "device/translatedtext.h"
 
 #include <QFont>
 #include <QKeyEvent>

@@ -4,7 +4,7 @@
 #include "plainlabel.h"
 #include "serviceidentity.h"
 #include "tessarotranslator.h"
-#include "translatedtext.h"
+#include "device/translatedtext.h"
 #include "view_about.h"
 #include "windowfit.h"
 #include "device/tessaro.h"

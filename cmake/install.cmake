@@ -122,7 +122,11 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Besides the libraries: Qt's own translations, so that the file dialog speaks the
 # program's language.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qttranslations5-l10n")
+if(TESSARO_QT STREQUAL "6")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-translations-l10n")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qttranslations5-l10n")
+endif()
 # After installing and removing: udev reads its rules again and applies them to the hidraw
 # nodes already there, so a sensor plugged in meanwhile need not be plugged in again.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA

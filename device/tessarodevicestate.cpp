@@ -2,7 +2,7 @@
 
 #include "tessaro.h"
 #include "untrustedtext.h"
-#include "app/translatedtext.h"
+#include "translatedtext.h"
 
 #include <QCoreApplication>
 

@@ -2,7 +2,7 @@
 
 #include "largetext.h"
 #include "app/plainlabel.h"
-#include "app/translatedtext.h"
+#include "device/translatedtext.h"
 #include "device/untrustedtext.h"
 
 #include <QGraphicsPixmapItem>

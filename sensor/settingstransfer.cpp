@@ -6,8 +6,8 @@
 #include "tessaroidentity.h"
 #include "app/appsettings.h"
 #include "app/askuser.h"
-#include "app/translatedtext.h"
 #include "device/tessaro.h"
+#include "device/translatedtext.h"
 #include "device/untrustedtext.h"
 
 #include <QCoreApplication>

@@ -73,10 +73,10 @@ private slots:
         QCOMPARE(reply->readAll(), QByteArray("true\0junk", 9));
         service->setVerdicts(true, false);
         QCOMPARE(fetch(Check)->readAll(), QByteArray("true;false"));
-        // Valid gzip, whatever was asked for: Qt, left to itself, asks for it and unpacks it.
+        // Valid gzip, whatever was asked for: Qt, left to itself, asks for it (among others) and unpacks it.
         service->setGzip(Check, true);
         QCOMPARE(fetch(Check)->readAll(), QByteArray("true;false"));
-        QCOMPARE(service->requests().constLast().acceptEncoding, QByteArray("gzip, deflate"));
+        QVERIFY(service->requests().constLast().acceptEncoding.contains("gzip"));
         service->resetReplies();
         QCOMPARE(fetch(Check)->readAll(), QByteArray("true;true"));
         QCOMPARE(fetch(Firmware)->readAll(), QByteArray("true"));

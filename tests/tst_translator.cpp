@@ -1,6 +1,6 @@
 // The translator: language catalogue, key-to-text table and the key shown for a missing text.
 #include "app/qttranslations.h"
-#include "app/translatedtext.h"
+#include "device/translatedtext.h"
 #include "app/tessarotranslator.h"
 #include "simfixture.h"
 #include "testmain.h"
@@ -181,7 +181,7 @@ private slots:
     {
         QFETCH(QString, code);
         QFETCH(QString, lookIn);
-        if (lookIn != QLatin1String("Look in:") && !QFile::exists(QLibraryInfo::location(QLibraryInfo::TranslationsPath) + "/qtbase_" + code + ".qm"))
+        if (lookIn != QLatin1String("Look in:") && !QFile::exists(qtTranslationsPath() + "/qtbase_" + code + ".qm"))
             QSKIP("Qt's own translation for this language (qtbase_<code>.qm) is not installed here");
         QObject owner;
         tessaroTranslator translator(&owner);

@@ -15,7 +15,7 @@ FlashFailure FlashFailure::read(const QStringList& lines)
             if (line == QLatin1String(PassStarts[i]))
                 failure.pass = i + 1;
             if (line.startsWith(QLatin1String(PassErrors[i])))
-                failure.bytesDone = line.midRef(static_cast<int>(qstrlen(PassErrors[i]))).toLongLong();
+                failure.bytesDone = line.mid(static_cast<int>(qstrlen(PassErrors[i]))).toLongLong();
         }
         if (line == QLatin1String("Could not write to bootloader") || line == QLatin1String("Could not read from bootloader"))
             failure.cause = LinkLost;

@@ -1,8 +1,7 @@
 #include "flashlog.h"
 
+#include "device/programname.h"
 #include "device/untrustedtext.h"
-
-#include "app/appsettings.h"
 
 #include <QDateTime>
 #include <QDebug>
@@ -51,8 +50,8 @@ QString FlashLog::filePath()
 {
     // The program's own data folder, named as its settings are.
     const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    return base + QLatin1Char('/') + QLatin1String(appSettings::Organisation) + QLatin1Char('/')
-         + QLatin1String(appSettings::Application) + QLatin1Char('/') + QLatin1String(FileName);
+    return base + QLatin1Char('/') + QLatin1String(programName::Organisation) + QLatin1Char('/')
+         + QLatin1String(programName::Application) + QLatin1Char('/') + QLatin1String(FileName);
 }
 
 QString FlashLog::oneLine(const QString& text)

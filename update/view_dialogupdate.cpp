@@ -5,7 +5,7 @@
 #include "app/serviceidentity.h"
 #include "app/servicerequest.h"
 #include "app/appsettings.h"
-#include "app/translatedtext.h"
+#include "device/translatedtext.h"
 #include "device/tessaro.h"
 #include "device/untrustedtext.h"
 #include "view_update.h"

@@ -5,7 +5,7 @@
 #include "flashfailure.h"
 #include "app/askuser.h"
 #include "app/appsettings.h"
-#include "app/translatedtext.h"
+#include "device/translatedtext.h"
 #include "device/tessaro.h"
 #include "device/untrustedtext.h"
 
