@@ -287,7 +287,7 @@ private slots:
                                                  .arg(view->presetCombo->currentText())});
         QCOMPARE(sent(), commands);
         QCOMPARE(device->isConnected, failingWrite == 0);
-        QCOMPARE(!view->presetStoredLabel->isHidden(), failingWrite == 0);
+        QCOMPARE(!view->presetStoredLabel->isHidden(), failingWrite == 0 && confirmed);
     }
 
     void easyModeAndNearestEntry_data()
