@@ -109,22 +109,31 @@ std::vector<DeviceInfo> SimReplay::enumerate()
     return devices;
 }
 
+const TraceEvent* SimReplay::takeLocked(const TraceEvent& asked)
+{
+    const std::size_t at = nextHardLocked();
+    const bool same = at < m_events.size() && m_events[at].kind == asked.kind
+        && (asked.kind == TraceEvent::Kind::Open
+                ? m_events[at].path == asked.path
+                : m_events[at].handle == asked.handle && m_events[at].data == asked.data);
+    if (!same) {
+        divergeLocked(at, asked.describe());
+        return nullptr;
+    }
+    consumeLocked(at + 1);
+    return &m_events[at];
+}
+
 int SimReplay::open(const char* path)
 {
     std::lock_guard<std::mutex> guard(m_mutex);
     if (!m_divergence.isEmpty())
         return 0;
-    const std::size_t at = nextHardLocked();
-    const QByteArray opened(path ? path : "");
-    if (at < m_events.size() && m_events[at].kind == TraceEvent::Kind::Open && m_events[at].path == opened) {
-        consumeLocked(at + 1);
-        return m_events[at].handle;
-    }
     TraceEvent asked;
     asked.kind = TraceEvent::Kind::Open;
-    asked.path = opened;
-    divergeLocked(at, asked.describe());
-    return 0;
+    asked.path = QByteArray(path ? path : "");
+    const TraceEvent* recorded = takeLocked(asked);
+    return recorded ? recorded->handle : 0;
 }
 
 void SimReplay::close(int handle)
@@ -142,18 +151,12 @@ int SimReplay::write(int handle, const unsigned char* data, size_t length)
     std::lock_guard<std::mutex> guard(m_mutex);
     if (!m_divergence.isEmpty())
         return -1;
-    const std::size_t at = nextHardLocked();
-    const QByteArray written(reinterpret_cast<const char*>(data), static_cast<int>(length));
-    if (at < m_events.size() && m_events[at].kind == TraceEvent::Kind::Write && m_events[at].handle == handle
-        && m_events[at].data == written) {
-        consumeLocked(at + 1);
-        return m_events[at].result;
-    }
     TraceEvent asked;
     asked.kind = TraceEvent::Kind::Write;
-    asked.data = written;
-    divergeLocked(at, asked.describe());
-    return -1;
+    asked.handle = handle;
+    asked.data = QByteArray(reinterpret_cast<const char*>(data), static_cast<int>(length));
+    const TraceEvent* recorded = takeLocked(asked);
+    return recorded ? recorded->result : -1;
 }
 
 int SimReplay::read(int handle, unsigned char* data, size_t length, int timeoutMs)

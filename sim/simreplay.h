@@ -44,6 +44,9 @@ private:
     std::size_t nextHardLocked() const;
     void consumeLocked(std::size_t end);
     void divergeLocked(std::size_t at, const QString& what);
+    // The next request if it is the one asked (an open of the same path, a write of the same
+    // bytes on the same handle), consumed; else the replay ends there and null.
+    const TraceEvent* takeLocked(const TraceEvent& asked);
 
     const QString m_path;
     const std::vector<TraceEvent> m_events;
