@@ -3,6 +3,7 @@
 #include "app/serviceidentity.h"
 #include "app/servicerequest.h"
 #include "device/tessaro.h"
+#include "device/updatelock.h"
 #include "sim/simsensor.h"
 #include "sim/standinservice.h"
 #include "simfixture.h"
@@ -241,9 +242,9 @@ private slots:
         QTest::newRow("cancelled") << "" << "[updatedialog:firmware:cancelled]";
         QTest::newRow("empty") << "empty.bin" << unusable;
         QTest::newRow("a folder") << "sensors" << unusable;
-        QTest::newRow("missing") << "missing.bin" << unusable;
         QTest::newRow("usable") << "image.bin" << "";
         QTest::newRow("usable, not confirmed") << "image.bin" << "[updatedialog:firmware:declined]";
+        QTest::newRow("usable, another program updates the unit") << "image.bin" << "[updatedialog:firmware:elsewhere]";
     }
 
     // Only a file that can be tried sends the sensor to its bootloader; it is flashed when
@@ -257,6 +258,8 @@ private slots:
         sensor->clearLog();
         const auto restore = qScopeGuard([] { TestSupport::Dialogs::confirmAnswer = true; });
         TestSupport::Dialogs::confirmAnswer = !status.endsWith(QLatin1String("declined]"));
+        UpdateLock otherProgram;
+        QVERIFY(!status.endsWith(QLatin1String("elsewhere]")) || otherProgram.acquire(connection->updateUnit()));
         dialog->useFileButton->click();
         QCOMPARE(SimFixture::commands(*sensor), status.isEmpty() ? QStringList({"app:bootloader;"}) : QStringList());
         QCOMPARE(dialog->statusLabel->text(), status.replace("%1", nextFile));
@@ -294,13 +297,15 @@ private slots:
     void bootloaderAfterTheLinkWasLost()
     {
         view_dialogupdate standalone(nullptr);
-        for (view_dialogupdate* asking : {dialog.get(), &standalone}) {
+        for (view_dialogupdate* asking : {dialog.get(), &standalone, dialog.get()}) {
+            const bool linked = asking == dialog.get() && connection->isConnected;
             QSignalSpy flashes(asking, &view_dialogupdate::updateFile);
             asking->useFileButton->click();
+            QCOMPARE(asking->upgradeRequested, linked);
             connection->disconnectDevice();
             emit asking->bootloaderStage();
             QCOMPARE(flashes.count(), 0);
-            QCOMPARE(asking->statusLabel->text(), QStringLiteral("[updatedialog:firmware:failed]"));
+            QCOMPARE(asking->statusLabel->text(), QString(linked ? "[updatedialog:firmware:failed]" : "[updatedialog:firmware:nosensor]"));
         }
     }
 };

@@ -202,6 +202,11 @@ void view_dialogupdate::onUseFile()
 {
     if (flashing)
         return;
+    // With no unit to send, a request armed now would flash whichever bootloader came next.
+    if (!device || !device->isConnected) {
+        emit firmwareStatus(tr("[updatedialog:firmware:nosensor]"));
+        return;
+    }
     // Asked and checked first: a unit sent to its bootloader for nothing would be out of
     // service until someone starts its firmware again.
     const QString path = view_update::chooseImageFile(this, QLatin1String(ImageCaption), view_update::imageFolder(),
@@ -237,10 +242,14 @@ void view_dialogupdate::onUseFile()
         emit updateFile(imagePath);
         return;
     }
-    if (device) {
-        // Taken before the request: only a unit that appears after it is the one asked.
-        bootloadersBefore = device->bootloadersPresent();
-        device->startUpgrade();
+    // Taken before the request: only a unit that appears after it is the one asked.
+    bootloadersBefore = device ? device->bootloadersPresent() : QStringList();
+    // Refused when the unit has gone meanwhile, or another program holds its update lock:
+    // nothing was sent, so nothing may wait for a bootloader.
+    if (!device || !device->startUpgrade()) {
+        emit firmwareStatus(device && device->isConnected ? tr("[updatedialog:firmware:elsewhere]")
+                                                          : tr("[updatedialog:firmware:nosensor]"));
+        return;
     }
     upgradeRequested = true;
 }

@@ -19,8 +19,9 @@ class tessaro;
 // firmware is current, and leads the user through an update from an image file, following
 // the device from sensor to bootloader and back (stages raised by the main window). The
 // file is asked for and checked before the sensor is sent to its bootloader, so that a
-// cancelled choice or an unusable file leaves the unit running. While a flashing sequence
-// runs, neither button can be used and the window does not close.
+// cancelled choice or an unusable file leaves the unit running; with no unit connected, or
+// another program updating it, nothing is sent and the status says so. While a flashing
+// sequence runs, neither button can be used and the window does not close.
 class view_dialogupdate : public QWidget
 {
     Q_OBJECT
