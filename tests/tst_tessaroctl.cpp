@@ -554,6 +554,7 @@ private slots:
         // Refused by the bootloader it was sent to: started again on the firmware it had.
         QTest::newRow("sensor, image too large") << one << yes << false << "large" << 0 << 0 << refused
                                                  << "the unit is back on its old firmware SW 2.4 at sim/1209:0001:00";
+        QTest::newRow("sensor, geometry refused") << one << yes << false << "geometry" << 0 << 0 << refused << "the unit is back on its old firmware SW 2.4";
         QTest::newRow("bootloader: clean run") << inBootloader << yes << false << "" << 0 << 0 << ok << "write 50%";
         QTest::newRow("first exchange (geometry)") << inBootloader << yes << false << "" << 1 << readFails << fails << "";
         // A request lost on its way never reaches the unit.
@@ -581,6 +582,8 @@ private slots:
         setUpBench(bench);
         if (sensor)
             sensor->setReenumerates(true, std::chrono::milliseconds(10));
+        if (image == QLatin1String("geometry"))  // a page size that is not whole write blocks
+            sensor->setBootloaderGeometry({32768, 16, 0, 4096});
         UpdateLock otherProgram;
         if (fault == -2)
             QVERIFY(otherProgram.acquire(UpdateLock::unitName(0x1209, QStringLiteral("SIM0001"))));
@@ -598,7 +601,7 @@ private slots:
 
         const Result result = run(QStringList{QStringLiteral("flash"), path} + options, "n\n", terminal, terminal);
         QCOMPARE(result.status, status);
-        const bool backOnOldFirmware = sensor && image == QLatin1String("large");
+        const bool backOnOldFirmware = sensor && (image == QLatin1String("large") || image == QLatin1String("geometry"));
         if (sensor)
             QCOMPARE(sensor->bootloaderRequests(), status == CtlExit::Ok || backOnOldFirmware ? 1 : 0);
         if (backOnOldFirmware)
