@@ -647,6 +647,7 @@ private slots:
         QTest::newRow("newline in the image name") << "newline" << true;
         QTest::newRow("full log drops its oldest runs") << "full" << true;
         QTest::newRow("link at the log's path") << "link" << false;
+        QTest::newRow("link to nothing at the log's path") << "link, dangling" << false;
         QTest::newRow("disk full part-way") << "diskfull" << false;
     }
 
@@ -659,12 +660,12 @@ private slots:
         const QString target = fixture->dir() + QStringLiteral("/elsewhere");
         const QByteArray earlier = "== 2026-01-01T00:00:00 image old.bin (1 bytes): verified\n   Updated succesfully!\n";
         const QByteArray before = setup == "full" ? earlier.repeated(int(FlashLog::MaxBytes / earlier.size())) : earlier;
-        QFile file(setup == "link" ? target : path);
+        QFile file(setup.startsWith("link") ? target : path);
         QVERIFY(QDir().mkpath(QFileInfo(path).path()) && file.open(QIODevice::WriteOnly));
         QCOMPARE(file.write(before), before.size());
         file.close();
-        if (setup == "link")
-            QVERIFY(QFile::link(target, path));
+        if (setup.startsWith("link"))
+            QVERIFY(QFile::link(setup == "link" ? target : target + "-gone", path));
         const auto restore = qScopeGuard([] { FlashLog::writeBytes = ::write; });
         if (setup == "diskfull") {
             FlashLog::writeBytes = [](int fd, const void* data, size_t size) -> ssize_t {
@@ -677,12 +678,13 @@ private slots:
         const Result result = run({QStringLiteral("flash"), writeImage(firmware(ImageSize, "SW 2.5"), name), QStringLiteral("--yes")});
         QCOMPARE(result.status, CtlExit::Ok);
         QCOMPARE(result.err.contains(QLatin1String("could not record the run in")), !recorded);
-        QFile after(setup == "link" ? target : path);
+        QFile after(setup.startsWith("link") ? target : path);
         QVERIFY(after.open(QIODevice::ReadOnly));
         const QByteArray content = after.readAll();
         if (!recorded) {
             QCOMPARE(content, before);
-            QCOMPARE(QFileInfo(path).isSymLink(), setup == "link");
+            QCOMPARE(QFileInfo(path).isSymLink(), setup.startsWith("link"));
+            QVERIFY(!QFile::exists(target + "-gone"));
             return;
         }
         // Older runs whole (some dropped when full), then this one, each line of it indented.
