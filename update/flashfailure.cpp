@@ -19,6 +19,8 @@ FlashFailure FlashFailure::read(const QStringList& lines)
         }
         if (line == QLatin1String("Could not write to bootloader") || line == QLatin1String("Could not read from bootloader"))
             failure.cause = LinkLost;
+        if (line == QLatin1String("Could not write to bootloader"))
+            failure.requestLost = true;
         else if (line.startsWith(QLatin1String("Flash not equal @ ")) && failure.cause != LinkLost)
             failure.cause = Mismatch;
     }

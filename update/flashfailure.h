@@ -22,4 +22,8 @@ public:
     // while erasing, of the image while writing or verifying.
     qint64 bytesDone = 0;
     Cause cause = Refused;
+    // A request could not be written. In the erase pass at its first page: the firmware
+    // was never touched.
+    bool requestLost = false;
+    bool nothingErased() const { return pass == 1 && bytesDone == 0 && requestLost; }
 };

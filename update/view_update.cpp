@@ -414,7 +414,8 @@ QString view_update::failureSummary() const
     // Where it stopped, then what that left on the unit and what to do next.
     return fillTranslation(QCoreApplication::translate(TextContext, where),
                            {QString::number(pass), groupedBytes(failure.bytesDone), groupedBytes(qMax(total, qint64{0}))})
-        + QLatin1Char(' ') + QCoreApplication::translate(TextContext, "[flash:phase:failed]");
+        + QLatin1Char(' ')
+        + QCoreApplication::translate(TextContext, failure.nothingErased() ? "[flash:phase:failed:unerased]" : "[flash:phase:failed]");
 }
 
 void view_update::beginOverall(const FlashProgress& plan)
