@@ -328,13 +328,12 @@ private slots:
         QTest::addColumn<int>("fault");
         QTest::addColumn<int>("exchange");
         QTest::addColumn<QString>("summary");
-        const QString erased = QStringLiteral(" [flash:phase:failed]");
         QTest::newRow("first erase not sent") << int(sim::Fault::WriteFails) << 1 << "[flash:stop:silent] (1, 0, 28\u00a0672) [flash:phase:failed:unerased]";
-        QTest::newRow("first erase unanswered") << int(sim::Fault::NoReply) << 1 << "[flash:stop:silent] (1, 0, 28\u00a0672)" + erased;
-        QTest::newRow("erase refused") << -1 << 2 << "[flash:stop:refused] (1, 512, 28\u00a0672)" + erased;
-        QTest::newRow("unplugged while writing") << int(sim::Fault::Unplug) << 67 << "[flash:stop:left] (2, 320, 1\u00a0024)" + erased;
-        QTest::newRow("silent while verifying") << int(sim::Fault::NoReply) << 92 << "[flash:stop:silent] (3, 96, 1\u00a0024)" + erased;
-        QTest::newRow("read back differs") << -2 << 0 << "[flash:stop:mismatch] (3, 576, 1\u00a0024)" + erased;
+        QTest::newRow("first erase unanswered") << int(sim::Fault::NoReply) << 1 << "[flash:stop:silent] (1, 0, 28\u00a0672)";
+        QTest::newRow("erase refused") << -1 << 2 << "[flash:stop:refused] (1, 512, 28\u00a0672)";
+        QTest::newRow("unplugged while writing") << int(sim::Fault::Unplug) << 67 << "[flash:stop:left] (2, 320, 1\u00a0024)";
+        QTest::newRow("silent while verifying") << int(sim::Fault::NoReply) << 92 << "[flash:stop:silent] (3, 96, 1\u00a0024)";
+        QTest::newRow("read back differs") << -2 << 0 << "[flash:stop:mismatch] (3, 576, 1\u00a0024)";
     }
 
     // Where, why, what it left on the unit and what next; the button comes back, and the
@@ -356,7 +355,7 @@ private slots:
         view->updateButton->click();
         QVERIFY(!view->updateButton->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(view->updateButton->isEnabled(), SequenceTimeoutMs);
-        QCOMPARE(view->phaseLabel->text(), summary);
+        QCOMPARE(view->phaseLabel->text(), summary.contains("[flash:phase:") ? summary : summary + " [flash:phase:failed]");
 
         // Lines of several attempts accumulate.
         nextFileName.clear();
