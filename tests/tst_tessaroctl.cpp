@@ -668,10 +668,7 @@ private slots:
             QVERIFY(QFile::link(setup == "link" ? target : target + "-gone", path));
         // Whole flashes: their device lines would use up the run's budget of messages.
         QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
-        const auto restore = qScopeGuard([] {
-            FlashLog::writeBytes = ::write;
-            QLoggingCategory::setFilterRules(QString());
-        });
+        const auto restore = qScopeGuard([] { FlashLog::writeBytes = ::write; QLoggingCategory::setFilterRules(QString()); });
         if (setup == "diskfull") {
             FlashLog::writeBytes = [](int fd, const void* data, size_t size) -> ssize_t {
                 if (::write(fd, data, size / 2) >= 0)
