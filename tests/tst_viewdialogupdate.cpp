@@ -241,7 +241,7 @@ private slots:
         QTest::newRow("cancelled") << "" << "[updatedialog:firmware:cancelled]";
         QTest::newRow("empty") << "empty.bin" << unusable;
         QTest::newRow("a folder") << "sensors" << unusable;
-        QTest::newRow("missing") << "missing.bin" << unusable;
+        QTest::newRow("missing, a line break and bidi in its name") << QString::fromUtf16(u"missing\n\u202e.bin") << unusable;
         QTest::newRow("usable") << "image.bin" << "";
         QTest::newRow("usable, not confirmed") << "image.bin" << "[updatedialog:firmware:declined]";
     }
@@ -259,7 +259,7 @@ private slots:
         TestSupport::Dialogs::confirmAnswer = !status.endsWith(QLatin1String("declined]"));
         dialog->useFileButton->click();
         QCOMPARE(SimFixture::commands(*sensor), status.isEmpty() ? QStringList({"app:bootloader;"}) : QStringList());
-        QCOMPARE(dialog->statusLabel->text(), status.replace("%1", nextFile));
+        QCOMPARE(dialog->statusLabel->text(), status.replace("%1", QString(nextFile).replace(u'\n', u'\uFFFD').replace(u'\u202e', u'\uFFFD')));
         emit dialog->bootloaderStage();
         QCOMPARE(flashes.count(), status.isEmpty() ? 1 : 0);
         if (status.isEmpty())
