@@ -41,7 +41,7 @@ const char* const Model = R"({
     {"name": "Pen", "parameters": [{"name": "Float", "type": "float", "regname": "fl", "module": "pen"},
         {"name": "Power", "type": "int", "regname": "power", "module": "pen", "min": "0", "max": "255"},
         {"name": "Beep", "type": "bool", "regname": "beep", "module": "pen"}]}],
-  "parameters_advanced": [{"name": "Threshold", "type": "int", "regname": "thr", "module": "sens", "min": "0",
+  "parameters_advanced": [{"name": "<i>Threshold</i>\u202e", "type": "int", "regname": "thr", "module": "sens", "min": "0",
       "max": "255"}, 7, {"name": "Level", "type": "int", "regname": "level", "module": "sens", "min": "0", "max": "255"},
       {"name": "Two commands", "type": "bool", "regname": "thr;app:bootloader", "module": "sens"}],
   "parameters_simple": [{"name": "Bright", "info": "For <b>bright</b>
@@ -233,7 +233,10 @@ private slots:
         for (tessaroPushButton* button : buttons)
             button->setPauseMs(0);
         // A value written is marked until it is saved, and then said to be stored.
-        auto* caption = view->advancedLayout->itemAtPosition(0, 0)->widget();
+        auto* caption = qobject_cast<QLabel*>(view->advancedLayout->itemAtPosition(0, 0)->widget());
+        // The file's name as it is, markup and all, without its direction mark.
+        QCOMPARE(caption->text(), QStringLiteral("<i>Threshold</i>\uFFFD"));
+        QCOMPARE(caption->textFormat(), Qt::PlainText);
         emit view->advancedTab->findChild<QSlider*>()->sliderReleased();
         QVERIFY(caption->font().bold() && !view->unsavedLabel->isHidden());
         QCOMPARE(view->unsavedLabel->text(), QStringLiteral("[adv:unsaved]"));
