@@ -118,7 +118,7 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("serving"); // "": plainly; or redirect, loop, silent, an HTTP status, a closed port
+        QTest::addColumn<QString>("serving"); // "": plainly; or redirect, loop, silent, gzip, an HTTP status, a closed port
         QTest::addColumn<QString>("status"); // of a firmware check (empty: no verdict); of a probe "online" or not
         QTest::newRow("true") << Firmware << QByteArray("true") << "" << Ok;
         QTest::newRow("true with more fields") << Firmware << QByteArray("true;false;x") << "" << Ok;
@@ -132,6 +132,7 @@ private slots:
         QTest::newRow("redirect on the same host") << Firmware << QByteArray("true") << "redirect" << Ok;
         QTest::newRow("redirect in a loop") << Firmware << QByteArray("true") << "loop" << Unreachable;
         QTest::newRow("redirect to another port") << Firmware << QByteArray("true") << "elsewhere" << Unreachable;
+        QTest::newRow("gzip-encoded, unasked") << Firmware << QByteArray("true") << "gzip" << Unreachable;
         QTest::newRow("probe: true") << Internet << QByteArray("true") << "" << "online";
         QTest::newRow("probe: true with fields") << Internet << QByteArray("true;") << "" << "offline";
         // Service errors: the dialog says so, and only that.
@@ -152,6 +153,7 @@ private slots:
             ServiceAddress::useClosedPort();
         service->setEndless(path, serving == "endless");
         service->setHang(path, serving == "silent");
+        service->setGzip(path, serving == "gzip");
         const QMap<QString, QString> redirects{{"redirect", moved}, {"loop", path}, {"elsewhere", "http://127.0.0.1:9" + moved}};
         if (redirects.contains(serving))
             service->setRedirect(path, redirects.value(serving).toLatin1());
