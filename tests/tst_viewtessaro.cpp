@@ -10,6 +10,7 @@
 #include "serviceaddress.h"
 #include "testmain.h"
 
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QDir>
@@ -229,6 +230,7 @@ private slots:
         QVERIFY(sent().isEmpty());
         view->tabs->setCurrentIndex(2);
         QCOMPARE(sent(), EditorReads);
+        QVERIFY(!view->advancedTab->findChild<QCheckBox*>());  // "Two commands" got none
         const auto buttons = view->advancedTab->findChildren<tessaroPushButton*>();
         for (tessaroPushButton* button : buttons)
             button->setPauseMs(0);
