@@ -174,7 +174,7 @@ private slots:
     {
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("serving");  // "", "endless" (read only as far as it matters) or "gzip"
+        QTest::addColumn<QString>("serving");  // "" or "endless" (read only as far as it matters)
         QTest::addColumn<QString>("firmware");
         QTest::addColumn<QString>("software");
         const QString current = QStringLiteral("[info:sensor:uptodate]");
@@ -190,8 +190,6 @@ private slots:
         QTest::newRow("server error") << QByteArray("true;true") << 500 << "" << "" << "";
         QTest::newRow("long error page") << bothNew << 500 << "" << "" << "";
         QTest::newRow("not found, long") << bothNew << 404 << "" << "" << "";
-        // Would be unpacked whole before the first read; it is not even asked for.
-        QTest::newRow("gzip-encoded") << bothNew << 200 << "gzip" << "" << "";
     }
 
     void checkReplies()
@@ -203,7 +201,6 @@ private slots:
         QFETCH(QString, software);
         service->setReply(StandInService::CheckPath, body, status);
         service->setEndless(StandInService::CheckPath, serving == "endless");
-        service->setGzip(StandInService::CheckPath, serving == "gzip");
         buildView();
         QTRY_VERIFY(!view->checkRequest->isPending());
         QCOMPARE(view->firmwareStatusText + '|' + view->softwareStatusText, firmware + '|' + software);
