@@ -1040,7 +1040,7 @@ int tessaroCtl::report(const QStringList& files)
         report.setUnit(unit);
     }
     if (files.isEmpty()) {
-        out << QJsonDocument(report.toJson()).toJson();
+        out << terminalJson(QJsonDocument(report.toJson()), QJsonDocument::Indented);
         out.flush();
         return CtlExit::Ok;
     }

@@ -119,7 +119,7 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QByteArray>("body");
-        QTest::addColumn<QString>("serving"); // "": plainly; or redirect, loop, silent, an HTTP status, a closed port
+        QTest::addColumn<QString>("serving"); // "": plainly; or redirect, loop, silent, gzip, an HTTP status, a closed port
         QTest::addColumn<QString>("status"); // of a firmware check (empty: no verdict); of a probe "online" or not
         QTest::newRow("true") << Firmware << QByteArray("true") << "" << Ok;
         QTest::newRow("true with more fields") << Firmware << QByteArray("true;false;x") << "" << Ok;
@@ -133,6 +133,7 @@ private slots:
         QTest::newRow("redirect on the same host") << Firmware << QByteArray("true") << "redirect" << Ok;
         QTest::newRow("redirect in a loop") << Firmware << QByteArray("true") << "loop" << Unreachable;
         QTest::newRow("redirect to another port") << Firmware << QByteArray("true") << "elsewhere" << Unreachable;
+        QTest::newRow("gzip-encoded, unasked") << Firmware << QByteArray("true") << "gzip" << Unreachable;
         QTest::newRow("probe: true") << Internet << QByteArray("true") << "" << "online";
         QTest::newRow("probe: true with fields") << Internet << QByteArray("true;") << "" << "offline";
         // Service errors: the dialog says so, and only that.
@@ -153,6 +154,7 @@ private slots:
             ServiceAddress::useClosedPort();
         service->setEndless(path, serving == "endless");
         service->setHang(path, serving == "silent");
+        service->setGzip(path, serving == "gzip");
         const QMap<QString, QString> redirects{{"redirect", moved}, {"loop", path}, {"elsewhere", "http://127.0.0.1:9" + moved}};
         if (redirects.contains(serving))
             service->setRedirect(path, redirects.value(serving).toLatin1());
@@ -242,6 +244,7 @@ private slots:
         QTest::newRow("cancelled") << "" << "[updatedialog:firmware:cancelled]";
         QTest::newRow("empty") << "empty.bin" << unusable;
         QTest::newRow("a folder") << "sensors" << unusable;
+        QTest::newRow("missing, a line break and bidi in its name") << QString::fromUtf16(u"missing\n\u202e.bin") << unusable;
         QTest::newRow("usable") << "image.bin" << "";
         QTest::newRow("usable, not confirmed") << "image.bin" << "[updatedialog:firmware:declined]";
         QTest::newRow("usable, another program updates the unit") << "image.bin" << "[updatedialog:firmware:elsewhere]";
@@ -262,7 +265,7 @@ private slots:
         QVERIFY(!status.endsWith(QLatin1String("elsewhere]")) || otherProgram.acquire(connection->updateUnit()));
         dialog->useFileButton->click();
         QCOMPARE(SimFixture::commands(*sensor), status.isEmpty() ? QStringList({"app:bootloader;"}) : QStringList());
-        QCOMPARE(dialog->statusLabel->text(), status.replace("%1", nextFile));
+        QCOMPARE(dialog->statusLabel->text(), status.replace("%1", QString(nextFile).replace(u'\n', u'\uFFFD').replace(u'\u202e', u'\uFFFD')));
         emit dialog->bootloaderStage();
         QCOMPARE(flashes.count(), status.isEmpty() ? 1 : 0);
         if (status.isEmpty())

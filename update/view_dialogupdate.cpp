@@ -189,7 +189,8 @@ QString view_dialogupdate::imageProblem(const QString& path)
 {
     const QFileInfo info(path);
     if (!info.isFile() || !info.isReadable() || info.size() <= 0)
-        return fillTranslation(tr("[updatedialog:file:unusable]"), {QDir::toNativeSeparators(path)});
+        return fillTranslation(tr("[updatedialog:file:unusable]"),
+                               {UntrustedText::shown(QDir::toNativeSeparators(path), UntrustedText::LineCap)});
     return QString();
 }
 
