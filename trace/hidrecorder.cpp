@@ -282,6 +282,8 @@ void HidRecorder::finish()
     }
     m_wake.notify_all();
     m_writer.join();
+    // Every slot taken before the stop has been written: a call that comes now takes none.
+    m_ring.reset();
     if (m_file && std::fclose(m_file) != 0 && !m_failed.load(std::memory_order_relaxed))
         reportFailure(QString::fromLocal8Bit(std::strerror(errno)));
     m_file = nullptr;
