@@ -59,6 +59,9 @@ private slots:
         QTest::newRow("unplugged") << int(sim::Fault::Unplug) << "\"result\":-1,\"data\":\"006170703a69643b00";
         QTest::newRow("read fails") << int(sim::Fault::ReadFails)
                                     << "\"result\":-1,\"data\":\"\",\"error\":\"simulated HID error\"";
+        QTest::newRow("write fails") << int(sim::Fault::WriteFails) << "\"result\":-1,\"data\":\"006170703a69643b00";
+        // Late, but within a second wait: a time-out the recording swallowed would show.
+        QTest::newRow("late reply") << int(sim::Fault::LateReply) << "\"result\":0,\"data\":\"\",\"timedOut\":true";
     }
 
     void faultsRecordedUnchanged()
@@ -73,6 +76,7 @@ private slots:
             tessaro* link = fixture->connectSensor(sensor);
             QVERIFY(link);
             sensor->injectFault(1, static_cast<sim::Fault>(fault));
+            sensor->setLateReplyDelay(std::chrono::milliseconds(TessaroLink::CommandTimeoutMs * 3 / 2));
             if (recording)
                 trace = startRecording();
             outcomes << SimFixture::reply(link, "app:id;") + QString::number(link->isConnected);

@@ -6,6 +6,9 @@
 #include <QFile>
 
 #include <sys/utsname.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <x86intrin.h>
+#endif
 
 #include <cerrno>
 #include <algorithm>
@@ -39,6 +42,14 @@ constexpr std::size_t MaxReportBytes = 4096;
 // After the cap is reached the file keeps this share of it, so that it is cut seldom.
 constexpr qint64 KeepNumerator = 3;
 constexpr qint64 KeepDenominator = 4;
+// The ring: a caller that finds it full waits for the writer (it holds a few milliseconds of
+// the fastest exchanges); the writer is woken each time a quarter has filled.
+constexpr std::uint64_t RingSlots = 8192;
+constexpr std::uint64_t WakeEvery = RingSlots / 4;
+constexpr std::uint64_t StopBit = std::uint64_t(1) << 63;
+// A whole report with its ID fits in a slot; longer data and the texts of rare events go
+// beside it.
+constexpr std::size_t InlineBytes = 72;
 
 const char HexDigits[] = "0123456789abcdef";
 
@@ -135,6 +146,29 @@ std::string jsonText(const QString& text)
     return out;
 }
 
+// The processor's time-stamp counter is used only where the kernel keeps time with it
+// (it then runs at a constant rate, the same on every core).
+bool tscIsTheClock()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    QFile source(QStringLiteral("/sys/devices/system/clocksource/clocksource0/current_clocksource"));
+    return source.open(QIODevice::ReadOnly) && source.readAll().trimmed() == "tsc";
+#else
+    return false;
+#endif
+}
+
+std::uint64_t ticksNow(bool tsc)
+{
+#if defined(__x86_64__) || defined(__i386__)
+    if (tsc)
+        return __rdtsc();
+#else
+    static_cast<void>(tsc);
+#endif
+    return static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
 QString kernelText()
 {
     utsname name{};
@@ -145,7 +179,46 @@ QString kernelText()
              QString::fromLocal8Bit(name.version), QString::fromLocal8Bit(name.machine));
 }
 
+enum class Kind : std::uint8_t { Enumerate, Open, Close, Write, Read };
+
+const char* kindName(Kind kind)
+{
+    switch (kind) {
+    case Kind::Enumerate: return "enumerate";
+    case Kind::Open: return "open";
+    case Kind::Close: return "close";
+    case Kind::Write: return "write";
+    case Kind::Read: return "read";
+    }
+    return "";
+}
+
+std::string errorFragment(const wchar_t* error)
+{
+    std::string text;
+    if (error) {
+        text = ",\"error\":";
+        appendWide(text, error);
+    }
+    return text;
+}
+
 } // namespace
+
+// One event as the calling thread leaves it for the writer.
+struct alignas(64) HidRecorder::Slot {
+    std::atomic<std::uint64_t> filled{0};  // the event's position + 1 once it is all there
+    std::uint64_t ticks = 0;
+    const hid_device* handle = nullptr;
+    std::unique_ptr<std::string> spill;  // data beyond InlineBytes, then textBytes of a JSON fragment
+    std::int32_t result = 0;
+    std::int32_t timeout = 0;
+    std::uint32_t length = 0;
+    std::uint32_t dataBytes = 0;
+    std::uint32_t textBytes = 0;
+    Kind kind = Kind::Write;
+    unsigned char data[InlineBytes];
+};
 
 bool HidRecorder::start(const QString& path, const Header& header, QString* error, qint64 cap)
 {
@@ -184,7 +257,10 @@ HidRecorder::HidRecorder(std::FILE* file, QString path, qint64 cap)
     : m_file(file)
     , m_path(std::move(path))
     , m_cap(cap)
+    , m_countTicks(tscIsTheClock())
+    , m_startTicks(ticksNow(m_countTicks))
     , m_start(std::chrono::steady_clock::now())
+    , m_ring(new Slot[RingSlots])
 {
     m_writer = std::thread([this] { runWriter(); });
 }
@@ -201,54 +277,17 @@ void HidRecorder::finish()
         if (m_stopping)
             return;
         m_stopping = true;
+        // The calls that took a position before this fill their slots and are written.
+        m_end = m_head.fetch_or(StopBit, std::memory_order_acq_rel);
     }
     m_wake.notify_all();
     m_writer.join();
-    if (m_file && std::fclose(m_file) != 0 && !m_failed)
+    // Every slot taken before the stop has been written: a call that comes now takes none.
+    m_ring.reset();
+    if (m_file && std::fclose(m_file) != 0 && !m_failed.load(std::memory_order_relaxed))
         reportFailure(QString::fromLocal8Bit(std::strerror(errno)));
     m_file = nullptr;
 }
-
-namespace {
-
-enum class Kind : std::uint8_t { Enumerate, Open, Close, Write, Read };
-
-// An event as the calling thread stores it: the writer formats it. Followed by dataBytes
-// of report data and textBytes of a JSON fragment made by the caller (rare events only).
-struct RawEvent {
-    std::int64_t micros;
-    const hid_device* handle;
-    std::int32_t result;
-    std::int32_t timeout;
-    std::uint32_t length;
-    std::uint32_t dataBytes;
-    std::uint32_t textBytes;
-    Kind kind;
-};
-
-const char* kindName(Kind kind)
-{
-    switch (kind) {
-    case Kind::Enumerate: return "enumerate";
-    case Kind::Open: return "open";
-    case Kind::Close: return "close";
-    case Kind::Write: return "write";
-    case Kind::Read: return "read";
-    }
-    return "";
-}
-
-std::string errorFragment(const wchar_t* error)
-{
-    std::string text;
-    if (error) {
-        text = ",\"error\":";
-        appendWide(text, error);
-    }
-    return text;
-}
-
-} // namespace
 
 bool HidRecorder::writeHeader(const Header& header)
 {
@@ -269,23 +308,47 @@ bool HidRecorder::writeHeader(const Header& header)
 void HidRecorder::store(int kind, const hid_device* handle, int result, int timeoutMs, size_t length,
                         const unsigned char* data, size_t dataBytes, const std::string& text)
 {
-    RawEvent event{};
-    event.micros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - m_start).count();
-    event.handle = handle;
-    event.result = result;
-    event.timeout = timeoutMs;
-    event.length = static_cast<std::uint32_t>(length);
-    event.dataBytes = data ? static_cast<std::uint32_t>(dataBytes) : 0;
-    event.textBytes = static_cast<std::uint32_t>(text.size());
-    event.kind = static_cast<Kind>(kind);
-    std::lock_guard<std::mutex> guard(m_mutex);
-    if (m_failed || m_stopping)
+    static_assert(sizeof(Slot) == 128, "two cache lines a slot");
+    // Stamped before the position is taken: after the locked add the counter's read would
+    // wait for it (5 % more on the fastest round trip). Threads that record at once may
+    // therefore be a microsecond out of order in the file, as they were under a lock.
+    const std::uint64_t ticks = ticksNow(m_countTicks);
+    if (m_failed.load(std::memory_order_relaxed))
         return;
-    m_pending.append(reinterpret_cast<const char*>(&event), sizeof event);
-    if (event.dataBytes)
-        m_pending.append(reinterpret_cast<const char*>(data), event.dataBytes);
-    m_pending += text;
-    ++m_queued;
+    const std::uint64_t position = m_head.fetch_add(1, std::memory_order_relaxed);
+    if (position & StopBit)
+        return;
+    if (position - m_tail.load(std::memory_order_acquire) >= RingSlots)
+        waitForRoom(position);
+    Slot& slot = m_ring[position % RingSlots];
+    slot.ticks = ticks;
+    slot.handle = handle;
+    slot.result = result;
+    slot.timeout = timeoutMs;
+    slot.length = static_cast<std::uint32_t>(length);
+    slot.dataBytes = data ? static_cast<std::uint32_t>(dataBytes) : 0;
+    slot.textBytes = static_cast<std::uint32_t>(text.size());
+    slot.kind = static_cast<Kind>(kind);
+    if (slot.dataBytes <= InlineBytes && text.empty()) {
+        if (slot.dataBytes)
+            std::memcpy(slot.data, data, slot.dataBytes);
+    } else {
+        slot.spill = std::make_unique<std::string>(reinterpret_cast<const char*>(data), slot.dataBytes);
+        *slot.spill += text;
+    }
+    slot.filled.store(position + 1, std::memory_order_release);
+    if (position % WakeEvery == WakeEvery - 1)
+        m_wake.notify_one();
+}
+
+void HidRecorder::waitForRoom(std::uint64_t position)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (position - m_tail.load(std::memory_order_acquire) >= RingSlots) {
+        m_roomWanted = true;
+        m_wake.notify_one();
+        m_caughtUp.wait(lock);
+    }
 }
 
 void HidRecorder::enumerated(const hid_device_info* list)
@@ -353,89 +416,114 @@ int HidRecorder::handleId(const void* handle)
     return m_handles[handle] = ++m_lastHandle;
 }
 
-std::string HidRecorder::format(const std::string& raw)
+void HidRecorder::format(const Slot& slot, long long micros, std::string& out)
 {
-    std::string out;
-    out.reserve(raw.size() * 2);
-    std::size_t at = 0;
-    while (at + sizeof(RawEvent) <= raw.size()) {
-        RawEvent event;
-        std::memcpy(&event, raw.data() + at, sizeof event);
-        const auto* data = reinterpret_cast<const unsigned char*>(raw.data() + at + sizeof event);
-        const char* text = raw.data() + at + sizeof event + event.dataBytes;
-        at += sizeof event + event.dataBytes + event.textBytes;
-        out += "{\"t\":";
-        appendNumber(out, event.micros);
-        out += ",\"event\":\"";
-        out += kindName(event.kind);
-        out += '"';
-        if (event.kind != Kind::Enumerate) {
-            out += ",\"handle\":";
-            if (event.kind == Kind::Open) {
-                if (event.handle)
-                    m_handles[event.handle] = ++m_lastHandle;
-                appendNumber(out, event.handle ? m_lastHandle : 0);
-            } else {
-                appendNumber(out, handleId(event.handle));
-            }
-            if (event.kind == Kind::Close)
-                m_handles.erase(event.handle);
+    const unsigned char* data = slot.spill ? reinterpret_cast<const unsigned char*>(slot.spill->data()) : slot.data;
+    const char* text = slot.spill ? slot.spill->data() + slot.dataBytes : "";
+    out += "{\"t\":";
+    appendNumber(out, micros);
+    out += ",\"event\":\"";
+    out += kindName(slot.kind);
+    out += '"';
+    if (slot.kind != Kind::Enumerate) {
+        out += ",\"handle\":";
+        if (slot.kind == Kind::Open) {
+            if (slot.handle)
+                m_handles[slot.handle] = ++m_lastHandle;
+            appendNumber(out, slot.handle ? m_lastHandle : 0);
+        } else {
+            appendNumber(out, handleId(slot.handle));
         }
-        if (event.kind == Kind::Read) {
-            out += ",\"length\":";
-            appendNumber(out, event.length);
-            out += ",\"timeout\":";
-            appendNumber(out, event.timeout);
-        }
-        if (event.kind == Kind::Write || event.kind == Kind::Read) {
-            out += ",\"result\":";
-            appendNumber(out, event.result);
-            out += ",\"data\":";
-            appendHex(out, data, event.dataBytes);
-        }
-        if (event.kind == Kind::Read && event.result == 0 && event.timeout != 0)
-            out += ",\"timedOut\":true";
-        out.append(text, event.textBytes);
-        out += "}\n";
+        if (slot.kind == Kind::Close)
+            m_handles.erase(slot.handle);
     }
-    return out;
+    if (slot.kind == Kind::Read) {
+        out += ",\"length\":";
+        appendNumber(out, slot.length);
+        out += ",\"timeout\":";
+        appendNumber(out, slot.timeout);
+    }
+    if (slot.kind == Kind::Write || slot.kind == Kind::Read) {
+        out += ",\"result\":";
+        appendNumber(out, slot.result);
+        out += ",\"data\":";
+        appendHex(out, data, slot.dataBytes);
+    }
+    if (slot.kind == Kind::Read && slot.result == 0 && slot.timeout != 0)
+        out += ",\"timedOut\":true";
+    out.append(text, slot.textBytes);
+    out += "}\n";
+}
+
+std::uint64_t HidRecorder::drain(std::uint64_t limit, std::string* out)
+{
+    // The ticks against the monotonic clock now and at the start: the counter runs at a
+    // constant rate, so the whole recording's span gives its rate.
+    const std::uint64_t nowTicks = ticksNow(m_countTicks);
+    const double elapsedNs = std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - m_start).count();
+    const double nsPerTick = nowTicks > m_startTicks ? elapsedNs / static_cast<double>(nowTicks - m_startTicks) : 0.0;
+    const bool keep = !m_failed.load(std::memory_order_relaxed);
+    std::uint64_t position = m_tail.load(std::memory_order_relaxed);
+    for (; position < limit; ++position) {
+        Slot& slot = m_ring[position % RingSlots];
+        if (slot.filled.load(std::memory_order_acquire) != position + 1)
+            break;  // still being filled
+        if (keep) {
+            const double before = static_cast<double>(static_cast<std::int64_t>(nowTicks - slot.ticks)) * nsPerTick;
+            format(slot, std::max(0LL, static_cast<long long>((elapsedNs - before) / 1000.0)), *out);
+        }
+        slot.spill.reset();
+    }
+    return position;
 }
 
 void HidRecorder::flush()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    const unsigned long long target = m_queued;
-    m_flushWanted = m_flushWanted || m_written < target;
+    const std::uint64_t target = m_head.load(std::memory_order_acquire);
+    if (target & StopBit)
+        return;  // finish() has written everything
+    m_flushTarget = std::max(m_flushTarget, target);
     m_wake.notify_all();
     m_caughtUp.wait(lock, [&] { return m_written >= target; });
 }
 
 void HidRecorder::runWriter()
 {
+    std::string chunk;
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        // A round every FlushPeriod, not at every event: the writer must not compete with
-        // the program for the processor.
-        m_wake.wait_for(lock, FlushPeriod, [&] { return m_stopping || m_flushWanted; });
-        m_flushWanted = false;
-        if (m_written < m_queued) {
-            // Events that come while this is written wait for the next round.
-            std::string chunk;
-            chunk.swap(m_pending);
-            const unsigned long long events = m_queued;
+        // A round every FlushPeriod, or when a quarter of the ring has filled: the writer
+        // must not compete with the program for the processor.
+        m_wake.wait_for(lock, FlushPeriod, [&] {
+            return m_stopping || m_roomWanted || m_written < m_flushTarget
+                || (m_head.load(std::memory_order_relaxed) & ~StopBit) - m_written >= WakeEvery;
+        });
+        m_roomWanted = false;
+        const bool stopping = m_stopping;
+        const std::uint64_t limit = stopping ? m_end : m_head.load(std::memory_order_acquire);
+        lock.unlock();
+        chunk.clear();
+        const std::uint64_t done = drain(limit, &chunk);
+        lock.lock();
+        // The slots are free again before the disk is written.
+        m_tail.store(done, std::memory_order_release);
+        m_caughtUp.notify_all();
+        if (done != m_written) {
             lock.unlock();
-            const bool ok = m_failed || writeOut(format(chunk));
+            const bool ok = m_failed.load(std::memory_order_relaxed) || writeOut(chunk);
             lock.lock();
-            if (!ok) {
-                m_failed = true;
-                m_pending.clear();
-                m_written = m_queued;
-            } else {
-                m_written = events;
-            }
+            if (!ok)
+                m_failed.store(true, std::memory_order_relaxed);
+            m_written = done;
             m_caughtUp.notify_all();
+        } else if (done < limit) {
+            // A caller is between taking its slot and filling it.
+            lock.unlock();
+            std::this_thread::yield();
+            lock.lock();
         }
-        if (m_stopping && m_written >= m_queued)
+        if (stopping && m_written >= m_end)
             return;
     }
 }
