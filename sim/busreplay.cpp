@@ -11,9 +11,12 @@ namespace sim {
 
 namespace {
 
-// A change of the devices comes at most this long after the request before it, however
-// long the recorded program waited.
+// A change that waits for the program to close a device comes at the latest as long after
+// the request before it as in the recording, and never later than this.
 constexpr qint64 MaxChangeDelayUs = 10 * 1000 * 1000;
+// Any other change comes this long after the request, time for the program to read the
+// replies of a device that leaves.
+constexpr qint64 LeaveGraceUs = 50 * 1000;
 
 bool sameDevice(const TraceDevice& a, const TraceDevice& b)
 {
@@ -41,6 +44,7 @@ public:
     }
 
     const TraceDevice recorded;
+    bool hostOpen = false;  // guarded by the replay's lock
 
 protected:
     std::vector<Report> handleReport(const Report& report) override
@@ -101,9 +105,17 @@ std::vector<Report> BusReplay::passToRequestLocked(const QByteArray& path, qint6
             const TraceEvent& event = events[at];
             if (event.kind != TraceEvent::Kind::Enumerate || sameDevices(event.devices, m_shown))
                 continue;
+            const auto in = [](const std::vector<TraceDevice>& list, const TraceDevice& device) {
+                return std::any_of(list.begin(), list.end(), [&](const TraceDevice& d) { return sameDevice(d, device); });
+            };
+            bool reusesPath = false;
+            for (const TraceDevice& left : m_shown) {
+                for (const TraceDevice& came : event.devices)
+                    reusesPath = reusesPath || (!in(event.devices, left) && !in(m_shown, came) && came.path == left.path);
+            }
             m_shown = event.devices;
-            const qint64 delayUs = std::clamp<qint64>(event.timeUs - since, 0, MaxChangeDelayUs);
-            changes->push_back(changeLocked(std::chrono::milliseconds(delayUs / 1000), m_shown));
+            const qint64 delayUs = std::clamp<qint64>(event.timeUs - since, 0, reusesPath ? MaxChangeDelayUs : LeaveGraceUs);
+            changes->push_back(Change{std::chrono::milliseconds(delayUs / 1000), ++m_changes, m_shown, reusesPath});
         }
         m_cursor->takeBefore(request);
         // What the trace read after the request is its answer; the next write is a request.
@@ -134,15 +146,44 @@ std::vector<Report> BusReplay::answer(const QByteArray& path, const QByteArray& 
         if (const TraceEvent* request = m_cursor->take(asked))
             replies = passToRequestLocked(path, request->timeUs, &changes);
         else
-            changes.push_back(changeLocked(std::chrono::milliseconds(0), {}));
+            changes.push_back(Change{std::chrono::milliseconds(0), ++m_changes, {}, false});
+        for (const Change& change : changes) {
+            if (change.waitsForClose)
+                m_waiting.push_back(change);
+        }
     }
     schedule(changes);
     return replies;
 }
 
-BusReplay::Change BusReplay::changeLocked(std::chrono::milliseconds after, std::vector<TraceDevice> devices)
+void BusReplay::hostOpened(const SimDevice& device, bool opened)
 {
-    return Change{after, ++m_changes, std::move(devices)};
+    std::vector<Change> ready;
+    {
+        std::lock_guard<std::mutex> guard(m_mutex);
+        for (const auto& plugged : m_plugged) {
+            if (plugged.get() == &device)
+                plugged->hostOpen = opened;
+        }
+        const auto closed = std::stable_partition(m_waiting.begin(), m_waiting.end(), [this](const Change& change) {
+            return change.serial > m_shownSerial && !leavingClosedLocked(change);
+        });
+        std::for_each(closed, m_waiting.end(), [&ready](Change& change) {
+            change.after = std::chrono::milliseconds(0);
+            ready.push_back(change);
+        });
+        m_waiting.erase(closed, m_waiting.end());
+    }
+    schedule(ready);
+}
+
+bool BusReplay::leavingClosedLocked(const Change& change) const
+{
+    return std::none_of(m_plugged.begin(), m_plugged.end(), [&change](const auto& device) {
+        return device->hostOpen
+            && std::none_of(change.devices.begin(), change.devices.end(),
+                            [&device](const TraceDevice& d) { return sameDevice(d, device->recorded); });
+    });
 }
 
 void BusReplay::schedule(const std::vector<Change>& changes)
@@ -165,7 +206,7 @@ void BusReplay::show(const Change& change)
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         // A program quicker than the recorded one can pass a change still waiting.
-        if (change.serial < m_shownSerial)
+        if (change.serial <= m_shownSerial)
             return;
         m_shownSerial = change.serial;
         const std::vector<TraceDevice> devices = m_cursor->divergence().isEmpty() ? change.devices : std::vector<TraceDevice>();

@@ -227,6 +227,7 @@ int main(int argc, char* argv[])
             std::fprintf(stderr, "tessaro-uhid: %s\n", error.toLocal8Bit().constData());
             return 1;
         }
+        transport.setOpenObserver([replay](sim::SimDevice& opened, bool open) { replay->hostOpened(opened, open); });
     } else if (!options.noSensor) {
         if (options.model == "bootloader") {
             sim::DeviceInfo info = sim::SimBootloader::defaultInfo();
