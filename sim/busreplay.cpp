@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 namespace sim {
 
@@ -14,9 +15,12 @@ namespace {
 // A change that waits for the program to close a device comes at the latest as long after
 // the request before it as in the recording, and never later than this.
 constexpr qint64 MaxChangeDelayUs = 10 * 1000 * 1000;
-// Any other change comes this long after the request, time for the program to read the
-// replies of a device that leaves.
+// A change that does not wait comes this long after the request, time for the program to
+// read the replies of a device that leaves; none comes sooner.
 constexpr qint64 LeaveGraceUs = 50 * 1000;
+// Devices of one enumeration that are played, the first ones: a desktop has a few dozen HID
+// devices, and a hostile trace must not make the matching below quadratic in its size.
+constexpr std::size_t MaxDevices = 64;
 
 bool sameDevice(const TraceDevice& a, const TraceDevice& b)
 {
@@ -55,7 +59,7 @@ protected:
         // Report ID 0 first, as the program hands it to hid_write.
         QByteArray data(1, '\0');
         data.append(reinterpret_cast<const char*>(report.data()), static_cast<int>(handledLength()));
-        return replay->answer(recorded.path, data);
+        return replay->answer(recorded, data);
     }
 
 private:
@@ -68,14 +72,16 @@ std::shared_ptr<BusReplay> BusReplay::start(const QString& path, QString* error)
     if (!cursor)
         return nullptr;
     std::shared_ptr<BusReplay> replay(new BusReplay(std::move(cursor)));
-    std::vector<Change> changes;
+    std::vector<TraceDevice> devices;
     {
-        std::lock_guard<std::mutex> guard(replay->m_mutex);
         // What the program finds when it starts: the last devices before the first request.
-        replay->passToRequestLocked(QByteArray(), std::numeric_limits<qint64>::max(), &changes);
+        std::lock_guard<std::mutex> guard(replay->m_mutex);
+        replay->passToRequestLocked(QByteArray(), std::numeric_limits<qint64>::max(), Clock::now());
+        if (!replay->m_pending.empty())
+            devices = replay->m_pending.back().devices;
+        replay->m_pending.clear();
     }
-    if (!changes.empty())
-        replay->show(changes.back());
+    replay->show(devices);
     return replay;
 }
 
@@ -89,33 +95,43 @@ void BusReplay::stop()
     std::vector<std::shared_ptr<Device>> plugged;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
+        m_pending.clear();
         plugged.swap(m_plugged);
     }
     for (const auto& device : plugged)
         SimBus::instance().unplug(device.get());
 }
 
-std::vector<Report> BusReplay::passToRequestLocked(const QByteArray& path, qint64 since, std::vector<Change>* changes)
+std::vector<Report> BusReplay::passToRequestLocked(const QByteArray& path, qint64 since, Clock::time_point now)
 {
     std::vector<Report> replies;
     const std::vector<TraceEvent>& events = m_cursor->events();
+    const auto in = [](const std::vector<TraceDevice>& list, const TraceDevice& device) {
+        return std::any_of(list.begin(), list.end(), [&](const TraceDevice& d) { return sameDevice(d, device); });
+    };
     for (;;) {
         const std::size_t request = m_cursor->nextRequest();
         for (std::size_t at = m_cursor->position(); at < request; ++at) {
-            const TraceEvent& event = events[at];
-            if (event.kind != TraceEvent::Kind::Enumerate || sameDevices(event.devices, m_shown))
+            if (events[at].kind != TraceEvent::Kind::Enumerate)
                 continue;
-            const auto in = [](const std::vector<TraceDevice>& list, const TraceDevice& device) {
-                return std::any_of(list.begin(), list.end(), [&](const TraceDevice& d) { return sameDevice(d, device); });
-            };
-            bool reusesPath = false;
+            const std::vector<TraceDevice>& listed = events[at].devices;
+            const std::vector<TraceDevice> devices(listed.begin(), listed.begin() + std::min(listed.size(), MaxDevices));
+            if (sameDevices(devices, m_shown))
+                continue;
+            // A device that came under a path none of the leaving ones had: the program
+            // still held the old node then.
+            bool leaves = false;
+            std::vector<QByteArray> leftPaths;
             for (const TraceDevice& left : m_shown) {
-                for (const TraceDevice& came : event.devices)
-                    reusesPath = reusesPath || (!in(event.devices, left) && !in(m_shown, came) && came.path == left.path);
+                if (!in(devices, left))
+                    leaves = true, leftPaths.push_back(left.path);
             }
-            m_shown = event.devices;
-            const qint64 delayUs = std::clamp<qint64>(event.timeUs - since, 0, reusesPath ? MaxChangeDelayUs : LeaveGraceUs);
-            changes->push_back(Change{std::chrono::milliseconds(delayUs / 1000), ++m_changes, m_shown, reusesPath});
+            const bool held = leaves && std::any_of(devices.begin(), devices.end(), [&](const TraceDevice& came) {
+                return !in(m_shown, came) && std::find(leftPaths.begin(), leftPaths.end(), came.path) == leftPaths.end();
+            });
+            m_shown = devices;
+            const qint64 delayUs = held ? LeaveGraceUs : std::clamp<qint64>(events[at].timeUs - since, LeaveGraceUs, MaxChangeDelayUs);
+            m_pending.push_back(Change{m_shown, !held, now + std::chrono::microseconds(delayUs)});
         }
         m_cursor->takeBefore(request);
         // What the trace read after the request is its answer; the next write is a request.
@@ -131,85 +147,96 @@ std::vector<Report> BusReplay::passToRequestLocked(const QByteArray& path, qint6
     }
 }
 
-std::vector<Report> BusReplay::answer(const QByteArray& path, const QByteArray& data)
+std::vector<Report> BusReplay::answer(const TraceDevice& device, const QByteArray& data)
 {
-    std::vector<Change> changes;
     std::vector<Report> replies;
+    const Clock::time_point now = Clock::now();
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         if (!m_cursor->divergence().isEmpty())
             return {};
         TraceEvent asked;
         asked.kind = TraceEvent::Kind::Write;
-        asked.path = path;
+        asked.path = device.path;
         asked.data = data;
-        if (const TraceEvent* request = m_cursor->take(asked))
-            replies = passToRequestLocked(path, request->timeUs, &changes);
-        else
-            changes.push_back(Change{std::chrono::milliseconds(0), ++m_changes, {}, false});
-        for (const Change& change : changes) {
-            if (change.waitsForClose)
-                m_waiting.push_back(change);
+        if (const TraceEvent* request = m_cursor->take(asked)) {
+            replies = passToRequestLocked(device.path, request->timeUs, now);
+        } else {
+            m_pending.clear();
+            m_pending.push_back(Change{{}, false, now});
         }
     }
-    schedule(changes);
+    // On the bus's thread, never here: a report is answered with its device's lock held,
+    // and plugging takes device locks.
+    advanceAt(now);
     return replies;
 }
 
 void BusReplay::hostOpened(const SimDevice& device, bool opened)
 {
-    std::vector<Change> ready;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         for (const auto& plugged : m_plugged) {
             if (plugged.get() == &device)
                 plugged->hostOpen = opened;
         }
-        const auto closed = std::stable_partition(m_waiting.begin(), m_waiting.end(), [this](const Change& change) {
-            return change.serial > m_shownSerial && !leavingClosedLocked(change);
-        });
-        std::for_each(closed, m_waiting.end(), [&ready](Change& change) {
-            change.after = std::chrono::milliseconds(0);
-            ready.push_back(change);
-        });
-        m_waiting.erase(closed, m_waiting.end());
     }
-    schedule(ready);
+    // At once, on the transport's thread: the program looks for the next device soon after
+    // it has closed the last, and must not find the one that left.
+    if (!opened)
+        advance();
 }
 
-bool BusReplay::leavingClosedLocked(const Change& change) const
+void BusReplay::advanceAt(Clock::time_point at)
 {
-    return std::none_of(m_plugged.begin(), m_plugged.end(), [&change](const auto& device) {
+    const auto delay = std::chrono::ceil<std::chrono::milliseconds>(std::max(at - Clock::now(), Clock::duration::zero()));
+    SimBus::instance().schedule(delay, [self = weak_from_this()] {
+        if (const std::shared_ptr<BusReplay> replay = self.lock())
+            replay->advance();
+    });
+}
+
+void BusReplay::advance()
+{
+    for (;;) {
+        std::vector<TraceDevice> devices;
+        std::optional<Clock::time_point> later;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            if (m_pending.empty())
+                return;
+            const Change& next = m_pending.front();
+            if (Clock::now() < next.at && !(next.waitsForClose && leavingClosedLocked(next.devices))) {
+                later = next.at;
+            } else {
+                if (m_cursor->divergence().isEmpty())
+                    devices = next.devices;
+                m_pending.pop_front();
+            }
+        }
+        if (later) {
+            advanceAt(*later);
+            return;
+        }
+        show(devices);
+    }
+}
+
+bool BusReplay::leavingClosedLocked(const std::vector<TraceDevice>& devices) const
+{
+    return std::none_of(m_plugged.begin(), m_plugged.end(), [&devices](const auto& device) {
         return device->hostOpen
-            && std::none_of(change.devices.begin(), change.devices.end(),
+            && std::none_of(devices.begin(), devices.end(),
                             [&device](const TraceDevice& d) { return sameDevice(d, device->recorded); });
     });
 }
 
-void BusReplay::schedule(const std::vector<Change>& changes)
-{
-    // On the bus's thread, never here: a report is answered with its device's lock held,
-    // and plugging takes device locks.
-    const std::weak_ptr<BusReplay> self = weak_from_this();
-    for (const Change& change : changes) {
-        SimBus::instance().schedule(change.after, [self, change] {
-            if (const std::shared_ptr<BusReplay> replay = self.lock())
-                replay->show(change);
-        });
-    }
-}
-
-void BusReplay::show(const Change& change)
+void BusReplay::show(const std::vector<TraceDevice>& devices)
 {
     std::vector<std::shared_ptr<Device>> gone;
     std::vector<std::shared_ptr<Device>> added;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
-        // A program quicker than the recorded one can pass a change still waiting.
-        if (change.serial <= m_shownSerial)
-            return;
-        m_shownSerial = change.serial;
-        const std::vector<TraceDevice> devices = m_cursor->divergence().isEmpty() ? change.devices : std::vector<TraceDevice>();
         std::vector<std::shared_ptr<Device>> kept;
         for (const auto& device : m_plugged) {
             const bool stays = std::any_of(devices.begin(), devices.end(),

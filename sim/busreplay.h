@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -20,11 +21,14 @@ namespace sim {
 // trace read on that device after the same request, in order. A report the trace does not
 // have next ends the replay (TraceCursor's rule and message), and every device leaves.
 //
-// The kernel numbers hidraw nodes, and a node stays taken while a program holds it: a
-// device that came under the path of one that left did so after the program had let go
-// of it, and one that came under another path while the program still held the old. So a
-// change that reuses a leaving device's path waits until the program has closed it (as
-// long as the recording waited at most), and any other change comes at once.
+// When a change comes matters. A device that leaves must stay until the program has read
+// its last replies, and be gone when the program next looks: in the recording it had left
+// by the time the program looked again after closing it. And the kernel numbers hidraw
+// nodes, keeping a node taken while a program holds it: a device that came under another
+// path than the one that left came while the program still held the old node. So a change
+// comes, in the trace's order, as soon as the program has closed every device it takes
+// away (at the latest as long after the request before it as in the recording); a change
+// that brings a device under a new path while one leaves comes 50 ms after the request.
 class BusReplay : public std::enable_shared_from_this<BusReplay>
 {
 public:
@@ -47,29 +51,27 @@ public:
 private:
     class Device;
     struct Change {
-        std::chrono::milliseconds after;
-        unsigned serial;  // in the trace's order: a change never undoes a later one
         std::vector<TraceDevice> devices;
-        bool waitsForClose;  // a new device takes the path of one that leaves
+        bool waitsForClose;   // until the program has closed every device that leaves
+        Clock::time_point at; // when it comes, at the latest when it waits
     };
 
     explicit BusReplay(std::unique_ptr<TraceCursor> cursor);
-    std::vector<Report> answer(const QByteArray& path, const QByteArray& data);
-    // Takes the events before the next request: the replies read on path, and the changes of
-    // the devices present, each with its time after the event at since.
-    std::vector<Report> passToRequestLocked(const QByteArray& path, qint64 since, std::vector<Change>* changes);
-    void schedule(const std::vector<Change>& changes);
-    // Whether every device that the change removes is closed by the program.
-    bool leavingClosedLocked(const Change& change) const;
-    // Plugs and unplugs devices until the bus has these (none once the replay has ended).
-    void show(const Change& change);
+    std::vector<Report> answer(const TraceDevice& device, const QByteArray& data);
+    // Takes the events before the next request: the replies read on path; the changes of the
+    // devices present go to the pending ones, timed from now for a request recorded at since.
+    std::vector<Report> passToRequestLocked(const QByteArray& path, qint64 since, Clock::time_point now);
+    // On the bus's thread: makes the pending changes that are due, in the trace's order.
+    void advance();
+    void advanceAt(Clock::time_point at);
+    bool leavingClosedLocked(const std::vector<TraceDevice>& devices) const;
+    // Plugs and unplugs devices until the bus has these.
+    void show(const std::vector<TraceDevice>& devices);
 
     mutable std::mutex m_mutex;
     const std::unique_ptr<TraceCursor> m_cursor;
     std::vector<TraceDevice> m_shown;  // as of the last change taken from the trace
-    unsigned m_changes = 0;
-    unsigned m_shownSerial = 0;
-    std::vector<Change> m_waiting;  // for the program to close a device
+    std::deque<Change> m_pending;
     std::vector<std::shared_ptr<Device>> m_plugged;
 };
 
