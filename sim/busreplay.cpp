@@ -120,13 +120,12 @@ std::vector<Report> BusReplay::passToRequestLocked(const QByteArray& path, qint6
                 continue;
             // A device that came under a path none of the leaving ones had: the program
             // still held the old node then.
-            bool leaves = false;
             std::vector<QByteArray> leftPaths;
             for (const TraceDevice& left : m_shown) {
                 if (!in(devices, left))
-                    leaves = true, leftPaths.push_back(left.path);
+                    leftPaths.push_back(left.path);
             }
-            const bool held = leaves && std::any_of(devices.begin(), devices.end(), [&](const TraceDevice& came) {
+            const bool held = !leftPaths.empty() && std::any_of(devices.begin(), devices.end(), [&](const TraceDevice& came) {
                 return !in(m_shown, came) && std::find(leftPaths.begin(), leftPaths.end(), came.path) == leftPaths.end();
             });
             m_shown = devices;
@@ -151,6 +150,7 @@ std::vector<Report> BusReplay::answer(const TraceDevice& device, const QByteArra
 {
     std::vector<Report> replies;
     const Clock::time_point now = Clock::now();
+    bool changes = false;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
         if (!m_cursor->divergence().isEmpty())
@@ -165,10 +165,12 @@ std::vector<Report> BusReplay::answer(const TraceDevice& device, const QByteArra
             m_pending.clear();
             m_pending.push_back(Change{{}, false, now});
         }
+        changes = !m_pending.empty();
     }
     // On the bus's thread, never here: a report is answered with its device's lock held,
     // and plugging takes device locks.
-    advanceAt(now);
+    if (changes)
+        advanceAt(now);
     return replies;
 }
 
@@ -198,6 +200,8 @@ void BusReplay::advanceAt(Clock::time_point at)
 
 void BusReplay::advance()
 {
+    // One change at a time, whichever thread the program's close came on.
+    std::lock_guard<std::mutex> order(m_advancing);
     for (;;) {
         std::vector<TraceDevice> devices;
         std::optional<Clock::time_point> later;

@@ -68,6 +68,7 @@ private:
     // Plugs and unplugs devices until the bus has these.
     void show(const std::vector<TraceDevice>& devices);
 
+    std::mutex m_advancing;  // taken before m_mutex
     mutable std::mutex m_mutex;
     const std::unique_ptr<TraceCursor> m_cursor;
     std::vector<TraceDevice> m_shown;  // as of the last change taken from the trace
