@@ -119,6 +119,9 @@ protected:
 
     static Report textReport(const std::string& text);
 
+    // From handleReport: how many data bytes the report being handled really had.
+    std::size_t handledLength() const { return m_log.back().length; }
+
 private:
     struct Pending {
         Clock::time_point availableAt;

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "simdevice.h"
-#include "trace/tracereader.h"
+#include "trace/tracecursor.h"
 
 #include <QString>
 
@@ -13,11 +13,9 @@ namespace sim {
 
 // A recorded session played back at the hidapi boundary in place of the simulated bus:
 // devices appear and leave as the trace's enumerations did, and each report the program
-// writes is answered with what the trace read after the same report. Enumerations and
-// reads that found nothing are not requests (their number depends on timing), so the
-// program may make more or fewer of them; an open or a write that the trace does not have
-// next ends the replay, with a message naming the trace line where the program left it.
-// After that every call fails, as with a device that is gone.
+// writes is answered with what the trace read after the same report. Opens, writes and
+// reads that returned something are requests, held against the trace by TraceCursor.
+// After a request the trace does not have, every call fails, as with a device that is gone.
 class SimReplay
 {
 public:
@@ -33,27 +31,19 @@ public:
     int write(int handle, const unsigned char* data, size_t length);
     int read(int handle, unsigned char* data, size_t length, int timeoutMs);
 
+    // The device that a recorded one stands for.
+    static DeviceInfo deviceInfo(const TraceDevice& recorded);
+
     // Every open, write and answered read of the trace has been played.
     bool finished() const;
     // Empty until the program leaves the trace.
     QString divergence() const;
 
 private:
-    SimReplay(QString path, std::vector<TraceEvent> events);
-    static bool soft(const TraceEvent& event);
-    std::size_t nextHardLocked() const;
-    void consumeLocked(std::size_t end);
-    void divergeLocked(std::size_t at, const QString& what);
-    // The next request if it is the one asked (an open of the same path, a write of the same
-    // bytes on the same handle), consumed; else the replay ends there and null.
-    const TraceEvent* takeLocked(const TraceEvent& asked);
+    explicit SimReplay(std::unique_ptr<TraceCursor> cursor);
 
-    const QString m_path;
-    const std::vector<TraceEvent> m_events;
     mutable std::mutex m_mutex;
-    std::size_t m_next = 0;
-    std::vector<TraceDevice> m_devices;
-    QString m_divergence;
+    const std::unique_ptr<TraceCursor> m_cursor;
 };
 
 } // namespace sim

@@ -1,6 +1,8 @@
 // tessaro-uhid: a virtual Tessaro sensor on the kernel's HID stack (/dev/uhid), for trying
 // the installed tool without hardware and for the VM checks of scripts/hwtest. The same
-// models as the in-process simulator answer; see sim/uhidtransport.h.
+// models as the in-process simulator answer; see sim/uhidtransport.h. With --replay, a
+// recorded session answers instead (sim/busreplay.h).
+#include "busreplay.h"
 #include "simbootloader.h"
 #include "simbus.h"
 #include "simsensor.h"
@@ -39,6 +41,12 @@ const char* const Usage =
     "  --unrelated N              also create N HID devices of another vendor\n"
     "  --no-sensor                no Tessaro device at all (with --unrelated)\n"
     "  --verbose                  print every output report\n"
+    "  --replay FILE              no model: the devices of a recorded trace (tessaroctl --record)\n"
+    "                             come and go as they did, and each output report is answered\n"
+    "                             with what the trace read after the same request. A report the\n"
+    "                             trace does not have next ends the run at once with status 1,\n"
+    "                             naming the trace line. Ctrl+C or SIGTERM ends it with status 0\n"
+    "                             if every request of the trace was played, else 1.\n"
     "Runs until interrupted (Ctrl+C). Needs write access to /dev/uhid (root, or the uhid group);\n"
     "started as root, it runs as the sudo user (or nobody) once /dev/uhid is open.\n";
 
@@ -56,6 +64,7 @@ struct Options {
     long unrelated = 0;
     bool noSensor = false;
     bool verbose = false;
+    std::string replay;
 };
 
 bool number(const char* text, long low, long high, long* out)
@@ -113,6 +122,8 @@ bool parse(int argc, char* argv[], Options* options)
             options->noSensor = true;
         else if (arg == "--verbose")
             options->verbose = true;
+        else if (arg == "--replay" && takes())
+            options->replay = value, ok = !options->replay.empty();
         else
             ok = false;
         if (!ok)
@@ -144,6 +155,27 @@ std::string printable(const std::vector<std::uint8_t>& data)
     for (std::size_t i = 1; i < data.size() && data[i]; ++i)
         text += data[i] >= 0x20 && data[i] < 0x7f ? static_cast<char>(data[i]) : '.';
     return text;
+}
+
+// Waits until the program leaves the trace (the replay has said where) or a signal ends
+// the run; the exit status says whether every request of the trace was played.
+int play(const sim::BusReplay& replay, const sigset_t& stopSignals)
+{
+    constexpr timespec Poll{0, 20 * 1000 * 1000};
+    siginfo_t info;
+    while (replay.state().divergence.isEmpty()) {
+        timespec wait = Poll;
+        if (sigtimedwait(&stopSignals, &info, &wait) > 0)
+            break;
+    }
+    const sim::BusReplay::State state = replay.state();
+    if (state.finished) {
+        std::fputs("tessaro-uhid: every request of the trace was played\n", stderr);
+        return 0;
+    }
+    if (!state.unplayed.isEmpty())
+        std::fprintf(stderr, "%s\n", state.unplayed.toLocal8Bit().constData());
+    return 1;
 }
 
 } // namespace
@@ -186,7 +218,17 @@ int main(int argc, char* argv[])
     }
 
     std::shared_ptr<sim::SimDevice> device;
-    if (!options.noSensor) {
+    std::shared_ptr<sim::BusReplay> replay;
+    if (!options.replay.empty()) {
+        // Read while still root, like /dev/uhid: a trace the user may not read is refused.
+        QString error;
+        replay = sim::BusReplay::start(QString::fromLocal8Bit(options.replay.c_str()), &error);
+        if (!replay) {
+            std::fprintf(stderr, "tessaro-uhid: %s\n", error.toLocal8Bit().constData());
+            return 1;
+        }
+        transport.setOpenObserver([replay](sim::SimDevice& opened, bool open) { replay->hostOpened(opened, open); });
+    } else if (!options.noSensor) {
         if (options.model == "bootloader") {
             sim::DeviceInfo info = sim::SimBootloader::defaultInfo();
             if (options.productId >= 0)
@@ -227,8 +269,16 @@ int main(int argc, char* argv[])
                      static_cast<unsigned>(identity.gid));
     }
     std::fprintf(stderr, "tessaro-uhid: %s%s, %ld unrelated device(s); Ctrl+C ends\n",
-                 options.noSensor ? "no sensor" : options.model.c_str(),
-                 options.noSensor ? "" : (" " + options.firmware).c_str(), options.unrelated);
+                 replay ? "replaying " : options.noSensor ? "no sensor" : options.model.c_str(),
+                 replay ? options.replay.c_str() : options.noSensor ? "" : (" " + options.firmware).c_str(),
+                 options.unrelated);
+    if (replay) {
+        const int status = play(*replay, stopSignals);
+        transport.stop();
+        replay->stop();
+        sim::SimBus::instance().reset();
+        return status;
+    }
 
     int signal = 0;
     if (options.dieAfter > 0 && options.replugMs >= 0 && device) {

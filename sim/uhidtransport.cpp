@@ -166,6 +166,11 @@ void UhidTransport::setOutputObserver(std::function<void(const Output&)> observe
     m_observer = std::move(observer);
 }
 
+void UhidTransport::setOpenObserver(std::function<void(SimDevice&, bool)> observer)
+{
+    m_openObserver = std::move(observer);
+}
+
 void UhidTransport::setRecordOutputs(bool on)
 {
     m_record = on;
@@ -443,10 +448,18 @@ void UhidTransport::handleEvent(Node& node)
         return;
     switch (event.type) {
     case UHID_OPEN: {
-        std::lock_guard<std::mutex> guard(m_mutex);
-        ++m_opens;
+        {
+            std::lock_guard<std::mutex> guard(m_mutex);
+            ++m_opens;
+        }
+        if (m_openObserver)
+            m_openObserver(*node.device, true);
         break;
     }
+    case UHID_CLOSE:
+        if (m_openObserver)
+            m_openObserver(*node.device, false);
+        break;
     case UHID_OUTPUT: {
         Output output;
         output.at = Clock::now();

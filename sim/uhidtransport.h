@@ -46,6 +46,9 @@ public:
     void setDeviceSetup(std::function<void(SimDevice&)> setup);
     // Called on the event thread for every output report (logging). Set it before start().
     void setOutputObserver(std::function<void(const Output&)> observer);
+    // Called on the event thread when a program opens a device's node first (true) and
+    // closes its last handle (false). Set it before start().
+    void setOpenObserver(std::function<void(SimDevice&, bool opened)> observer);
     // Keeps the output reports for outputs(), the newest MaxLoggedReports; off by default.
     void setRecordOutputs(bool on);
 
@@ -93,6 +96,7 @@ private:
 
     std::function<void(SimDevice&)> m_setup;
     std::function<void(const Output&)> m_observer;
+    std::function<void(SimDevice&, bool)> m_openObserver;
     std::atomic<bool> m_record{false};
     std::atomic<bool> m_stopping{false};
     int m_wakeFd = -1;

@@ -164,6 +164,7 @@ private slots:
                                  << "line 2: write without a valid \"data\"";
         QTest::newRow("read longer than its result") << start + "{\"event\":\"read\",\"handle\":1,\"timeout\":0,\"result\":1,\"data\":\"0102\"}"
                                                      << "line 2: read whose \"data\" is not \"result\" bytes long";
+        QTest::newRow("negative time") << start + "{\"t\":-1,\"event\":\"close\",\"handle\":1}" << "line 2: close without a valid \"t\"";
         QTest::newRow("handle out of range") << start + "{\"event\":\"close\",\"handle\":1e300}" << "line 2: close without a valid \"handle\"";
         QTest::newRow("device without path") << start + "{\"event\":\"enumerate\",\"devices\":[{\"vendor\":1,\"product\":1,\"interface\":0,\"serial\":\"\"}]}"
                                              << "line 2: enumerate with a device that lacks";

@@ -11,6 +11,8 @@ namespace {
 constexpr int FormatVersion = 1;
 // More than any report: 64 data bytes and a report ID.
 constexpr int MaxReportBytes = 4096;
+// Time stamps up to here are whole numbers exactly in a JSON double (over 285 years in µs).
+constexpr double MaxTimeUs = 9007199254740992.0;
 constexpr int MaxShownBytes = 64;
 
 // A whole number within [low, high], or false.
@@ -167,6 +169,14 @@ bool TraceReader::parseLine(int line, const QByteArray& text)
 
     TraceEvent event;
     event.line = line;
+    event.timeUs = m_events.empty() ? 0 : m_events.back().timeUs;
+    const QJsonValue time = object.value(QLatin1String("t"));
+    if (!time.isUndefined()) {
+        if (!time.isDouble() || time.toDouble() < 0 || time.toDouble() > MaxTimeUs
+            || time.toDouble() != static_cast<double>(static_cast<qint64>(time.toDouble())))
+            return fail(line, QStringLiteral("%1 without a valid \"t\"").arg(plain(name)));
+        event.timeUs = static_cast<qint64>(time.toDouble());
+    }
     const auto missing = [&](const char* field) {
         return fail(line, QStringLiteral("%1 without a valid \"%2\"").arg(plain(name), QLatin1String(field)));
     };

@@ -24,6 +24,7 @@ struct TraceEvent {
     int handle = 0;     // open: 0 when the open failed
     int result = 0;     // write and read: what the call returned
     int timeoutMs = 0;  // read
+    qint64 timeUs = 0;  // since the recording began; the event before's when not recorded
     QByteArray data;    // write: the bytes given; read: the bytes returned
     QByteArray path;    // open
     std::vector<TraceDevice> devices;  // enumerate
