@@ -285,12 +285,15 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("connect and info") << "info.trace" << QStringList{"info"};
         QTest::newRow("register edit and commit") << "set-commit.trace" << QStringList{"set", "gain=5", "--commit"};
+        // IMAGE: a 1 KiB image of firmware "SW 2.5", written by the test.
+        QTest::newRow("whole update") << "flash.trace" << QStringList{"flash", "IMAGE", "--yes"};
     }
 
     void keptTracesReplay()
     {
         QFETCH(QString, trace);
         QFETCH(QStringList, arguments);
+        arguments.replaceInStrings(QRegularExpression(QStringLiteral("^IMAGE$")), writeImage(firmware(ImageSize, "SW 2.5")));
         QString error;
         QVERIFY2(sim::SimReplay::start(QStringLiteral(TESSARO_SOURCE_DIR "/tests/traces/") + trace, &error), qPrintable(error));
         const auto stopReplay = qScopeGuard([] { sim::SimReplay::stop(); });
