@@ -30,13 +30,26 @@ QString appSettings::checkedFilePath()
     // length it claims, a picture) is nothing it wrote.
     if (read && content.size() <= MaxFileBytes && !content.contains("@Variant("))
         return path;
-    const QString aside = path + QStringLiteral(".refused");
-    QFile::remove(aside);
-    const bool moved = QFile::rename(path, aside);
+    const QString aside = movedAside(path);
     qDebug().noquote() << "settings file refused (not a regular file of at most" << MaxFileBytes
                        << "bytes without stored objects): starting with the defaults;"
-                       << (moved ? "kept as " + aside : "left as it is");
-    return path;
+                       << (aside.isEmpty() ? QStringLiteral("it cannot be moved aside, so this run's settings are not kept")
+                                           : "kept as " + aside);
+    // A file left in place must not be parsed: with no file name QSettings keeps the
+    // values in memory only.
+    return aside.isEmpty() ? QString() : path;
+}
+
+QString appSettings::movedAside(const QString& path)
+{
+    // Something that cannot be removed (a folder) may hold the first name.
+    for (int attempt = 0; attempt < MaxAsideNames; ++attempt) {
+        const QString aside = path + QStringLiteral(".refused") + (attempt ? QStringLiteral(".%1").arg(attempt) : QString());
+        QFile::remove(aside);
+        if (QFile::rename(path, aside))
+            return aside;
+    }
+    return QString();
 }
 
 QString appSettings::language() const

@@ -8,7 +8,8 @@
 // settings opens its own store with these parameters. QSettings turns "@Variant(...)"
 // values back into objects (a picture, a list) as it parses: a file larger than any the
 // program writes, one holding such a value, or one that is not a regular file, is moved
-// aside as "<file>.refused" before it is parsed, and the program starts with its defaults.
+// aside as "<file>.refused" before it is parsed, and the program starts with its defaults
+// (kept in memory only when it cannot be moved aside).
 class appSettings : public QSettings
 {
 public:
@@ -24,6 +25,9 @@ public:
     // The program writes a few hundred bytes.
     static constexpr qint64 MaxFileBytes = 8 * 1024;
 
+    // Names tried for the refused file beside it ("<file>.refused", "<file>.refused.1", ...).
+    static constexpr int MaxAsideNames = 4;
+
     explicit appSettings(QObject* parent = nullptr);
 
     // The settings file, below the user's configuration folder.
@@ -37,4 +41,6 @@ public:
 private:
     // filePath(), after moving a file aside that must not be parsed.
     static QString checkedFilePath();
+    // Moves a refused file to a free "<file>.refused[.N]"; empty when it cannot be moved.
+    static QString movedAside(const QString& path);
 };

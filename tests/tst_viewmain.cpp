@@ -128,25 +128,42 @@ private slots:
     void settingsFileIsReadWithCare_data()
     {
         QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<int>("asideTaken");  // aside names held by a folder that cannot be removed
         QTest::addColumn<QString>("language");
-        QTest::newRow("text") << QByteArray("lang=en\n") << "en";
-        QTest::newRow("not text") << QByteArray("lang=@Size(10 20)\n") << "nl";
-        QTest::newRow("a stored object") << QByteArray("lang=en\nx=@Variant(\\0\\0\\0\\n\\xff\\xff\\xff\\xff)\n") << "nl";
-        QTest::newRow("8 KiB") << QByteArray("lang=en\n").leftJustified(8 * 1024, ';') << "en";
-        QTest::newRow("over 8 KiB") << QByteArray("lang=en\n").leftJustified(8 * 1024 + 1, ';') << "nl";
+        QTest::addColumn<QString>("keptAs");
+        const QByteArray over = QByteArray("lang=en\n").leftJustified(8 * 1024 + 1, ';');
+        QTest::newRow("text") << QByteArray("lang=en\n") << 0 << "en" << "";
+        QTest::newRow("not text") << QByteArray("lang=@Size(10 20)\n") << 0 << "nl" << "";
+        QTest::newRow("a stored object") << QByteArray("lang=en\nx=@Variant(\\0\\0\\0\\n\\xff\\xff\\xff\\xff)\n") << 0 << "nl"
+                                         << ".refused";
+        QTest::newRow("8 KiB") << QByteArray("lang=en\n").leftJustified(8 * 1024, ';') << 0 << "en" << "";
+        QTest::newRow("over 8 KiB") << over << 0 << "nl" << ".refused";
+        QTest::newRow("over 8 KiB, first aside name taken") << over << 1 << "nl" << ".refused.1";
+        // Left in place, it is still not parsed.
+        QTest::newRow("over 8 KiB, cannot be moved aside") << over << int(4) << "nl" << "";
     }
 
     void settingsFileIsReadWithCare()
     {
         QFETCH(QByteArray, content);
-        QFile file(appSettings::filePath());
+        QFETCH(int, asideTaken);
+        QFETCH(QString, keptAs);
+        const QString path = appSettings::filePath();
+        const auto asideName = [&](int n) { return path + ".refused" + (n ? QStringLiteral(".%1").arg(n) : QString()); };
+        for (int n = 0; n < asideTaken; ++n)
+            QVERIFY(QDir().mkpath(asideName(n) + "/full"));
+        const auto clean = qScopeGuard([&] {
+            for (int n = 0; n < appSettings::MaxAsideNames; ++n)
+                QFile::exists(asideName(n) + "/full") ? QDir(asideName(n)).removeRecursively() : QFile::remove(asideName(n));
+        });
+        QFile file(path);
         QDir().mkpath(QFileInfo(file).path());
         QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(content) == content.size());
         file.close();
         QTEST(appSettings().language(), "language");
-        QCOMPARE(QFile::exists(appSettings::filePath() + ".refused"),
-                 content.size() > appSettings::MaxFileBytes || content.contains("@Variant"));
-        QFile::remove(appSettings::filePath() + ".refused");
+        if (!keptAs.isEmpty())
+            QVERIFY(QFileInfo(path + keptAs).isFile());
+        QCOMPARE(QFile::exists(path), keptAs.isEmpty());
     }
 
     void storedGeometryStaysOnScreen_data()
