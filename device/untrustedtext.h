@@ -10,7 +10,8 @@
 //   list line, a status or log line, tessaroctl's output, a debug line): control
 //   characters (C0, DEL, C1, line and paragraph separators) would start fake lines or
 //   drive a terminal, bidirectional formatting characters would reorder the program's own
-//   text around them, and a long text would swamp the window. Each is replaced by a
+//   text around them, zero-width characters would hide where a text was spliced, and a
+//   long text would swamp the window. Each is replaced by a
 //   visible U+FFFD, and the text is cut at a cap with a "…" at its end.
 class UntrustedText
 {

@@ -19,6 +19,7 @@ private slots:
         QTest::newRow("C1, separators") << QString::fromUtf16(u"a\u0085b\u009bc\u2028d\u2029") << 20 << "a" + r + "b" + r + "c" + r + "d" + r;
         QTest::newRow("bidi") << QString::fromUtf16(u"\u202eDETCEJER\u202c \u200e\u200f\u202a\u202b\u202d\u2066\u2067\u2068\u2069\u061c")
                               << 30 << r + "DETCEJER" + r + " " + QString(10, QChar(0xfffd));
+        QTest::newRow("zero-width") << QString::fromUtf16(u"O\u200bK\u200c\u200d\u2060\u2064\ufeff") << 20 << "O" + r + "K" + QString(5, QChar(0xfffd));
         QTest::newRow("at the cap") << "abcde" << 5 << "abcde";
         QTest::newRow("over the cap") << "abcdef" << 5 << QString::fromUtf16(u"abcd\u2026");
         QTest::newRow("shown again") << QString::fromUtf16(u"abcd\u2026") << 5 << QString::fromUtf16(u"abcd\u2026");
