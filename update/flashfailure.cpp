@@ -17,12 +17,12 @@ FlashFailure FlashFailure::read(const QStringList& lines)
             if (line.startsWith(QLatin1String(PassErrors[i])))
                 failure.bytesDone = line.mid(static_cast<int>(qstrlen(PassErrors[i]))).toLongLong();
         }
-        if (line == QLatin1String("Could not write to bootloader") || line == QLatin1String("Could not read from bootloader"))
+        const bool notWritten = line == QLatin1String("Could not write to bootloader");
+        if (notWritten || line == QLatin1String("Could not read from bootloader"))
             failure.cause = LinkLost;
-        if (line == QLatin1String("Could not write to bootloader"))
-            failure.requestLost = true;
         else if (line.startsWith(QLatin1String("Flash not equal @ ")) && failure.cause != LinkLost)
             failure.cause = Mismatch;
+        failure.requestLost = failure.requestLost || notWritten;
     }
     return failure;
 }
