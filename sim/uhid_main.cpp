@@ -220,7 +220,9 @@ int main(int argc, char* argv[])
     std::shared_ptr<sim::SimDevice> device;
     std::shared_ptr<sim::BusReplay> replay;
     if (!options.replay.empty()) {
-        // Read while still root, like /dev/uhid: a trace the user may not read is refused.
+        // Read before root is given up, as the devices must exist when the transport starts.
+        // Whoever may start this as root may read any file; a refusal names the line and at
+        // most the event name it holds.
         QString error;
         replay = sim::BusReplay::start(QString::fromLocal8Bit(options.replay.c_str()), &error);
         if (!replay) {
