@@ -14,6 +14,7 @@ import argparse
 import datetime
 import json
 import os
+import re
 import shutil
 import signal
 import socket
@@ -214,7 +215,8 @@ def sensor_connected(log_path, whole_run=False):
         text = f.read()
     opened = 'connectDevice: "sim/1209:0001' in text and "ABORT" not in text
     if whole_run:
-        opened = opened and text.count("printDeviceinfo: Path:") == 1
+        # The search writes a device's lines once per change of the bus.
+        opened = opened and len(re.findall(r"Path:\s+sim/1209:0001", text)) == 1
     return opened
 
 
