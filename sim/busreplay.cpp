@@ -33,6 +33,11 @@ bool sameDevices(const std::vector<TraceDevice>& a, const std::vector<TraceDevic
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), sameDevice);
 }
 
+bool isListed(const std::vector<TraceDevice>& list, const TraceDevice& device)
+{
+    return std::any_of(list.begin(), list.end(), [&](const TraceDevice& d) { return sameDevice(d, device); });
+}
+
 } // namespace
 
 class BusReplay::Device : public SimDevice
@@ -106,9 +111,6 @@ std::vector<Report> BusReplay::passToRequestLocked(const QByteArray& path, qint6
 {
     std::vector<Report> replies;
     const std::vector<TraceEvent>& events = m_cursor->events();
-    const auto in = [](const std::vector<TraceDevice>& list, const TraceDevice& device) {
-        return std::any_of(list.begin(), list.end(), [&](const TraceDevice& d) { return sameDevice(d, device); });
-    };
     for (;;) {
         const std::size_t request = m_cursor->nextRequest();
         for (std::size_t at = m_cursor->position(); at < request; ++at) {
@@ -122,11 +124,11 @@ std::vector<Report> BusReplay::passToRequestLocked(const QByteArray& path, qint6
             // still held the old node then.
             std::vector<QByteArray> leftPaths;
             for (const TraceDevice& left : m_shown) {
-                if (!in(devices, left))
+                if (!isListed(devices, left))
                     leftPaths.push_back(left.path);
             }
             const bool held = !leftPaths.empty() && std::any_of(devices.begin(), devices.end(), [&](const TraceDevice& came) {
-                return !in(m_shown, came) && std::find(leftPaths.begin(), leftPaths.end(), came.path) == leftPaths.end();
+                return !isListed(m_shown, came) && std::find(leftPaths.begin(), leftPaths.end(), came.path) == leftPaths.end();
             });
             m_shown = devices;
             const qint64 delayUs = held ? LeaveGraceUs : std::clamp<qint64>(events[at].timeUs - since, LeaveGraceUs, MaxChangeDelayUs);
@@ -229,9 +231,7 @@ void BusReplay::advance()
 bool BusReplay::leavingClosedLocked(const std::vector<TraceDevice>& devices) const
 {
     return std::none_of(m_plugged.begin(), m_plugged.end(), [&devices](const auto& device) {
-        return device->hostOpen
-            && std::none_of(devices.begin(), devices.end(),
-                            [&device](const TraceDevice& d) { return sameDevice(d, device->recorded); });
+        return device->hostOpen && !isListed(devices, device->recorded);
     });
 }
 
@@ -243,9 +243,7 @@ void BusReplay::show(const std::vector<TraceDevice>& devices)
         std::lock_guard<std::mutex> guard(m_mutex);
         std::vector<std::shared_ptr<Device>> kept;
         for (const auto& device : m_plugged) {
-            const bool stays = std::any_of(devices.begin(), devices.end(),
-                                           [&](const TraceDevice& d) { return sameDevice(d, device->recorded); });
-            (stays ? kept : gone).push_back(device);
+            (isListed(devices, device->recorded) ? kept : gone).push_back(device);
         }
         for (const TraceDevice& recorded : devices) {
             const bool present = std::any_of(kept.begin(), kept.end(),
