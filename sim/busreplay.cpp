@@ -155,7 +155,9 @@ std::vector<Report> BusReplay::answer(const TraceDevice& device, const QByteArra
     bool changes = false;
     {
         std::lock_guard<std::mutex> guard(m_mutex);
-        if (!m_cursor->divergence().isEmpty())
+        // A device the trace has taken away answers nothing, as a unit that has left the
+        // bus: a program that looks again before the change has come is no divergence.
+        if (!m_cursor->divergence().isEmpty() || !isListed(m_shown, device))
             return {};
         TraceEvent asked;
         asked.kind = TraceEvent::Kind::Write;
