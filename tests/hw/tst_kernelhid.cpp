@@ -24,6 +24,7 @@
 #include <atomic>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -536,6 +537,61 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 20000);
         QVERIFY(connection->sendCommand("app:id;", answer));
         QCOMPARE(replyText(answer), QStringLiteral("app:id:TS-000123;"));
+    }
+
+    // A unit comes and goes while the bus is scanned and every unit listed is opened, as a
+    // sensor restarting into its bootloader does under one program's scans, or two: hidapi
+    // 0.13 crashed when a device went mid-scan or mid-open. Counted in kernel device
+    // lifetimes, not in time: without the guards it crashed within seconds.
+    void scansWhileAUnitComesAndGoes()
+    {
+        freshBus();
+        constexpr int Lifetimes = 800;
+        std::atomic<int> lifetimes{0};
+        std::atomic<bool> stop{false};
+        const auto waitForKernelDevices = [this, &stop](int count) {
+            while (!stop && transport.kernelDevices(SensorPid) != count)
+                std::this_thread::sleep_for(1ms);
+        };
+        std::thread comings([&] {
+            std::minstd_rand random(7);
+            const auto unit = std::make_shared<sim::SimSensor>();
+            while (!stop && lifetimes < Lifetimes) {
+                sim::SimBus::instance().plug(unit);
+                waitForKernelDevices(1);
+                // Its life counts from its node on: the kernel makes that a little later.
+                while (!stop && sensorNode().isEmpty())
+                    std::this_thread::sleep_for(1ms);
+                std::this_thread::sleep_for(std::chrono::microseconds(random() % 20000));
+                sim::SimBus::instance().unplug(unit.get());
+                waitForKernelDevices(0);
+                ++lifetimes;
+            }
+        });
+        long scans = 0;
+        long opens = 0;
+        QElapsedTimer clock;
+        clock.start();
+        while (lifetimes < Lifetimes && clock.elapsed() < 180000) {
+            hid_device_info* list = hid_enumerate(0, 0);
+            for (hid_device_info* d = list; d; d = d->next) {
+                if (hid_device* handle = d->vendor_id == sim::TestVendorId ? hid_open_path(d->path) : nullptr) {
+                    ++opens;
+                    hid_close(handle);
+                }
+            }
+            hid_free_enumeration(list);
+            ++scans;
+        }
+        stop = true;
+        comings.join();
+        qInfo("MEASURE unit coming and going: %d lifetimes, %ld scans, %ld opens in %.1f s", lifetimes.load(), scans, opens,
+              static_cast<double>(clock.elapsed()) / 1000);
+        QCOMPARE(lifetimes.load(), Lifetimes);
+        // Not vacuous: the bus was scanned over and over, and the unit opened.
+        QVERIFY(scans >= Lifetimes);
+        QVERIFY(opens > 0);
+        freshBus();
     }
 
     // A sensor that stops answering: each exchange ends at its time limit with an empty
