@@ -218,6 +218,30 @@ private slots:
         QVERIFY(!QFile::exists(folder.filePath(QStringLiteral("planted"))));
     }
 
+    void programsCarryTheHidapiGuards_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::newRow("window") << QStringLiteral("TessaroUtility");
+        QTest::newRow("command line") << QStringLiteral("tessaroctl");
+    }
+
+    // Each program that links the real hidapi defines the functions that keep it alive when
+    // a device leaves the bus mid-call; without them the library's own would be used.
+    void programsCarryTheHidapiGuards()
+    {
+        QFETCH(QString, program);
+        QProcess nm;
+        nm.start(QStringLiteral("nm"), {QStringLiteral("-D"), QStringLiteral("--defined-only"),
+                                        QCoreApplication::applicationDirPath() + QLatin1Char('/') + program});
+        QVERIFY(nm.waitForFinished(10000));
+        const QString symbols = QString::fromLatin1(nm.readAllStandardOutput());
+        for (const char* name : {"hid_open_path", "hid_close", "udev_device_get_sysattr_value"}) {
+            const QRegularExpression defined(QStringLiteral(" T %1$").arg(QLatin1String(name)),
+                                             QRegularExpression::MultilineOption);
+            QVERIFY2(defined.match(symbols).hasMatch(), name);
+        }
+    }
+
     void helpManualAndCompletionNameTheSameOptions()
     {
         static const QRegularExpression option(QStringLiteral("(?:^|[\\s,\"])(--?[a-z]+)"));
