@@ -203,11 +203,8 @@ void view_dialogupdate::onUseFile()
 {
     if (flashing)
         return;
-    // With no unit to send, a request armed now would flash whichever bootloader came next.
-    if (!device || !device->isConnected) {
-        emit firmwareStatus(tr("[updatedialog:firmware:nosensor]"));
+    if (noUnitToSend())
         return;
-    }
     // Asked and checked first: a unit sent to its bootloader for nothing would be out of
     // service until someone starts its firmware again.
     const QString path = view_update::chooseImageFile(this, QLatin1String(ImageCaption), view_update::imageFolder(),
@@ -243,16 +240,27 @@ void view_dialogupdate::onUseFile()
         emit updateFile(imagePath);
         return;
     }
+    // The unit may have gone while the file was chosen.
+    if (noUnitToSend())
+        return;
     // Taken before the request: only a unit that appears after it is the one asked.
-    bootloadersBefore = device ? device->bootloadersPresent() : QStringList();
-    // Refused when the unit has gone meanwhile, or another program holds its update lock:
-    // nothing was sent, so nothing may wait for a bootloader.
-    if (!device || !device->startUpgrade()) {
-        emit firmwareStatus(device && device->isConnected ? tr("[updatedialog:firmware:elsewhere]")
-                                                          : tr("[updatedialog:firmware:nosensor]"));
+    bootloadersBefore = device->bootloadersPresent();
+    // Refused when another program holds the unit's update lock: nothing was sent, so
+    // nothing may wait for a bootloader.
+    if (!device->startUpgrade()) {
+        emit firmwareStatus(tr("[updatedialog:firmware:elsewhere]"));
         return;
     }
     upgradeRequested = true;
+}
+
+bool view_dialogupdate::noUnitToSend()
+{
+    // With no unit to send, a request armed now would flash whichever bootloader came next.
+    if (device && device->isConnected)
+        return false;
+    emit firmwareStatus(tr("[updatedialog:firmware:nosensor]"));
+    return true;
 }
 
 QString view_dialogupdate::reasonNotToFlash() const

@@ -88,6 +88,8 @@ private:
 
     // Why the bootloader that just connected must not be flashed on its own; empty if it may.
     QString reasonNotToFlash() const;
+    // Says so and is true when no unit is connected to be sent to its bootloader.
+    bool noUnitToSend();
     // Why the chosen file cannot be flashed; empty if it may be tried.
     static QString imageProblem(const QString& path);
     bool bootloaderConnected() const;
